@@ -1,0 +1,108 @@
+#include "common/logging.h"
+
+#include <gtest/gtest.h>
+
+#include "common/check.h"
+#include "tests/support/capture.h"
+
+DRAVO_LOGGER("logging_test");
+
+namespace dravo {
+namespace {
+
+using testing::AssertionCapture;
+using testing::LogCapture;
+
+int g_formatted = 0;
+int countFormat() { return ++g_formatted; }
+
+TEST(LoggingTest, LevelsFilterBeforeFormatting) {
+  LogCapture capture("logging_test:3");
+  g_formatted = 0;
+  LOGF(4, "hidden %d", countFormat());
+  LOGS(5) << "hidden " << countFormat();
+  EXPECT_EQ(g_formatted, 0) << "a disabled log point must not evaluate its arguments";
+  LOGF(3, "shown %d", 7);
+  LOGS(2) << "streamed " << 8;
+  ASSERT_EQ(capture.messages("logging_test"), (std::vector<std::string>{"shown 7", "streamed 8"}));
+
+  // A configuration change reaches log points that already cached an answer.
+  logging::setLoggerLevel("logging_test", 5);
+  LOGF(4, "now %s", "visible");
+  EXPECT_TRUE(capture.contains("now visible"));
+}
+
+TEST(LoggingTest, ConfigurationStringsAndDefaults) {
+  LogCapture capture;
+  EXPECT_TRUE(logging::configureLoggers("pad:5,clock:6,*:2"));
+  EXPECT_EQ(logging::getLoggerLevel("pad"), 5);
+  EXPECT_EQ(logging::getLoggerLevel("clock"), 6);
+  EXPECT_EQ(logging::getLoggerLevel("anything"), 2);
+  EXPECT_TRUE(logging::isLoggerEnabled("pad", 5));
+  EXPECT_FALSE(logging::isLoggerEnabled("anything", 3));
+  // A malformed list changes nothing.
+  EXPECT_FALSE(logging::configureLoggers("pad:5,clock"));
+  EXPECT_FALSE(logging::configureLoggers("pad:-1"));
+  EXPECT_EQ(logging::getLoggerLevel("clock"), 6);
+  logging::resetLoggingConfiguration();
+  EXPECT_EQ(logging::getLoggerLevel("anything"), 3);
+}
+
+TEST(LoggingTest, ThrottledFilterHidesAndCounts) {
+  logging::ThrottledLoggingFilter filter(Duration::fromSec(5));
+  Time t0 = Time::fromNSec(1000);
+  auto run = [&](Time at) {
+    int level = 3;
+    std::string message = "dropped";
+    filter.filterAt(at, &level, &message);
+    return std::make_pair(level, message);
+  };
+  EXPECT_EQ(run(t0), std::make_pair(3, std::string("dropped")));
+  EXPECT_EQ(run(t0 + Duration::fromSec(1)).first, 7);
+  EXPECT_EQ(run(t0 + Duration::fromSec(4)).first, 7);
+  EXPECT_EQ(run(t0 + Duration::fromSec(5)),
+            std::make_pair(3, std::string("dropped (hid 2 messages)")));
+  EXPECT_EQ(run(t0 + Duration::fromSec(6)).first, 7);
+}
+
+TEST(CheckTest, ChecksLogAndContinue) {
+  LogCapture capture;
+  int x = 3;
+  DRAVO_CHECK(x == 4);
+  DRAVO_CHECK(x == 3);
+  DRAVO_CHECK_EQ(x, 5);
+  bool first_call = true, property_change_first_call_ = false;
+  DRAVO_CHECK_EQ(first_call, property_change_first_call_);
+  auto lines = capture.messages("check");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Check failed x == 4 ");
+  EXPECT_EQ(lines[1], "Check failed: x == 5 (3 vs. 5)");
+  EXPECT_EQ(lines[2],
+            "Check failed: first_call == property_change_first_call_ (true vs. false)");
+  EXPECT_EQ(capture.lines()[0].level, 1);
+}
+
+TEST(CheckTest, AssertionsReachTheHandler) {
+  AssertionCapture assertions;
+  int reached = 0;
+  DRAVO_ASSERT(reached == 1);
+  DRAVO_ASSERT_MSG(false, "Tried to assign unknown property %s.", "fps");
+  DRAVO_ASSERT(reached == 0);
+  reached = 1;
+  EXPECT_EQ(assertions.messages(),
+            (std::vector<std::string>{"Assertion failed: reached == 1",
+                                      "Assertion failed: Tried to assign unknown property fps."}));
+  EXPECT_EQ(reached, 1);
+}
+
+TEST(CheckTest, DefaultHandlerStopsTheProcess) {
+  EXPECT_DEATH(DRAVO_ASSERT(1 + 1 == 3), "Assertion failed: 1 \\+ 1 == 3");
+  auto fatal = [] {
+    logging::setBreakLevel(1);
+    LOGF_TO("fatal", 1, "fatal condition");
+  };
+  EXPECT_DEATH(fatal(), "Reached terminating log level. Terminating");
+}
+
+}  // namespace
+}  // namespace dravo
