@@ -78,6 +78,9 @@ void waitForDueTimers() {
 TEST(DeferredTest, CallsRunInQueueOrderAndLaterCallsQueueBehind) {
   std::vector<int> order;  // touched only on the deferred thread until drained
   std::thread::id deferred_thread;
+  Gate gate;  // everything below is queued before the first call runs
+  scheduleDeferred([&gate] { gate.block(); });
+  gate.waitEntered();
   for (int i = 0; i < 1000; ++i) {
     scheduleDeferred([&order, &deferred_thread, i] {
       order.push_back(i);
@@ -88,6 +91,7 @@ TEST(DeferredTest, CallsRunInQueueOrderAndLaterCallsQueueBehind) {
       }
     });
   }
+  gate.open();
   waitForDeferredCalls();
   ASSERT_EQ(order.size(), 1001u);
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
