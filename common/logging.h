@@ -123,6 +123,11 @@ class LoggingStream {
   std::ostringstream stream_;
 };
 
+// Lets LOGS_TO end in an ostream expression of type void.
+struct StreamVoidify {
+  void operator&(std::ostream&) {}
+};
+
 // Decides, per message, whether it is logged at its own level.
 class LoggingFilter {
  public:
@@ -164,12 +169,16 @@ void logFiltered(LoggingFilter& filter, std::string_view logger, int level, cons
       ::dravo::logging::logPrintf(dravo_logging_point_uid__, __VA_ARGS__);                \
   } while (0)
 
-#define LOGS_TO(logger, level)                                                              \
-  if (static const ::dravo::logging::LogPoint dravo_logging_point_uid__{logger, level,      \
-                                                                         __FILE__, __LINE__}; \
-      !dravo_logging_point_uid__.enabled()) {                                               \
-  } else                                                                                    \
-    ::dravo::logging::LoggingStream(logger, level, __FILE__, __LINE__).stream()
+// An expression, so that it nests safely in if/else without braces.
+#define LOGS_TO(logger, level)                                                        \
+  !([]() -> ::dravo::logging::LogPoint const& {                                       \
+    static const ::dravo::logging::LogPoint dravo_logging_point_uid__{logger, level,  \
+                                                                       __FILE__, __LINE__}; \
+    return dravo_logging_point_uid__;                                                 \
+  }().enabled())                                                                      \
+      ? (void)0                                                                       \
+      : ::dravo::logging::StreamVoidify() &                                           \
+            ::dravo::logging::LoggingStream(logger, level, __FILE__, __LINE__).stream()
 
 #define LOGF(level, ...) LOGF_TO(dravo_file_logger__, level, __VA_ARGS__)
 #define LOGS(level) LOGS_TO(dravo_file_logger__, level)

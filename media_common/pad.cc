@@ -1,0 +1,291 @@
+#include "media_common/pad.h"
+
+#include <cinttypes>
+
+#include "common/logging.h"
+#include "media_common/media_events.h"
+#include "media_common/pipeline_topology_change_event.h"
+
+DRAVO_LOGGER("pad");
+
+namespace dravo::media {
+
+namespace {
+
+// The event channel of a pad with a user handler behind it. Each received
+// event runs the handler as a task of its own, tracked by the handler's owner;
+// if that task never calls the handler (the owner died, or the task was
+// discarded), the event is propagated anyway, so no event is lost.
+class EventHandler : public std::enable_shared_from_this<EventHandler> {
+ public:
+  EventHandler(std::shared_ptr<PadChannel> channel, std::shared_ptr<Scheduler> scheduler,
+               std::weak_ptr<void const> tracked, EventHandlerFunction handler)
+      : channel_(std::move(channel)),
+        scheduler_(std::move(scheduler)),
+        tracked_(std::move(tracked)),
+        handler_(std::move(handler)) {}
+
+  void install() {
+    std::weak_ptr<EventHandler> weak_self = weak_from_this();
+    channel_->setReceiveHandler(weak_self, [weak_self](std::shared_ptr<DataBase const> const& d) {
+      if (auto self = weak_self.lock())
+        self->dispatchEventToEventHandler(std::static_pointer_cast<Event const>(d));
+    });
+  }
+
+ private:
+  void dispatchEventToEventHandler(std::shared_ptr<Event const> const& event) {
+    LOGF(5, "Called");
+    auto self = shared_from_this();
+    // Released with the task, whether or not it ran.
+    std::shared_ptr<bool> called(new bool(false), [self, event](bool* flag) {
+      self->propagateEventOnDeletedHandler(event, *flag);
+      delete flag;
+    });
+    scheduler_->schedule(
+        TaskFunction(tracked_, [self, called, event] { self->callEventHandler(*called, event); }),
+        Priority(*event), channel_->getTaskInfo());
+  }
+
+  void callEventHandler(bool& called, std::shared_ptr<Event const> const& event) {
+    LOGF(5, "Called");
+    called = true;
+    if (std::shared_ptr<void const> owner = tracked_.lock()) {
+      bool pass = handler_(event);
+      LOGF(5, "Handler returned %s", pass ? "true" : "false");
+      if (!pass) return;
+    }
+    propagateEvent(event);
+  }
+
+  void propagateEventOnDeletedHandler(std::shared_ptr<Event const> const& event, bool called) {
+    LOGF(5, "%s", called ? "was called" : "was not called");
+    if (!called) propagateEvent(event);
+  }
+
+  void propagateEvent(std::shared_ptr<Event const> const& event) {
+    LOGF(5, "Called");
+    channel_->send(event);
+  }
+
+  std::shared_ptr<PadChannel> channel_;
+  std::shared_ptr<Scheduler> scheduler_;
+  std::weak_ptr<void const> tracked_;
+  EventHandlerFunction handler_;
+};
+
+}  // namespace
+
+class PadBasePrivate {
+ public:
+  explicit PadBasePrivate(std::shared_ptr<Scheduler> const& scheduler)
+      : buffer_channel(std::make_shared<PadChannel>(scheduler, false)),
+        upstream_event_channel(std::make_shared<PadChannel>(scheduler, true)),
+        downstream_event_channel(std::make_shared<PadChannel>(scheduler, true)) {}
+
+  std::shared_ptr<PadChannel> buffer_channel;
+  std::shared_ptr<PadChannel> upstream_event_channel;
+  std::shared_ptr<PadChannel> downstream_event_channel;
+  Mutex handlers_mutex;
+  std::shared_ptr<EventHandler> upstream_event_handler DRAVO_GUARDED_BY(handlers_mutex);
+  std::shared_ptr<EventHandler> downstream_event_handler DRAVO_GUARDED_BY(handlers_mutex);
+  logging::ThrottledLoggingFilter drop_filter{Duration::fromSec(5)};
+};
+
+PadBase::PadBase() = default;
+PadBase::~PadBase() = default;
+
+void PadBase::initialize(PadArgs const& args) {
+  DRAVO_ASSERT_MSG(!private_, "Attempted to initialize a pad more than once.");
+  if (private_) return;
+  scheduler_ = args.scheduler;
+  node_ = args.node;
+  private_ = std::make_unique<PadBasePrivate>(scheduler_);
+  private_->upstream_event_channel->setPassThroughHandler();
+  private_->downstream_event_channel->setPassThroughHandler();
+  std::string name = node_->getFullName();
+  private_->buffer_channel->setTaskInfo(std::make_shared<SimpleTaskInfo>(name + " buffer"));
+  private_->upstream_event_channel->setTaskInfo(
+      std::make_shared<SimpleTaskInfo>(name + " upstream_event"));
+  private_->downstream_event_channel->setTaskInfo(
+      std::make_shared<SimpleTaskInfo>(name + " downstream_event"));
+  inst_info_ = buffer_trace::createInstanceInfo(nullptr, "pad:" + name);
+  private_->buffer_channel->setInstanceInfo(inst_info_);
+  private_->upstream_event_channel->setInstanceInfo(inst_info_);
+  private_->downstream_event_channel->setInstanceInfo(inst_info_);
+}
+
+LinkHandleInitializer PadBase::baseLink(PadBase& to_pad) {
+  DRAVO_CHECK(dynamic_cast<NonInputPadBaseMixin *>(this));
+  DRAVO_CHECK(dynamic_cast<NonOutputPadBaseMixin *>(&to_pad));
+  LinkHandleInitializer handle = createLinkHandle(*this, to_pad);
+  LinkHandlePrivate* record = handle.get();
+  PadBasePrivate& from = *private_;
+  PadBasePrivate& to = *to_pad.private_;
+  from.downstream_event_channel->link(to.downstream_event_channel, record);
+  to.upstream_event_channel->link(from.upstream_event_channel, record);
+  from.buffer_channel->link(to.buffer_channel, record);
+  auto linked = std::make_shared<PipelineTopologyChangeEvent>(PipelineTopologyChangeEvent::Linked);
+  from.downstream_event_channel->send(linked);
+  to.upstream_event_channel->send(linked);
+  return handle;
+}
+
+LinkHandleInitializer NonInputPadBaseMixin::baseLink(NonOutputPadBaseMixin& to) {
+  PadBase* from_pad = dynamic_cast<PadBase*>(this);
+  PadBase* to_pad = dynamic_cast<PadBase*>(&to);
+  DRAVO_ASSERT(from_pad && to_pad);
+  return from_pad->baseLink(*to_pad);
+}
+
+// ---- Output pads ----
+
+namespace {
+void onTokenForOutputPadBaseSendBuffer(PadBasePrivate* pad, std::shared_ptr<Buffer const> buffer,
+                                       TokenReference const& token) {
+  LOGF(5, "onTokenForOutputPadBaseSendBuffer");
+  if (token.empty()) {
+    LOGF_FILTERED(pad->drop_filter, 3, "Buffer dropped because of full queue on pad %s.",
+                  pad->buffer_channel->getTaskName());
+    return;
+  }
+  buffer->addToken(token);
+  pad->buffer_channel->send(buffer);
+}
+
+std::string drivingTag(Buffer const& buffer) {
+  auto feedback = buffer.getMetadata<DrivingFeedbackEvent>();
+  return feedback ? std::to_string(feedback->tag()) : "<none>";
+}
+}  // namespace
+
+void OutputPadBase::sendBuffer(std::shared_ptr<Buffer const> const& buffer) {
+  LOGF(5, "sendBuffer");
+  // Every buffer needs a non-zero priority before it is sent: the priority
+  // orders the delivery task on the receiving scheduler. Sources take it from
+  // their "priority" property; filters copy it with Buffer::copyMetadata.
+  DRAVO_ASSERT_MSG(!buffer || buffer->getPriority() != 0,
+                   "Read comment in the code above this assertion to understand how to solve "
+                   "this issue.");
+  char const* name = private_->buffer_channel->getTaskName();
+  if (buffer && buffer_trace::isEnabled()) {
+    LOGS_TO("buffer_trace", 5) << "Pad " << name << " saw <" << buffer->getStartTimestamp() << ","
+                               << buffer->getCreationTime() << ">";
+    buffer_trace::track(buffer.get(), inst_info_);
+  }
+  if (buffer && logging::isLoggerEnabled("driving_tag", 5))
+    LOGS_TO("driving_tag", 5) << "Pad " << name << " driving_tag: " << drivingTag(*buffer);
+  auto& buff = buffer;
+  DRAVO_CHECK(buff.get());
+  if (!buffer) return;
+
+  std::shared_ptr<TokenPool> pool;
+  {
+    MutexLock lock(token_pool_mutex_);
+    pool = token_pool_;
+  }
+  if (!pool) {
+    private_->buffer_channel->send(buffer);
+    return;
+  }
+  std::weak_ptr<PadBase> weak_pad = weak_from_this();
+  pool->getToken(
+      TokenRequest(private_->buffer_channel, [weak_pad, buffer](TokenReference const& token) {
+        if (std::shared_ptr<PadBase> pad = weak_pad.lock())
+          onTokenForOutputPadBaseSendBuffer(&privateOf(*pad), buffer, token);
+      }));
+}
+
+TokenPool OutputPadBase::getOrCreateTokenPool() {
+  MutexLock lock(token_pool_mutex_);
+  if (!token_pool_) token_pool_ = std::make_shared<TokenPool>(1, 4294967295u, true);
+  return *token_pool_;
+}
+
+void OutputPadBase::sendDownstreamEvent(std::shared_ptr<Event const> const& event) {
+  if (event && buffer_trace::isEnabled()) {
+    LOGS_TO("buffer_trace", 5) << "Pad " << private_->downstream_event_channel->getTaskName()
+                               << " saw downstream_event <" << event->getStartTimestamp() << ","
+                               << event->getCreationTime() << ">";
+    buffer_trace::track(event.get(), inst_info_);
+  }
+  private_->downstream_event_channel->send(event);
+}
+
+void OutputPadBase::setUpstreamEventHandler(std::weak_ptr<void const> const& tracked,
+                                            EventHandlerFunction const& handler) {
+  auto event_handler = std::make_shared<EventHandler>(private_->upstream_event_channel,
+                                                      scheduler_, tracked, handler);
+  event_handler->install();
+  MutexLock lock(private_->handlers_mutex);
+  private_->upstream_event_handler = std::move(event_handler);
+}
+
+void OutputPadBase::clearUpstreamEventHandler() {
+  private_->upstream_event_channel->setPassThroughHandler();
+  MutexLock lock(private_->handlers_mutex);
+  private_->upstream_event_handler.reset();
+}
+
+// ---- Input pads ----
+
+void InputPadBase::sendUpstreamEvent(std::shared_ptr<Event const> const& event) {
+  if (event && buffer_trace::isEnabled()) {
+    LOGS_TO("buffer_trace", 5) << "Pad " << private_->upstream_event_channel->getTaskName()
+                               << " saw upstream_event <" << event->getStartTimestamp() << ","
+                               << event->getCreationTime() << ">";
+    buffer_trace::track(event.get(), inst_info_);
+  }
+  private_->upstream_event_channel->send(event);
+}
+
+void InputPadBase::setDownstreamEventHandler(std::weak_ptr<void const> const& tracked,
+                                             EventHandlerFunction const& handler) {
+  auto event_handler = std::make_shared<EventHandler>(private_->downstream_event_channel,
+                                                      scheduler_, tracked, handler);
+  event_handler->install();
+  MutexLock lock(private_->handlers_mutex);
+  private_->downstream_event_handler = std::move(event_handler);
+}
+
+void InputPadBase::clearDownstreamEventHandler() {
+  private_->downstream_event_channel->setPassThroughHandler();
+  MutexLock lock(private_->handlers_mutex);
+  private_->downstream_event_handler.reset();
+}
+
+void InputPadBase::setBufferHandler(std::weak_ptr<void const> const& tracked,
+                                    BufferHandler const& handler) {
+  private_->buffer_channel->setReceiveHandler(tracked, handler);
+}
+
+void InputPadBase::clearBufferHandler() {
+  private_->buffer_channel->setReceiveHandler(std::weak_ptr<void const>(), nullptr);
+}
+
+InputPadBase::BufferHandler InputPadBase::getBufferHandlerFunction() const {
+  return private_->buffer_channel->getReceiveHandlerFunction();
+}
+
+std::weak_ptr<void const> InputPadBase::getBufferHandlerTrackedObject() const {
+  return private_->buffer_channel->getReceiveHandlerTrackedObject();
+}
+
+LinkHandleInitializer InputPadBase::eventOnlyLink(OutputPadBase& out) {
+  LinkHandleInitializer handle = createLinkHandle(*this, out);
+  LinkHandlePrivate* record = handle.get();
+  PadBasePrivate& in = *private_;
+  PadBasePrivate& output = privateOf(out);
+  in.downstream_event_channel->link(output.downstream_event_channel, record);
+  output.upstream_event_channel->link(in.upstream_event_channel, record);
+  return handle;
+}
+
+// ---- Thru pads ----
+
+void ThruPadBase::initialize(PadArgs const& args) {
+  PadBase::initialize(args);
+  private_->buffer_channel->setPassThroughHandler();
+}
+
+}  // namespace dravo::media

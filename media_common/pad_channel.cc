@@ -1,0 +1,107 @@
+#include "media_common/pad_channel.h"
+
+#include <typeinfo>
+
+#include "common/logging.h"
+#include "media_common/link_handle.h"
+#include "media_common/pipeline_topology_change_event.h"
+
+DRAVO_LOGGER("pad");
+
+namespace dravo::media {
+
+PadChannel::PadChannel(std::shared_ptr<Scheduler> const& scheduler, bool topology_events)
+    : scheduler_(scheduler), topology_events_(topology_events) {}
+
+void PadChannel::link(std::weak_ptr<PadChannel> const& peer, LinkHandlePrivate* record) {
+  PeerList::iterator position;
+  {
+    MutexLock lock(peers_mutex_);
+    position = peers_.insert(peers_.end(), peer);
+  }
+  record->links.emplace_back(shared_from_this(), position);
+}
+
+void PadChannel::unlink(PeerList::iterator position) {
+  std::shared_ptr<PipelineTopologyChangeEvent> event;
+  if (topology_events_) {
+    event = std::make_shared<PipelineTopologyChangeEvent>(PipelineTopologyChangeEvent::Unlinked);
+    send(event);
+  }
+  {
+    MutexLock lock(peers_mutex_);
+    peers_.erase(position);
+  }
+  if (event) receive(event, Priority(*event));
+}
+
+void PadChannel::send(std::shared_ptr<DataBase const> const& data) {
+  MutexLock lock(peers_mutex_);
+  if (!data) {
+    LOGF(3, "Dropping NULL data.");
+    return;
+  }
+  if (buffer_trace::isEnabled()) {
+    buffer_trace::track(data.get(), instance_info_);
+    LOGS_TO("buffer_trace", 5) << "Pad " << getTaskName() << " gave token <"
+                               << data->getStartTimestamp() << "," << data->getCreationTime()
+                               << "> type=" << typeid(*data).name();
+  }
+  LOGF(5, "peers: %zu", peers_.size());
+  Priority priority(*data);
+  for (std::weak_ptr<PadChannel> const& weak_peer : peers_) {
+    std::shared_ptr<PadChannel> peer = weak_peer.lock();
+    if (!peer) {
+      LOGF(5, "didn't schedule pad with dead peer (did you keep a pointer to the pad?)");
+      continue;
+    }
+    peer->receive(data, priority);
+  }
+}
+
+void PadChannel::receive(std::shared_ptr<DataBase const> const& data, Priority const& priority) {
+  MutexLock lock(handler_mutex_);
+  std::shared_ptr<void const> tracked = tracked_.lock();
+  if (!tracked) {
+    LOGF(5, "didn't schedule pad with dead handler");
+    return;
+  }
+  LOGF(5, "scheduled pad");
+  scheduler_->scheduleWithDebug(
+      TaskFunction(tracked_, [self = shared_from_this(), data] { self->callHandlerFunc(data); }),
+      priority, task_info_);
+}
+
+void PadChannel::callHandlerFunc(std::shared_ptr<DataBase const> const& data) {
+  Handler handler;
+  {
+    MutexLock lock(handler_mutex_);
+    handler = handler_;
+  }
+  handler(data);  // an empty handler throws std::bad_function_call
+}
+
+void PadChannel::setReceiveHandler(std::weak_ptr<void const> const& tracked, Handler handler) {
+  MutexLock lock(handler_mutex_);
+  tracked_ = tracked;
+  handler_ = std::move(handler);
+}
+
+void PadChannel::setPassThroughHandler() {
+  std::weak_ptr<PadChannel> weak_self = weak_from_this();
+  setReceiveHandler(weak_self, [weak_self](std::shared_ptr<DataBase const> const& data) {
+    if (auto self = weak_self.lock()) self->send(data);
+  });
+}
+
+PadChannel::Handler PadChannel::getReceiveHandlerFunction() const {
+  MutexLock lock(handler_mutex_);
+  return handler_;
+}
+
+std::weak_ptr<void const> PadChannel::getReceiveHandlerTrackedObject() const {
+  MutexLock lock(handler_mutex_);
+  return tracked_;
+}
+
+}  // namespace dravo::media
