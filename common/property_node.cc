@@ -78,9 +78,9 @@ class PropertyNode::NotificationList : NonCopyable {
     bool notify = false;
   };
 
-  bool contains(PropertyNode const* node) const {
+  bool contains(PropertyNode const* node, PropertyChangeType type) const {
     for (size_t i = 0; i < size_; ++i)
-      if (at(i).listener.get() == node && at(i).notify) return true;
+      if (at(i).listener.get() == node && at(i).notify && at(i).type == type) return true;
     return false;
   }
   void add(Entry entry) {
@@ -128,7 +128,7 @@ void PropertyNode::collectLocked(std::shared_ptr<PropertyNode> start,
   for (std::shared_ptr<PropertyNode> node = std::move(start); node;) {
     std::shared_ptr<PropertyNode> parent = node->parent_.lock();
     // A node reached through two linked subjects hears of the change once.
-    bool notify = node->changed_.connection_count() != 0 && !out.contains(node.get());
+    bool notify = node->changed_.connection_count() != 0 && !out.contains(node.get(), type);
     out.add({std::move(node), notify ? subject : nullptr, type, notify});
     node = std::move(parent);
   }

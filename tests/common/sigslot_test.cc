@@ -1,0 +1,197 @@
+#include "common/sigslot.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dravo {
+namespace {
+
+using sigslot::has_slots;
+using sigslot::multi_threaded_local;
+
+class Receiver : public has_slots<multi_threaded_local> {
+ public:
+  ~Receiver() override { disconnect_all(); }
+  void onValue(int value) { values.push_back(value); }
+  void onPair(int a, std::string const& b) { pairs.push_back(std::to_string(a) + b); }
+  void onTick() { ++ticks; }
+
+  std::vector<int> values;
+  std::vector<std::string> pairs;
+  int ticks = 0;
+};
+
+TEST(SigslotTest, EmitCallsSlotsInConnectionOrderWithArguments) {
+  sigslot::signal1<int> signal;
+  sigslot::signal2<int, std::string const&> pair_signal;
+  Receiver receiver;
+  std::vector<std::string> order;
+  signal.connect(&receiver, &Receiver::onValue);
+  signal.connect(&receiver,
+                 [&order](int value) { order.push_back("lambda" + std::to_string(value)); });
+  pair_signal.connect(&receiver, &Receiver::onPair);
+
+  signal(7);
+  signal.emit(8);
+  pair_signal(1, "x");
+
+  EXPECT_EQ(receiver.values, (std::vector<int>{7, 8}));
+  EXPECT_EQ(order, (std::vector<std::string>{"lambda7", "lambda8"}));
+  EXPECT_EQ(receiver.pairs, (std::vector<std::string>{"1x"}));
+  EXPECT_EQ(receiver.connection_count(), 3u);
+}
+
+TEST(SigslotTest, DisconnectRemovesOnlyThatOwnersSlots) {
+  sigslot::signal0<> signal;
+  Receiver a, b;
+  signal.connect(&a, &Receiver::onTick);
+  signal.connect(&b, &Receiver::onTick);
+  signal.disconnect(&a);
+  signal();
+  EXPECT_EQ(a.ticks, 0);
+  EXPECT_EQ(b.ticks, 1);
+  EXPECT_FALSE(a.has_connections());
+  EXPECT_TRUE(b.has_connections());
+
+  signal.disconnect_all();
+  signal();
+  EXPECT_EQ(b.ticks, 1);
+  EXPECT_FALSE(b.has_connections());
+}
+
+TEST(SigslotTest, HasSlotsDisconnectAllLeavesOtherReceiversConnected) {
+  sigslot::signal0<> first, second;
+  Receiver a, b;
+  first.connect(&a, &Receiver::onTick);
+  second.connect(&a, &Receiver::onTick);
+  second.connect(&b, &Receiver::onTick);
+  a.disconnect_all();
+  first();
+  second();
+  EXPECT_EQ(a.ticks, 0);
+  EXPECT_EQ(b.ticks, 1);
+  EXPECT_EQ(first.connection_count(), 0u);
+  EXPECT_EQ(second.connection_count(), 1u);
+}
+
+TEST(SigslotTest, DestroyedReceiverIsNeverCalled) {
+  sigslot::signal1<int> signal;
+  {
+    Receiver receiver;
+    signal.connect(&receiver, &Receiver::onValue);
+    EXPECT_EQ(signal.connection_count(), 1u);
+  }
+  EXPECT_EQ(signal.connection_count(), 0u);
+  signal(1);  // would touch freed memory under ASan if still connected
+}
+
+TEST(SigslotTest, DestroyedSignalDropsReceiversConnections) {
+  Receiver receiver;
+  {
+    sigslot::signal0<> signal;
+    signal.connect(&receiver, &Receiver::onTick);
+    EXPECT_TRUE(receiver.has_connections());
+  }
+  EXPECT_FALSE(receiver.has_connections());
+}
+
+TEST(SigslotTest, SlotMayDisconnectItselfAndConnectOthersDuringEmission) {
+  sigslot::signal0<> signal;
+  Receiver self_removing, late;
+  int calls = 0;
+  signal.connect(&self_removing, [&] {
+    ++calls;
+    signal.disconnect(&self_removing);  // must not wait for its own call
+    signal.connect(&late, &Receiver::onTick);
+  });
+  signal();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(late.ticks, 0);  // connected during the emission: first called by the next one
+  signal();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(late.ticks, 1);
+}
+
+TEST(SigslotTest, SlotMayEmitItsOwnSignal) {
+  sigslot::signal1<int> signal;
+  Receiver receiver;
+  signal.connect(&receiver, [&](int depth) {
+    receiver.values.push_back(depth);
+    if (depth < 3) signal(depth + 1);
+  });
+  signal(0);
+  EXPECT_EQ(receiver.values, (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST(SigslotTest, CopiedReceiverStartsWithoutConnections) {
+  sigslot::signal0<> signal;
+  Receiver original;
+  signal.connect(&original, &Receiver::onTick);
+  Receiver copy(original);
+  EXPECT_FALSE(copy.has_connections());
+  signal();
+  EXPECT_EQ(original.ticks, 1);
+  EXPECT_EQ(copy.ticks, 0);
+}
+
+// A receiver whose slot touches its own state; a call after disconnect (or
+// during destruction) shows up as a counted violation or as an ASan/TSan
+// report.
+class Guarded : public has_slots<multi_threaded_local> {
+ public:
+  ~Guarded() override {
+    disconnect_all();
+    alive_ = false;
+  }
+  void onTick() {
+    if (!alive_) ++violations;
+    in_slot_.fetch_add(1);
+    payload_.push_back(1);
+    if (payload_.size() > 64) payload_.clear();
+    in_slot_.fetch_sub(1);
+  }
+  int inSlot() const { return in_slot_.load(); }
+
+  static std::atomic<int> violations;
+
+ private:
+  bool alive_ = true;
+  std::atomic<int> in_slot_{0};
+  std::vector<int> payload_;
+};
+std::atomic<int> Guarded::violations{0};
+
+TEST(SigslotTest, DisconnectWaitsForCallsOnOtherThreads) {
+  sigslot::signal0<> signal;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> emitters;
+  for (int i = 0; i < 2; ++i)
+    emitters.emplace_back([&] {
+      while (!stop.load()) signal();
+    });
+
+  int slot_running_after_disconnect = 0;
+  for (int i = 0; i < 2000; ++i) {
+    auto receiver = std::make_unique<Guarded>();
+    signal.connect(receiver.get(), &Guarded::onTick);
+    if (i % 2 == 0) {
+      signal.disconnect(receiver.get());
+      if (receiver->inSlot() != 0) ++slot_running_after_disconnect;
+    }
+    receiver.reset();  // odd rounds: disconnected by the destructor
+  }
+  stop = true;
+  for (auto& emitter : emitters) emitter.join();
+
+  EXPECT_EQ(slot_running_after_disconnect, 0);
+  EXPECT_EQ(Guarded::violations.load(), 0);
+  EXPECT_EQ(signal.connection_count(), 0u);
+}
+
+}  // namespace
+}  // namespace dravo
