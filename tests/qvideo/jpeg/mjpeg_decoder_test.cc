@@ -1,0 +1,216 @@
+#include "qvideo/jpeg/mjpeg_decoder.h"
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <array>
+#include <functional>
+#include <tuple>
+#include <vector>
+
+#include "qvideo/jpeg/jpeg_markers.h"
+#include "tests/qvideo/test_planes.h"
+#include "tests/support/capture.h"
+
+namespace dravo::jpeg {
+namespace {
+
+using qvideo::testing::maxDifference;
+using qvideo::testing::TestI420;
+
+using Bytes = std::vector<uint8_t>;
+
+// A width x height JPEG of a BGR picture made by `pixel`, from TurboJPEG.
+Bytes encodeJpeg(int width, int height, int subsampling,
+                 const std::function<std::array<uint8_t, 3>(int x, int y)>& pixel) {
+  Bytes bgr(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      auto const value = pixel(x, y);
+      std::copy(value.begin(), value.end(), bgr.begin() + (static_cast<size_t>(y) * width + x) * 3);
+    }
+  tjhandle handle = tjInitCompress();
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  int const result =
+      tjCompress2(handle, bgr.data(), width, 0, height, TJPF_BGR, &jpeg, &size, subsampling, 90, 0);
+  tjDestroy(handle);
+  EXPECT_EQ(result, 0);
+  Bytes out(jpeg, jpeg + size);
+  tjFree(jpeg);
+  return out;
+}
+
+Bytes encodeGradient(int width, int height, int subsampling = TJSAMP_420) {
+  return encodeJpeg(width, height, subsampling, [=](int x, int y) {
+    return std::array<uint8_t, 3>{static_cast<uint8_t>(x * 255 / width),
+                                  static_cast<uint8_t>(y * 255 / height),
+                                  static_cast<uint8_t>((x + y) * 127 / (width + height))};
+  });
+}
+
+// Splits a JPEG into its segments up to the scan; calls `segment` with the
+// marker and the segment's bytes (marker included) and returns the offset of
+// the start-of-scan marker.
+size_t walkSegments(const Bytes& jpeg,
+                    const std::function<void(uint8_t, const uint8_t*, size_t)>& segment) {
+  size_t pos = 2;
+  while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
+    size_t const length = 2 + (size_t{jpeg[pos + 2]} << 8 | jpeg[pos + 3]);
+    segment(jpeg[pos + 1], &jpeg[pos], length);
+    pos += length;
+  }
+  return pos;
+}
+
+Bytes withoutHuffmanTables(const Bytes& jpeg) {
+  Bytes out(jpeg.begin(), jpeg.begin() + 2);
+  size_t const scan = walkSegments(jpeg, [&](uint8_t marker, const uint8_t* bytes, size_t length) {
+    if (marker != 0xC4) out.insert(out.end(), bytes, bytes + length);
+  });
+  out.insert(out.end(), jpeg.begin() + scan, jpeg.end());
+  return out;
+}
+
+bool decode(const Bytes& jpeg, int width, int height, bool motion_jpeg, TestI420* out) {
+  return decompressMJPEG(jpeg.data(), jpeg.size(), width, height, motion_jpeg, out->y_.data(),
+                         out->y_.stride(), out->u_.data(), out->u_.stride(), out->v_.data(),
+                         out->v_.stride());
+}
+
+class MjpegDecoderTest : public ::testing::Test {
+ protected:
+  // Level 9 too: warnings that the throttle holds back still arrive, finer.
+  testing::LogCapture log_{"mjpeg_decoder:9"};
+};
+
+TEST_F(MjpegDecoderTest, StandardTablesAreTheOnesTurboJpegWrites) {
+  Bytes const jpeg = encodeGradient(32, 16);
+  Bytes tables;
+  walkSegments(jpeg, [&](uint8_t marker, const uint8_t* bytes, size_t length) {
+    if (marker == 0xC4) tables.insert(tables.end(), bytes + 4, bytes + length);
+  });
+  ASSERT_EQ(tables.size(), kMJPGDHTSegSize - 4);
+  EXPECT_EQ(kMJPGDHTSeg[0], 0xFF);
+  EXPECT_EQ(kMJPGDHTSeg[1], 0xC4);
+  EXPECT_EQ((kMJPGDHTSeg[2] << 8) | kMJPGDHTSeg[3], 418);
+  EXPECT_TRUE(std::equal(tables.begin(), tables.end(), kMJPGDHTSeg + 4));
+}
+
+class MjpegSubsamplingTest : public MjpegDecoderTest,
+                             public ::testing::WithParamInterface<std::tuple<int, int, int>> {};
+
+TEST_P(MjpegSubsamplingTest, FrameWithoutTablesDecodesLikeTheOriginal) {
+  auto const [width, height, subsampling] = GetParam();
+  Bytes const original = encodeGradient(width, height, subsampling);
+  Bytes const stripped = withoutHuffmanTables(original);
+  ASSERT_LT(stripped.size(), original.size());
+
+  TestI420 expected(width, height), actual(width, height);
+  ASSERT_TRUE(decode(original, width, height, false, &expected));
+  ASSERT_TRUE(decode(stripped, width, height, true, &actual));
+  EXPECT_EQ(maxDifference(expected.y_, actual.y_), 0);
+  EXPECT_EQ(maxDifference(expected.u_, actual.u_), 0);
+  EXPECT_EQ(maxDifference(expected.v_, actual.v_), 0);
+  EXPECT_TRUE(actual.marginsUntouched());
+
+  EXPECT_EQ(findHuffmanTables(original.data(), original.size()), HuffmanTablesPresence::kPresent);
+  EXPECT_EQ(findHuffmanTables(stripped.data(), stripped.size()), HuffmanTablesPresence::kAbsent);
+  Bytes const spliced = insertStandardHuffmanTables(stripped.data(), stripped.size());
+  EXPECT_EQ(spliced.size(), stripped.size() + kMJPGDHTSegSize);
+  EXPECT_EQ(findHuffmanTables(spliced.data(), spliced.size()), HuffmanTablesPresence::kPresent);
+  TestI420 from_spliced(width, height);
+  ASSERT_TRUE(decode(spliced, width, height, false, &from_spliced));
+  EXPECT_EQ(maxDifference(expected.y_, from_spliced.y_), 0);
+  EXPECT_EQ(maxDifference(expected.u_, from_spliced.u_), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, MjpegSubsamplingTest,
+    ::testing::Values(std::make_tuple(64, 32, TJSAMP_420), std::make_tuple(17, 9, TJSAMP_420),
+                      std::make_tuple(17, 9, TJSAMP_422), std::make_tuple(33, 15, TJSAMP_444),
+                      std::make_tuple(20, 12, TJSAMP_440), std::make_tuple(17, 9, TJSAMP_GRAY)));
+
+class MjpegColourTest : public MjpegDecoderTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(MjpegColourTest, SolidColoursComeOutInLimitedRangeBt601) {
+  struct Case {
+    std::array<uint8_t, 3> bgr;
+    int y, u, v;
+  };
+  bool const gray = GetParam() == TJSAMP_GRAY;
+  std::vector<Case> cases = {{{0, 0, 0}, 16, 128, 128},
+                             {{255, 255, 255}, 235, 128, 128},
+                             {{128, 128, 128}, 126, 128, 128}};
+  if (!gray) cases.push_back({{0, 0, 255}, 81, 90, 240});  // red
+  for (auto const& colour : cases) {
+    Bytes const jpeg = encodeJpeg(16, 16, GetParam(), [&](int, int) { return colour.bgr; });
+    TestI420 out(16, 16);
+    ASSERT_TRUE(decode(jpeg, 16, 16, false, &out));
+    EXPECT_NEAR(out.y_.at(5, 5), colour.y, 2);
+    EXPECT_NEAR(out.u_.at(3, 3), colour.u, 2);
+    EXPECT_NEAR(out.v_.at(3, 3), colour.v, 2);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, MjpegColourTest,
+                         ::testing::Values(TJSAMP_420, TJSAMP_422, TJSAMP_444, TJSAMP_GRAY));
+
+TEST_F(MjpegDecoderTest, FrameOfAnotherSizeIsRefused) {
+  Bytes const jpeg = encodeGradient(64, 32);
+  TestI420 out(64, 30);
+  EXPECT_FALSE(decode(jpeg, 64, 30, false, &out));
+  EXPECT_TRUE(out.y_.marginUntouched());
+  EXPECT_TRUE(log_.contains("JPEG frame is 64x32, expected 64x30"));
+  TestI420 wider(65, 32);
+  EXPECT_FALSE(decode(jpeg, 65, 32, true, &wider));
+}
+
+TEST_F(MjpegDecoderTest, TruncatedAndGarbageFramesAreRefused) {
+  Bytes const jpeg = encodeGradient(64, 32);
+  TestI420 out(64, 32);
+  for (size_t length : {size_t{0}, size_t{1}, size_t{2}, size_t{100}, jpeg.size() / 2,
+                        jpeg.size() - 20, jpeg.size() - 1}) {
+    // A copy of exactly `length` bytes, so an over-read is caught.
+    Bytes const cut(jpeg.begin(), jpeg.begin() + length);
+    EXPECT_FALSE(decompressMJPEG(cut.empty() ? nullptr : cut.data(), cut.size(), 64, 32, true,
+                                 out.y_.data(), out.y_.stride(), out.u_.data(), out.u_.stride(),
+                                 out.v_.data(), out.v_.stride()))
+        << length;
+  }
+  Bytes garbage(500);
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 37 + 11);
+  EXPECT_FALSE(decode(garbage, 64, 32, true, &out));
+  EXPECT_FALSE(decode(garbage, 64, 32, false, &out));
+  // A segment whose length runs past the end of the data.
+  Bytes const lying = {0xFF, 0xD8, 0xFF, 0xE0, 0x7F, 0xFF, 0x00, 0x00};
+  EXPECT_FALSE(decode(lying, 64, 32, true, &out));
+  EXPECT_TRUE(out.marginsUntouched());
+}
+
+TEST_F(MjpegDecoderTest, ValidFrameDecodesAfterOneWithBrokenTables) {
+  Bytes const jpeg = encodeGradient(32, 16);
+  Bytes broken = jpeg;
+  walkSegments(jpeg, [&](uint8_t marker, const uint8_t* bytes, size_t) {
+    // Claim 255 codes of length 1 in the first table.
+    if (marker == 0xC4) broken[bytes - jpeg.data() + 5] = 0xFF;
+  });
+  TestI420 out(32, 16);
+  EXPECT_FALSE(decode(broken, 32, 16, true, &out));
+  EXPECT_TRUE(decode(jpeg, 32, 16, true, &out));
+}
+
+TEST_F(MjpegDecoderTest, InvalidDestinationsAreRefused) {
+  Bytes const jpeg = encodeGradient(16, 16);
+  TestI420 out(16, 16);
+  EXPECT_FALSE(decompressMJPEG(jpeg.data(), jpeg.size(), 16, 16, false, nullptr, 16, out.u_.data(),
+                               out.u_.stride(), out.v_.data(), out.v_.stride()));
+  EXPECT_FALSE(decompressMJPEG(jpeg.data(), jpeg.size(), 16, 16, false, out.y_.data(), 15,
+                               out.u_.data(), out.u_.stride(), out.v_.data(), out.v_.stride()));
+  EXPECT_FALSE(decompressMJPEG(jpeg.data(), jpeg.size(), 0, 16, false, out.y_.data(),
+                               out.y_.stride(), out.u_.data(), out.u_.stride(), out.v_.data(),
+                               out.v_.stride()));
+}
+
+}  // namespace
+}  // namespace dravo::jpeg

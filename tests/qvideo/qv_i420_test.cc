@@ -1,0 +1,129 @@
+#include "qvideo/qv_i420.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "tests/support/capture.h"
+
+namespace qvideo {
+namespace {
+
+bool isAligned(const void* pointer, int alignment) {
+  return reinterpret_cast<uintptr_t>(pointer) % alignment == 0;
+}
+
+TEST(QvI420Test, OwnedImageHasAlignedPlanesOfI420Sizes) {
+  QvI420 image(17, 9, 16);
+  EXPECT_EQ(image.width(), 17);
+  EXPECT_EQ(image.height(), 9);
+  EXPECT_EQ(image.alignment(), 16);
+  EXPECT_EQ(image.y().width_, 17);
+  EXPECT_EQ(image.y().height_, 9);
+  for (const QvGray8* chroma : {&image.u(), &image.v()}) {
+    EXPECT_EQ(chroma->width_, 9);
+    EXPECT_EQ(chroma->height_, 5);
+    EXPECT_EQ(chroma->stride_, image.chromaStride());
+  }
+  for (int i = 0; i < 3; ++i) {
+    const QvGray8& plane = image.plane(i);
+    EXPECT_TRUE(isAligned(plane.data_, 16)) << i;
+    EXPECT_EQ(plane.stride_ % 16, 0) << i;
+    EXPECT_GE(plane.stride_, plane.width_) << i;
+    EXPECT_GE(plane.padded_height_, plane.height_) << i;
+  }
+  EXPECT_EQ(image.data(), image.y().data_);
+  // Each plane's whole padded area is writable and the planes do not overlap
+  // (AddressSanitizer reports an overflow; the check below an overlap).
+  for (int i = 0; i < 3; ++i) {
+    const QvGray8& plane = image.plane(i);
+    for (int y = 0; y < plane.padded_height_; ++y)
+      std::fill(plane.row(y), plane.row(y) + plane.stride_, static_cast<uint8_t>(i + 1));
+  }
+  EXPECT_EQ(image.y().data_[0], 1);
+  EXPECT_EQ(image.u().data_[0], 2);
+  EXPECT_EQ(image.v().data_[0], 3);
+}
+
+TEST(QvI420Test, PadImageRepeatsEdgeSamplesIntoTheMargin) {
+  QvI420 image(5, 3, 16);
+  for (int i = 0; i < 3; ++i) {
+    const QvGray8& plane = image.plane(i);
+    for (int y = 0; y < plane.height_; ++y)
+      for (int x = 0; x < plane.width_; ++x) plane.row(y)[x] = static_cast<uint8_t>(10 * y + x);
+  }
+  image.padImage();
+  for (int i = 0; i < 3; ++i) {
+    const QvGray8& plane = image.plane(i);
+    for (int y = 0; y < plane.padded_height_; ++y) {
+      int const source_row = std::min(y, plane.height_ - 1);
+      for (int x = 0; x < plane.stride_; ++x) {
+        int const source_column = std::min(x, plane.width_ - 1);
+        ASSERT_EQ(plane.row(y)[x], 10 * source_row + source_column)
+            << "plane " << i << " x=" << x << " y=" << y;
+      }
+    }
+  }
+}
+
+TEST(QvI420Test, WrappedMemoryIsUsedInPlaceAndNotFreed) {
+  // Y 4x2 stride 6 at 0, U and V 2x1 stride 3 at 12 and 15.
+  std::vector<uint8_t> memory(18);
+  for (size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<uint8_t>(i);
+  {
+    QvI420 image;
+    ASSERT_TRUE(image.init(memory.data(), 4, 2, 0, 12, 15, 6, 3));
+    EXPECT_EQ(image.data(), memory.data());
+    EXPECT_EQ(image.y().data_, memory.data());
+    EXPECT_EQ(image.u().data_, memory.data() + 12);
+    EXPECT_EQ(image.v().data_, memory.data() + 15);
+    EXPECT_EQ(image.y().stride_, 6);
+    EXPECT_EQ(image.chromaStride(), 3);
+    EXPECT_EQ(image.u().width_, 2);
+    EXPECT_EQ(image.u().height_, 1);
+    image.y().row(1)[3] = 99;
+  }
+  // Still ours: AddressSanitizer would flag a free of vector memory.
+  EXPECT_EQ(memory[9], 99);
+  EXPECT_EQ(memory[17], 17);
+}
+
+TEST(QvI420Test, InitReleasesWhatTheImageOwnedAndRejectsBadLayouts) {
+  std::vector<uint8_t> memory(64);
+  QvI420 image(8, 8, 16);
+  EXPECT_FALSE(image.init(memory.data(), 4, 4, 0, 16, 20, 3, 2));  // Y stride < width
+  EXPECT_EQ(image.data(), nullptr);
+  EXPECT_FALSE(image.init(memory.data(), 4, 4, 0, 16, 20, 4, 1));  // chroma stride < 2
+  EXPECT_FALSE(image.init(nullptr, 4, 4, 0, 16, 20, 4, 2));
+  EXPECT_FALSE(image.init(memory.data(), -1, 4, 0, 16, 20, 4, 2));
+  EXPECT_TRUE(image.init(memory.data(), 4, 4, 0, 16, 20, 4, 2));
+  EXPECT_EQ(image.alignment(), 1);
+}
+
+TEST(QvI420Test, DummyImageHasTheConstructorsLayout) {
+  auto dummy = QvI420::createDummyImage(641, 481, 16);
+  ASSERT_NE(dummy, nullptr);
+  QvI420 real(641, 481, 16);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(dummy->plane(i).width_, real.plane(i).width_);
+    EXPECT_EQ(dummy->plane(i).height_, real.plane(i).height_);
+    EXPECT_EQ(dummy->plane(i).stride_, real.plane(i).stride_);
+    EXPECT_EQ(dummy->plane(i).data_ - dummy->data(), real.plane(i).data_ - real.data());
+  }
+  EXPECT_NE(QvI420::createDummyImage(0, 0, 16), nullptr);
+  EXPECT_EQ(QvI420::createDummyImage(-1, 4, 16), nullptr);
+  EXPECT_EQ(QvI420::createDummyImage(4, 4, 12), nullptr);
+  EXPECT_EQ(QvI420::createDummyImage(4, 4, 0), nullptr);
+  EXPECT_EQ(QvI420::createDummyImage(1 << 30, 1 << 30, 16), nullptr);
+}
+
+TEST(QvI420Test, ConstructorAssertsOnAnInvalidLayout) {
+  dravo::testing::AssertionCapture assertions;
+  QvI420 image(4, 4, 3);
+  EXPECT_EQ(image.data(), nullptr);
+  EXPECT_EQ(assertions.messages().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qvideo

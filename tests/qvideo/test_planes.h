@@ -1,0 +1,95 @@
+#pragma once
+// Plane buffers for the qvideo tests: rows wider than the picture and a
+// spare row below, all pre-filled with a canary so unwritten bytes show.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace qvideo::testing {
+
+inline constexpr uint8_t kCanary = 0xA5;
+
+struct TestPlane {
+  // `row_bytes` of picture per row, `extra` canary bytes after each row and
+  // one spare canary row below the picture.
+  TestPlane(int row_bytes, int rows, int extra = 7)
+      : row_bytes_(row_bytes),
+        rows_(rows),
+        stride_(row_bytes + extra),
+        bytes_(static_cast<size_t>(stride_) * (rows + 1), kCanary) {}
+
+  uint8_t* data() { return bytes_.data(); }
+  const uint8_t* data() const { return bytes_.data(); }
+  uint8_t& at(int x, int y) { return bytes_[static_cast<size_t>(y) * stride_ + x]; }
+  uint8_t at(int x, int y) const { return bytes_[static_cast<size_t>(y) * stride_ + x]; }
+  int stride() const { return stride_; }
+
+  void fill(const std::function<uint8_t(int x, int y)>& value) {
+    for (int y = 0; y < rows_; ++y)
+      for (int x = 0; x < row_bytes_; ++x) at(x, y) = value(x, y);
+  }
+  // Every byte outside the picture still holds the canary.
+  ::testing::AssertionResult marginUntouched() const {
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+      int const x = static_cast<int>(i % stride_);
+      int const y = static_cast<int>(i / stride_);
+      if ((x >= row_bytes_ || y >= rows_) && bytes_[i] != kCanary)
+        return ::testing::AssertionFailure() << "byte at x=" << x << " y=" << y << " written";
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  int row_bytes_;
+  int rows_;
+  int stride_;
+  std::vector<uint8_t> bytes_;
+};
+
+// Y, U and V planes of a width x height I420 picture.
+struct TestI420 {
+  TestI420(int width, int height, int extra = 7)
+      : width_(width),
+        height_(height),
+        y_(width, height, extra),
+        u_((width + 1) / 2, (height + 1) / 2, extra),
+        v_((width + 1) / 2, (height + 1) / 2, extra) {}
+
+  // A smooth diagonal gradient with slowly varying chroma, all inside the
+  // RGB gamut so that a trip through RGB does not clip.
+  void fillGradient() {
+    y_.fill([&](int x, int y) {
+      return static_cast<uint8_t>(60 + x * 100 / width_ + y * 40 / height_);
+    });
+    u_.fill([&](int x, int) { return static_cast<uint8_t>(108 + x * 40 / u_.row_bytes_); });
+    v_.fill([&](int, int y) { return static_cast<uint8_t>(148 - y * 40 / v_.rows_); });
+  }
+  ::testing::AssertionResult marginsUntouched() const {
+    for (const TestPlane* plane : {&y_, &u_, &v_}) {
+      auto result = plane->marginUntouched();
+      if (!result) return result;
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  int width_;
+  int height_;
+  TestPlane y_;
+  TestPlane u_;
+  TestPlane v_;
+};
+
+// Largest absolute difference between the pictures of two planes.
+inline int maxDifference(const TestPlane& a, const TestPlane& b) {
+  int worst = 0;
+  for (int y = 0; y < a.rows_; ++y)
+    for (int x = 0; x < a.row_bytes_; ++x)
+      worst = std::max(worst, std::abs(int{a.at(x, y)} - int{b.at(x, y)}));
+  return worst;
+}
+
+}  // namespace qvideo::testing
