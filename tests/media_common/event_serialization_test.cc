@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "media_common/event.h"
+#include "media_common/hardware_timestamp_event.h"
+#include "media_common/media_events.h"
+#include "media_common/register_event_class.h"
+#include "tests/support/capture.h"
+
+namespace dravo::media {
+namespace {
+
+// An id far above the registered ones, to exercise the two-byte varint.
+using WideIdEvent = MessageEvent<AttributeEventProto, 300>;
+REGISTER_EVENT_CLASS(WideIdEvent);
+
+std::string bytesOf(Event const& event) {
+  std::string bytes;
+  EXPECT_TRUE(event.serialize(&bytes));
+  return bytes;
+}
+
+std::shared_ptr<Event> read(std::string const& bytes) {
+  return Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
+template <typename T>
+std::shared_ptr<T> roundTrip(T const& event) {
+  std::shared_ptr<Event> copy = read(bytesOf(event));
+  EXPECT_NE(copy, nullptr);
+  if (!copy) return nullptr;
+  EXPECT_TRUE(copy->isType(typeid(T)));
+  return std::dynamic_pointer_cast<T>(copy);
+}
+
+TEST(EventSerializationTest, DrivingFeedbackRoundTrips) {
+  DrivingFeedbackEvent event;
+  event.set_tag(0xfedcba9876543210ull);
+  auto copy = roundTrip(event);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_TRUE(copy->has_tag());
+  EXPECT_EQ(copy->tag(), 0xfedcba9876543210ull);
+}
+
+TEST(EventSerializationTest, ProcessorResultsRoundTrip) {
+  ProcessorResultsEvent event;
+  event.set_processor("faces");
+  event.set_frame_timestamp_ns(-5);
+  auto* result = event.add_results();
+  result->set_name("count");
+  result->set_value(2.5);
+  auto copy = roundTrip(event);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->DebugString(), event.DebugString());
+  EXPECT_EQ(copy->results(0).name(), "count");
+}
+
+TEST(EventSerializationTest, DeviceOpeningRoundTripsIncludingAnEmptyMessage) {
+  DeviceOpeningEvent event;
+  event.set_device_id("usb:046d:0825");
+  event.set_requested_width(1280);
+  event.set_actual_fps(29.97);
+  event.set_success(true);
+  auto copy = roundTrip(event);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->DebugString(), event.DebugString());
+
+  DeviceOpeningEvent empty;
+  EXPECT_EQ(bytesOf(empty), std::string("\x0a", 1));
+  EXPECT_NE(roundTrip(empty), nullptr);
+}
+
+TEST(EventSerializationTest, HeaderIsTheTypeIdAsVarint) {
+  ProcessorResultsEvent results;
+  results.set_processor("x");
+  std::string const bytes = bytesOf(results);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x09);
+  EXPECT_EQ(bytes.substr(1), results.SerializeAsString());
+
+  WideIdEvent wide;
+  wide.set_key("k");
+  wide.set_value("v");
+  std::string const wide_bytes = bytesOf(wide);
+  ASSERT_GE(wide_bytes.size(), 2u);
+  EXPECT_EQ(static_cast<uint8_t>(wide_bytes[0]), 0xAC);
+  EXPECT_EQ(static_cast<uint8_t>(wide_bytes[1]), 0x02);
+  auto copy = roundTrip(wide);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->value(), "v");
+}
+
+TEST(EventSerializationTest, SerializeReplacesTheOutput) {
+  DrivingFeedbackEvent event;
+  event.set_tag(1);
+  std::string bytes = "stale";
+  ASSERT_TRUE(event.serialize(&bytes));
+  EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));
+}
+
+TEST(EventSerializationTest, LocalEventsDoNotSerialize) {
+  std::string bytes = "untouched";
+  EXPECT_FALSE(HardwareTimestampEvent(Time::fromNSec(5)).serialize(&bytes));
+  EXPECT_FALSE(Event().serialize(&bytes));
+  EXPECT_EQ(bytes, "untouched");
+}
+
+TEST(EventSerializationTest, UnregisteredTypeSerializesWithAWarningButDoesNotReadBack) {
+  testing::LogCapture capture("event:3");
+  AttributeEvent event;
+  event.set_key("camera");
+  std::string bytes;
+  EXPECT_TRUE(event.serialize(&bytes));
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 8);
+  EXPECT_TRUE(capture.contains(
+      "Type EVENT_TYPE_ATTRIBUTE(8) was not registered. Use REGISTER_EVENT_CLASS."));
+  EXPECT_EQ(read(bytes), nullptr);
+}
+
+TEST(EventSerializationTest, TypeIdsPrintAsNameAndNumber) {
+  std::ostringstream text;
+  text << EVENT_TYPE_DRIVING_FEEDBACK << " " << static_cast<EventTypeID>(300);
+  EXPECT_EQ(text.str(), "EVENT_TYPE_DRIVING_FEEDBACK(7) (300)");
+}
+
+TEST(EventSerializationTest, DrivingFeedbackConvertsBothWays) {
+  auto event = drivingFeedbackToEvent(DrivingFeedback{0});
+  EXPECT_TRUE(event->has_tag());
+  EXPECT_EQ(event->getTypeId(), EVENT_TYPE_DRIVING_FEEDBACK);
+  EXPECT_TRUE(event->shouldBeHandled());
+  EXPECT_EQ(
+      drivingFeedbackFromEvent(*drivingFeedbackToEvent(DrivingFeedback{1234567890123ull}))->tag,
+      1234567890123ull);
+}
+
+TEST(EventSerializationTest, CopiedMessageEventKeepsMessageAndTiming) {
+  ProcessorResultsEvent event;
+  event.set_processor("p");
+  event.setPriority(-1000);
+  event.setStartTimestamp(Time::fromNSec(33));
+  ProcessorResultsEvent copy(event);
+  EXPECT_EQ(copy.processor(), "p");
+  EXPECT_EQ(copy.getPriority(), -1000);
+  EXPECT_EQ(copy.getStartTimestamp(), Time::fromNSec(33));
+  EXPECT_EQ(copy.getCreationTime(), event.getCreationTime());
+}
+
+struct HostileInput {
+  const char* name;
+  std::string bytes;
+};
+
+std::string const kNul(1, '\0');
+
+// clang-format off
+std::vector<HostileInput> const kHostileInputs = {
+    {"empty", ""},
+    {"unterminated one-byte id", "\x87"},
+    {"five continuation bytes", "\xff\xff\xff\xff\xff\x01\x02"},
+    {"id wider than 32 bits", "\xff\xff\xff\xff\x7f"},
+    {"unregistered id", "\x05\x08\x01"},
+    {"id zero", kNul},
+    {"truncated field tag", "\x09\xff"},
+    {"invalid wire type", "\x09\x0f"},
+    {"field number zero", "\x0a" + kNul + "\x01"},
+    {"tag without value", "\x07\x08"},
+    {"truncated fixed64", "\x0a\x29\x01\x02"},
+    {"string claims 2 GiB", "\x09\x0a\xff\xff\xff\xff\x07" "abc"},
+    {"string claims 4 GiB", "\x09\x0a\xff\xff\xff\xff\x0f" "abc"},
+    {"nested message claims past end", "\x09\x1a\x05\x0a\x01"},
+    {"nested message claims 2 GiB", "\x09\x1a\xff\xff\xff\xff\x07\x0a\x01" "a"},
+    {"string claims 16 MiB inside a message claiming 128 MiB",
+     "\x09\x1a\x80\x80\x80\x40\x0a\xf0\xff\xff\x07" + std::string(50, 'y')},
+    {"group never ended", "\x09\x9b\x06\x08\x01"},
+    {"group ended with another number", "\x09\x9b\x06\x08\x01\x94\x06"},
+    {"end-group without start", "\x07\x0c"},
+    {"unterminated tag varint", "\x0a\x80\x80\x80\x80\x80\x80\x80\x80\x80\x80"},
+};
+// clang-format on
+
+class HostileEventInputTest : public ::testing::TestWithParam<HostileInput> {};
+
+void PrintTo(HostileInput const& input, std::ostream* os) { *os << input.name; }
+
+TEST_P(HostileEventInputTest, IsRefusedWithAWarning) {
+  // Refusals are throttled warnings: the first in an interval is logged at
+  // level 3, the rest 4 levels finer.
+  testing::LogCapture capture("event:7");
+  std::string const& bytes = GetParam().bytes;
+  // A heap copy of exactly the input's size lets AddressSanitizer see any
+  // read past the end.
+  std::unique_ptr<char[]> exact(new char[bytes.size() + 1]);
+  std::copy(bytes.begin(), bytes.end(), exact.get());
+  EXPECT_EQ(Event::deserialize(exact.get(), static_cast<unsigned int>(bytes.size())), nullptr);
+  auto const lines = capture.messages("event");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Refused event", 0), 0u) << lines[0];
+  EXPECT_TRUE(capture.lines()[0].level == 3 || capture.lines()[0].level == 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HostileEventInputTest, ::testing::ValuesIn(kHostileInputs),
+                         [](auto const& info) {
+                           std::string name;
+                           for (char c : std::string(info.param.name))
+                             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+TEST(EventDeserializationTest, UnknownFieldsFromANewerSenderAreAccepted) {
+  ProcessorResultsEvent event;
+  event.add_results()->set_name("n");
+  std::string bytes = bytesOf(event);
+  bytes +=
+      "\x9a\x06\x03"
+      "abc";                            // field 99, length-delimited
+  bytes += "\x93\x06\x08\x01\x94\x06";  // field 98, a group holding a varint
+  auto copy = read(bytes);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(std::static_pointer_cast<ProcessorResultsEvent>(copy)->results(0).name(), "n");
+}
+
+TEST(EventDeserializationTest, NullDataIsRefused) {
+  EXPECT_EQ(Event::deserialize(nullptr, 0), nullptr);
+  EXPECT_EQ(Event::deserialize(nullptr, 10), nullptr);
+}
+
+TEST(EventDeserializationTest, RandomBytesAfterEveryRegisteredIdNeverCrash) {
+  testing::LogCapture capture;  // keeps the refusals off stderr
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> length(0, 24);
+  char const ids[] = {7, 9, 10};
+  for (int round = 0; round < 20000; ++round) {
+    size_t const size = 1 + length(random);
+    std::unique_ptr<char[]> data(new char[size]);
+    data[0] = ids[round % 3];
+    for (size_t i = 1; i < size; ++i) data[i] = static_cast<char>(byte(random));
+    std::shared_ptr<Event> event = Event::deserialize(data.get(), static_cast<unsigned int>(size));
+    if (event) {
+      EXPECT_EQ(static_cast<char>(event->getTypeId()), ids[round % 3]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravo::media
