@@ -116,8 +116,8 @@ void PadBase::initialize(PadArgs const& args) {
 }
 
 LinkHandleInitializer PadBase::baseLink(PadBase& to_pad) {
-  DRAVO_CHECK(dynamic_cast<NonInputPadBaseMixin *>(this));
-  DRAVO_CHECK(dynamic_cast<NonOutputPadBaseMixin *>(&to_pad));
+  DRAVO_CHECK(dynamic_cast<NonInputPadBaseMixin*>(this));
+  DRAVO_CHECK(dynamic_cast<NonOutputPadBaseMixin*>(&to_pad));
   LinkHandleInitializer handle = createLinkHandle(*this, to_pad);
   LinkHandlePrivate* record = handle.get();
   PadBasePrivate& from = *private_;
@@ -214,8 +214,8 @@ void OutputPadBase::sendDownstreamEvent(std::shared_ptr<Event const> const& even
 
 void OutputPadBase::setUpstreamEventHandler(std::weak_ptr<void const> const& tracked,
                                             EventHandlerFunction const& handler) {
-  auto event_handler = std::make_shared<EventHandler>(private_->upstream_event_channel,
-                                                      scheduler_, tracked, handler);
+  auto event_handler = std::make_shared<EventHandler>(private_->upstream_event_channel, scheduler_,
+                                                      tracked, handler);
   event_handler->install();
   MutexLock lock(private_->handlers_mutex);
   private_->upstream_event_handler = std::move(event_handler);
