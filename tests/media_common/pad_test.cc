@@ -247,7 +247,11 @@ TEST_F(PadTest, OneTokenPoolHoldsTheSecondBufferUntilTheFirstIsReleased) {
   settle();
   ASSERT_EQ(seen.buffers.size(), 1u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 1u);
-  seen.buffers.clear();  // the last copy of the first buffer goes: its token returns
+  // Releasing the last copy of the first buffer gives its token back; the
+  // second buffer is then delivered on the deferred thread.
+  auto first = std::move(seen.buffers);
+  seen.buffers.clear();
+  first.clear();
   settle();
   EXPECT_EQ(seen.buffers.size(), 1u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
