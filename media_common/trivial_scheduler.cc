@@ -1,7 +1,7 @@
 #include "media_common/trivial_scheduler.h"
 
+#include <algorithm>
 #include <atomic>
-#include <queue>
 #include <vector>
 
 #include "common/condition_variable.h"
@@ -23,23 +23,22 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
     Priority priority;
     uint64_t sequence_;
   };
-  using ElementPtr = std::shared_ptr<QueueElement>;
-
   // Heap order: true when `a` runs after `b`.
   struct RunsAfter {
-    bool operator()(ElementPtr const& a, ElementPtr const& b) const {
-      if (a->priority < b->priority) return true;
-      if (b->priority < a->priority) return false;
-      return a->sequence_ > b->sequence_;
+    bool operator()(QueueElement const& a, QueueElement const& b) const {
+      if (a.priority < b.priority) return true;
+      if (b.priority < a.priority) return false;
+      return a.sequence_ > b.sequence_;
     }
   };
 
   ~TrivialSchedulerPrivate() { DRAVO_CHECK(!scheduled_); }
 
-  void scheduleNow(ElementPtr element) DRAVO_REQUIRES(mutex_) {
+  void scheduleNow(QueueElement element) DRAVO_REQUIRES(mutex_) {
     LOGF(5, "scheduleNow");
     idle_ = false;
-    queue_.push(std::move(element));
+    queue_.push_back(std::move(element));
+    std::push_heap(queue_.begin(), queue_.end(), RunsAfter());
     scheduleMainLoop();
   }
 
@@ -67,10 +66,11 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
     if (shutdown_) return;  // shut down while this pass waited for the lock
     DRAVO_ASSERT(!queue_.empty());
     if (queue_.empty()) return;
-    ElementPtr element = queue_.top();
-    queue_.pop();
+    std::pop_heap(queue_.begin(), queue_.end(), RunsAfter());
+    QueueElement element = std::move(queue_.back());
+    queue_.pop_back();
     lock.unlock();
-    element->function();
+    element.function();
     lock.relock();
     scheduled_ = false;
     scheduleMainLoop();
@@ -93,8 +93,8 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
   bool started_ DRAVO_GUARDED_BY(mutex_) = false;
   bool scheduled_ DRAVO_GUARDED_BY(mutex_) = false;
   TimerHandle main_loop_timer_ DRAVO_GUARDED_BY(mutex_);
-  std::priority_queue<ElementPtr, std::vector<ElementPtr>, RunsAfter> queue_
-      DRAVO_GUARDED_BY(mutex_);
+  // A binary max-heap under RunsAfter: the front runs next.
+  std::vector<QueueElement> queue_ DRAVO_GUARDED_BY(mutex_);
 };
 
 TrivialScheduler::TrivialScheduler() : impl_(std::make_shared<TrivialSchedulerPrivate>()) {}
@@ -109,8 +109,7 @@ void TrivialScheduler::scheduleWithDebug(TaskFunction const& function, Priority 
                                          std::shared_ptr<TaskInfo const> const&) {
   LOGF(5, "schedule called");
   MutexLock lock(impl_->mutex_);
-  impl_->scheduleNow(std::make_shared<TrivialSchedulerPrivate::QueueElement>(
-      TrivialSchedulerPrivate::QueueElement{function, priority, g_sequence++}));
+  impl_->scheduleNow(TrivialSchedulerPrivate::QueueElement{function, priority, g_sequence++});
 }
 
 void TrivialScheduler::start() {
