@@ -36,8 +36,6 @@ class Walker {
       if (!readVarint(&tag) || tag > UINT32_MAX) return false;
       auto const number = static_cast<uint32_t>(tag >> 3);
       if (number == 0) return false;
-      FieldDescriptor const* field =
-          descriptor ? descriptor->FindFieldByNumber(static_cast<int>(number)) : nullptr;
       switch (tag & 7) {
         case kVarint: {
           uint64_t ignored;
@@ -53,6 +51,7 @@ class Walker {
         case kLengthDelimited: {
           uint64_t length = 0;
           if (!readVarint(&length) || length > static_cast<uint64_t>(end_ - pos_)) return false;
+          FieldDescriptor const* field = find(descriptor, number);
           if (field && field->type() == FieldDescriptor::TYPE_MESSAGE) {
             Walker nested(pos_, static_cast<size_t>(length));
             if (!nested.walk(field->message_type(), depth + 1, 0)) return false;
@@ -61,6 +60,7 @@ class Walker {
           break;
         }
         case kStartGroup: {
+          FieldDescriptor const* field = find(descriptor, number);
           Descriptor const* group = field && field->type() == FieldDescriptor::TYPE_GROUP
                                         ? field->message_type()
                                         : nullptr;
@@ -77,6 +77,11 @@ class Walker {
   }
 
  private:
+  // Only length-delimited fields and groups need their declaration.
+  static FieldDescriptor const* find(Descriptor const* descriptor, uint32_t number) {
+    return descriptor ? descriptor->FindFieldByNumber(static_cast<int>(number)) : nullptr;
+  }
+
   bool readVarint(uint64_t* value) {
     uint64_t result = 0;
     for (int shift = 0; shift < 64 && pos_ < end_; shift += 7) {
