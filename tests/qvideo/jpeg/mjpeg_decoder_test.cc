@@ -5,6 +5,7 @@
 
 #include <array>
 #include <functional>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -198,6 +199,29 @@ TEST_F(MjpegDecoderTest, ValidFrameDecodesAfterOneWithBrokenTables) {
   TestI420 out(32, 16);
   EXPECT_FALSE(decode(broken, 32, 16, true, &out));
   EXPECT_TRUE(decode(jpeg, 32, 16, true, &out));
+}
+
+TEST_F(MjpegDecoderTest, ThreadsDecodeAtTheSameTimeWithTheirOwnCodecs) {
+  Bytes const jpeg = encodeGradient(64, 32);
+  Bytes broken = jpeg;
+  broken.resize(jpeg.size() / 2);
+  TestI420 expected(64, 32);
+  ASSERT_TRUE(decode(jpeg, 64, 32, false, &expected));
+  auto work = [&](bool* all_equal) {
+    *all_equal = true;
+    for (int round = 0; round < 20; ++round) {
+      TestI420 out(64, 32);
+      decode(broken, 64, 32, true, &out);
+      *all_equal &= decode(jpeg, 64, 32, true, &out) && maxDifference(expected.y_, out.y_) == 0 &&
+                    maxDifference(expected.v_, out.v_) == 0;
+    }
+  };
+  bool first = false, second = false;
+  std::thread other(work, &second);
+  work(&first);
+  other.join();
+  EXPECT_TRUE(first);
+  EXPECT_TRUE(second);
 }
 
 TEST_F(MjpegDecoderTest, InvalidDestinationsAreRefused) {
