@@ -131,10 +131,29 @@ class ThruPadBase : public PadBase {
 };
 
 template <typename T>
-class OutputPad : public OutputPadBase, public NonInputPadMixin<T> {};
+class OutputPad : public OutputPadBase, public NonInputPadMixin<T> {
+ public:
+  void sendBuffer(std::shared_ptr<T const> const& buffer) { OutputPadBase::sendBuffer(buffer); }
+};
 
 template <typename T>
-class InputPad : public InputPadBase, public NonOutputPadMixin<T> {};
+class InputPad : public InputPadBase, public NonOutputPadMixin<T> {
+ public:
+  using InputPadBase::setBufferHandler;
+  // The handler gets each buffer cast to `T` (null if it is no `T`).
+  template <typename F>
+  requires(
+      std::is_invocable_v<F, std::shared_ptr<T const>> &&
+      !std::is_invocable_v<
+          F,
+          std::shared_ptr<DataBase const>>) void setBufferHandler(std::weak_ptr<void const> const&
+                                                                      tracked,
+                                                                  F handler) {
+    InputPadBase::setBufferHandler(tracked, [handler](std::shared_ptr<DataBase const> const& data) {
+      handler(std::dynamic_pointer_cast<T const>(data));
+    });
+  }
+};
 
 template <typename T>
 class ThruPad : public ThruPadBase, public NonInputPadMixin<T>, public NonOutputPadMixin<T> {};

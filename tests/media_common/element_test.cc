@@ -1,0 +1,142 @@
+#include "media_common/element.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "common/cached_property.h"
+#include "common/property_enum.h"
+#include "media_common/media_events.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+// Records its lifecycle calls; runs on a hand-stepped scheduler.
+class RecordingElement : public Element {
+ public:
+  ~RecordingElement() override { disconnect_all(); }
+
+  std::vector<std::string> calls;
+  std::vector<int32_t> widths_seen;
+  CachedProperty<int32_t> width_;
+
+ protected:
+  void initialize() override {
+    Element::initialize();
+    calls.push_back("initialize");
+    width_.bind(getPropertyChangeSignal(), getPropertyNode("width"), 640, "Width.");
+    auto mode = getPropertyNode("mode");
+    mode->setDefaultValue(PropertyValue("fast"));
+    setPropertyEnumValues(mode, {MetaEnumValue(PropertyValue(1), "fast", "Fast"),
+                                 MetaEnumValue(PropertyValue(2), "slow", "Slow")});
+  }
+  void onPropertyChange(bool first) override {
+    calls.push_back(first ? "change(first)" : "change");
+    widths_seen.push_back(*width_);
+  }
+};
+
+class ElementTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<RecordingElement> make(ElementArgs args) {
+    return createElement<RecordingElement>(args);
+  }
+  ElementArgs args() { return ElementArgs(scheduler_, root_->getNode("elem", true)); }
+
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+};
+
+TEST_F(ElementTest, FirstPassComesOnceAtHighestPriorityAfterInitialValues) {
+  auto element = make(args().property("width", PropertyValue(320)));
+  EXPECT_EQ(element->calls, std::vector<std::string>{"initialize"});
+  std::vector<std::shared_ptr<TaskInfo const>> queued;
+  scheduler_->getQueuedTasks(queued);
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_STREQ(queued[0]->getName(), "pipeline/elem property_change");
+  // Queued ahead of anything else.
+  scheduler_->schedule(TaskFunction(element, [&] { element->calls.push_back("other"); }),
+                       Priority(1000, false), nullptr);
+  scheduler_->runAll();
+  EXPECT_EQ(element->calls, (std::vector<std::string>{"initialize", "change(first)", "other"}));
+  EXPECT_EQ(element->widths_seen, std::vector<int32_t>{320});
+}
+
+TEST_F(ElementTest, ChangesFromAnotherThreadCoalesceIntoOnePass) {
+  auto element = make(args());
+  scheduler_->runAll();
+  std::thread setter([&] {
+    for (int width : {1, 2, 3}) element->getPropertyNode("width")->setValue(PropertyValue(width));
+  });
+  setter.join();
+  EXPECT_EQ(scheduler_->runAll(), 1);
+  EXPECT_EQ(element->calls, (std::vector<std::string>{"initialize", "change(first)", "change"}));
+  EXPECT_EQ(element->widths_seen.back(), 3);
+  // A change during a pass schedules the next one.
+  element->getPropertyNode("width")->setValue(PropertyValue(4));
+  EXPECT_EQ(scheduler_->runAll(), 1);
+  EXPECT_EQ(element->widths_seen.back(), 4);
+}
+
+TEST_F(ElementTest, EnumPropertiesTakeNamesOrRuntimeValues) {
+  auto by_value = make(args().property("mode", PropertyValue(2)));
+  EXPECT_EQ(by_value->getPropertyNode("mode")->getValue(), PropertyValue("slow"));
+  by_value.reset();
+  auto unmatched = make(args().property("mode", PropertyValue(7)));
+  EXPECT_EQ(unmatched->getPropertyNode("mode")->getValue(), PropertyValue("fast"));
+  unmatched.reset();
+  auto by_name = make(args().property("mode", PropertyValue("slow")));
+  EXPECT_EQ(by_name->getPropertyNode("mode")->getValue(), PropertyValue("slow"));
+}
+
+TEST_F(ElementTest, AttributesStatusAndTeardown) {
+  auto element = make(args());
+  auto attribute = std::make_shared<AttributeEvent>();
+  attribute->set_key("x");
+  attribute->set_value("42");
+  element->processAttributeEvents(attribute);
+  element->processAttributeEvents(std::make_shared<Event>());  // ignored
+  EXPECT_EQ(element->getAttributeProperty("x")->getValue(), PropertyValue("42"));
+  EXPECT_EQ(root_->getNode("elem/attributes/x")->getValue(), PropertyValue("42"));
+
+  element->setStatus(status_codes::Error_FileCantOpen, "gone");
+  EXPECT_EQ(getStatusFromProperty(root_->getNode("elem/status"))->getStatusCode(),
+            status_codes::Error_FileCantOpen);
+
+  scheduler_->runAll();
+  element.reset();
+  EXPECT_EQ(root_->getNode("elem"), nullptr);
+  EXPECT_EQ(scheduler_->runAll(), 0);
+}
+
+TEST_F(ElementTest, PadsAreHeldWeaklyAndNamedOnce) {
+  testing::AssertionCapture assertions;
+  testing::LogCapture log;
+  auto element = make(args());
+  auto pad = element->createStaticPad<OutputPad<Buffer>>("out");
+  EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), pad);
+  EXPECT_EQ(pad->getPropertyNode()->getFullName(), "pipeline/elem/pads/out");
+  element->createStaticPad<OutputPad<Buffer>>("out");
+  EXPECT_EQ(assertions.messages(),
+            std::vector<std::string>{"Assertion failed: pads_.find(name) == pads_.end()"});
+  pad.reset();
+  EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), nullptr);
+  EXPECT_TRUE(log.contains("createPad called on unknown pad out"));
+}
+
+TEST_F(ElementTest, ContractFailures) {
+  testing::AssertionCapture assertions;
+  ElementArgs twice = args();
+  twice.property("width", PropertyValue(1)).property("width", PropertyValue(2));
+  auto element = make(args().property("nonsense", PropertyValue(1)));
+  EXPECT_EQ(
+      assertions.messages(),
+      (std::vector<std::string>{"Assertion failed: Property set multiple times on ElementArgs.",
+                                "Assertion failed: Tried to assign unknown property nonsense."}));
+}
+
+}  // namespace
+}  // namespace dravo::media
