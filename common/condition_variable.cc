@@ -24,7 +24,10 @@ void ConditionVariable::wait(MutexLock& lock) {
 }
 
 bool ConditionVariable::timedWaitRelative(MutexLock& lock, Duration timeout) {
-  return timedWaitAbsolute(lock, Time::now() + timeout);
+  // Saturate: "wait forever" (Duration::max()) must not wrap into the past.
+  Time now = Time::now();
+  Time deadline = timeout > Time::max() - now ? Time::max() : now + timeout;
+  return timedWaitAbsolute(lock, deadline);
 }
 
 bool ConditionVariable::timedWaitAbsolute(MutexLock& lock, Time deadline) {

@@ -46,11 +46,13 @@ class DRAVO_SCOPED_CAPABILITY ScopedLock : NonCopyable {
 
   void unlock() DRAVO_RELEASE() {
     DRAVO_ASSERT(locked_);
+    if (!locked_) return;  // the handler let us go on: never unlock twice
     mutex_.unlock();
     locked_ = false;
   }
   void relock() DRAVO_ACQUIRE() {
     DRAVO_ASSERT(!locked_);
+    if (locked_) return;  // relocking a held mutex would deadlock
     mutex_.lock();
     locked_ = true;
   }

@@ -1,0 +1,56 @@
+#include "common/thread.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+
+namespace dravo {
+namespace {
+
+TEST(ThreadTest, NameCurrentAndIsCurrent) {
+  Thread thread;
+  thread.setName("a_rather_long_worker_name");
+  char kernel_name[32] = {};
+  Thread* seen_current = nullptr;
+  bool inside_is_current = false;
+  thread.start([&] {
+    pthread_getname_np(pthread_self(), kernel_name, sizeof kernel_name);
+    seen_current = Thread::current();
+    inside_is_current = thread.isCurrent();
+  });
+  EXPECT_TRUE(thread.isStarted());
+  thread.join();
+  EXPECT_STREQ(kernel_name, "a_rather_long_w") << "the kernel keeps 15 bytes";
+  EXPECT_EQ(thread.getName(), "a_rather_long_worker_name");
+  EXPECT_EQ(seen_current, &thread);
+  EXPECT_TRUE(inside_is_current);
+  EXPECT_FALSE(thread.isCurrent());
+}
+
+TEST(ThreadTest, ThreadsNotStartedHereAreAdopted) {
+  Thread* main_thread = Thread::current();
+  ASSERT_NE(main_thread, nullptr);
+  EXPECT_EQ(Thread::current(), main_thread);
+  EXPECT_TRUE(main_thread->isCurrent());
+  Thread* other = nullptr;
+  bool other_is_main = true;
+  std::thread plain([&] {
+    other = Thread::current();
+    other_is_main = main_thread->isCurrent();
+  });
+  plain.join();
+  EXPECT_NE(other, main_thread);
+  EXPECT_FALSE(other_is_main);
+}
+
+TEST(ThreadTest, UnstartedThreadIsNotCurrentAndJoinIsHarmless) {
+  Thread thread;
+  EXPECT_FALSE(thread.isStarted());
+  EXPECT_FALSE(thread.isCurrent());
+  thread.setPriority(thread_priorities::kLow);
+  thread.join();
+}
+
+}  // namespace
+}  // namespace dravo
