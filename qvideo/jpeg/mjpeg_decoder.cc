@@ -23,16 +23,16 @@ logging::ThrottledLoggingFilter& warningFilter() {
 }
 
 struct Planes {
-  uint8_t* data[3];
-  int stride[3];
-  int width[3];
-  int height[3];
+  uint8_t* data_[3];
+  int stride_[3];
+  int width_[3];
+  int height_[3];
 };
 
 bool validArguments(const uint8_t* data, size_t size, int width, int height, const Planes& out) {
   if (data == nullptr || size == 0 || width <= 0 || height <= 0) return false;
   for (int i = 0; i < 3; ++i)
-    if (out.data[i] == nullptr || out.stride[i] < out.width[i]) return false;
+    if (out.data_[i] == nullptr || out.stride_[i] < out.width_[i]) return false;
   return true;
 }
 
@@ -42,8 +42,8 @@ bool validArguments(const uint8_t* data, size_t size, int width, int height, con
 bool decodesInPlace(int subsampling, const Planes& out) {
   if (subsampling != TJSAMP_420) return false;
   for (int i = 0; i < 3; ++i) {
-    if (tjPlaneWidth(i, out.width[0], subsampling) != out.width[i] ||
-        tjPlaneHeight(i, out.height[0], subsampling) != out.height[i])
+    if (tjPlaneWidth(i, out.width_[0], subsampling) != out.width_[i] ||
+        tjPlaneHeight(i, out.height_[0], subsampling) != out.height_[i])
       return false;
   }
   return true;
@@ -57,8 +57,8 @@ bool decodeToScratch(tjhandle handle, const uint8_t* jpeg, size_t jpeg_size, int
   size_t plane_offset[3];
   size_t total = 0;
   for (int i = 0; i < component_count; ++i) {
-    plane_width[i] = tjPlaneWidth(i, out.width[0], subsampling);
-    plane_height[i] = tjPlaneHeight(i, out.height[0], subsampling);
+    plane_width[i] = tjPlaneWidth(i, out.width_[0], subsampling);
+    plane_height[i] = tjPlaneHeight(i, out.height_[0], subsampling);
     if (plane_width[i] <= 0 || plane_height[i] <= 0) return false;
     plane_offset[i] = total;
     total += static_cast<size_t>(plane_width[i]) * static_cast<size_t>(plane_height[i]);
@@ -68,18 +68,18 @@ bool decodeToScratch(tjhandle handle, const uint8_t* jpeg, size_t jpeg_size, int
   std::vector<uint8_t> scratch(total);
   unsigned char* planes[3] = {};
   for (int i = 0; i < component_count; ++i) planes[i] = scratch.data() + plane_offset[i];
-  if (tjDecompressToYUVPlanes(handle, jpeg, jpeg_size, planes, out.width[0], plane_width,
-                              out.height[0], 0) != 0)
+  if (tjDecompressToYUVPlanes(handle, jpeg, jpeg_size, planes, out.width_[0], plane_width,
+                              out.height_[0], 0) != 0)
     return false;
 
-  libyuv::CopyPlane(planes[0], plane_width[0], out.data[0], out.stride[0], out.width[0],
-                    out.height[0]);
+  libyuv::CopyPlane(planes[0], plane_width[0], out.data_[0], out.stride_[0], out.width_[0],
+                    out.height_[0]);
   for (int i = 1; i < 3; ++i) {
     if (component_count == 1) {
-      libyuv::SetPlane(out.data[i], out.stride[i], out.width[i], out.height[i], 128);
+      libyuv::SetPlane(out.data_[i], out.stride_[i], out.width_[i], out.height_[i], 128);
     } else {
-      libyuv::ScalePlane(planes[i], plane_width[i], plane_width[i], plane_height[i], out.data[i],
-                         out.stride[i], out.width[i], out.height[i], libyuv::kFilterBilinear);
+      libyuv::ScalePlane(planes[i], plane_width[i], plane_width[i], plane_height[i], out.data_[i],
+                         out.stride_[i], out.width_[i], out.height_[i], libyuv::kFilterBilinear);
     }
   }
   return true;
@@ -165,8 +165,8 @@ bool decompressMJPEG(const uint8_t* data, size_t size, int width, int height, bo
   mapPlaneRange(RangeMapping::kFullToLimited, SampleKind::kLuma, y, y_stride, y, y_stride, width,
                 height);
   for (int i = 1; i < 3; ++i) {
-    mapPlaneRange(RangeMapping::kFullToLimited, SampleKind::kChroma, out.data[i], out.stride[i],
-                  out.data[i], out.stride[i], out.width[i], out.height[i]);
+    mapPlaneRange(RangeMapping::kFullToLimited, SampleKind::kChroma, out.data_[i], out.stride_[i],
+                  out.data_[i], out.stride_[i], out.width_[i], out.height_[i]);
   }
   return true;
 }
