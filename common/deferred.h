@@ -24,9 +24,10 @@
 // that would have run it, after it ran or once it was found cancelled.
 // Callbacks must not throw.
 //
-// Both threads start on first use and are stopped and joined when the process
-// exits; work still queued then is dropped, and work queued after that never
-// runs.
+// Both threads ("dravo_deferred", "dravo_timer") start on first use and are
+// stopped and joined when the process exits: exit waits for a callback that
+// is already running, work still queued is dropped, and work queued after
+// that never runs.
 
 #include <cstddef>
 #include <functional>

@@ -1,6 +1,7 @@
 #include "common/deferred.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <thread>
@@ -78,14 +79,16 @@ void waitForDueTimers() {
 TEST(DeferredTest, CallsRunInQueueOrderAndLaterCallsQueueBehind) {
   std::vector<int> order;  // touched only on the deferred thread until drained
   std::thread::id deferred_thread;
+  char thread_name[16] = {};
   Gate gate;  // everything below is queued before the first call runs
   scheduleDeferred([&gate] { gate.block(); });
   gate.waitEntered();
   for (int i = 0; i < 1000; ++i) {
-    scheduleDeferred([&order, &deferred_thread, i] {
+    scheduleDeferred([&order, &deferred_thread, &thread_name, i] {
       order.push_back(i);
       if (i == 0) {
         deferred_thread = std::this_thread::get_id();
+        pthread_getname_np(pthread_self(), thread_name, sizeof thread_name);
         // Queued from inside a call: runs after everything already queued.
         scheduleDeferred([&order] { order.push_back(-1); });
       }
@@ -97,6 +100,7 @@ TEST(DeferredTest, CallsRunInQueueOrderAndLaterCallsQueueBehind) {
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
   EXPECT_EQ(order.back(), -1);
   EXPECT_NE(deferred_thread, std::this_thread::get_id());
+  EXPECT_STREQ(thread_name, "dravo_deferred");
   EXPECT_EQ(getDeferredCbCount(), 0u);
 }
 
