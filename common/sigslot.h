@@ -244,3 +244,8 @@ template <typename A, typename B, typename Policy = multi_threaded_local>
 class signal2 : public signal_base<A, B> {};
 
 }  // namespace dravo::sigslot
+
+namespace dravo {
+// Lets code in dravo's namespaces write `sigslot::has_slots<multi_threaded_local>`.
+using sigslot::multi_threaded_local;
+}  // namespace dravo
