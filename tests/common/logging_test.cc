@@ -77,8 +77,7 @@ TEST(CheckTest, ChecksLogAndContinue) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Check failed x == 4 ");
   EXPECT_EQ(lines[1], "Check failed: x == 5 (3 vs. 5)");
-  EXPECT_EQ(lines[2],
-            "Check failed: first_call == property_change_first_call_ (true vs. false)");
+  EXPECT_EQ(lines[2], "Check failed: first_call == property_change_first_call_ (true vs. false)");
   EXPECT_EQ(capture.lines()[0].level, 1);
 }
 
