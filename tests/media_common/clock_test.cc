@@ -1,0 +1,196 @@
+// The public Clock: posting timer events onto schedulers, blocking sleeps,
+// the frozen clock and what destruction delivers.
+
+#include "media_common/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "common/deferred.h"
+#include "media_common/clock_private.h"
+#include "media_common/synthetic_clock.h"
+#include "tests/media_common/clock_test_support.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+using testing::EventRecorder;
+using testing::ManualScheduler;
+using testing::TimerEvent;
+
+constexpr Time kStart = Time::fromNSec(5000000000000);
+Duration ms(int64_t n) { return Duration::fromMSec(n); }
+
+class ScheduleOnClockTest : public ::testing::Test {
+ protected:
+  SyntheticClockGenerator generator_{false, kStart};
+  std::shared_ptr<Clock> clock_ = generator_.getClock();
+  std::shared_ptr<ManualScheduler> scheduler_ = std::make_shared<ManualScheduler>();
+  std::shared_ptr<TaskInfo const> info_ = std::make_shared<SimpleTaskInfo>("timer");
+  EventRecorder recorder_{clock_};
+};
+
+TEST_F(ScheduleOnClockTest, EventsBecomeTasksOnTheSchedulerWithTheirPriority) {
+  clock_->scheduleAt(ClockTime(0, kStart + ms(10)), scheduler_, Priority(1, false), info_,
+                     recorder_.callback(1));
+  clock_->scheduleIn(ms(10), scheduler_, Priority(9, false), info_, recorder_.callback(9),
+                     Clock::FireIfFrozen);
+  generator_.advanceClock(ms(10));
+  waitForDeferredCalls();
+  // Delivered on the clock's thread, but nothing ran there: two tasks wait.
+  EXPECT_EQ(0u, recorder_.size());
+  std::vector<std::shared_ptr<TaskInfo const>> queued;
+  scheduler_->getQueuedTasks(queued);
+  ASSERT_EQ(2u, queued.size());
+  EXPECT_STREQ("timer", queued[0]->getName());
+  EXPECT_EQ(2, scheduler_->runAll());
+  // The higher level runs first.
+  EXPECT_EQ((std::vector<int>{9, 1}), recorder_.tags());
+  EXPECT_EQ(Clock::Normal, recorder_.events()[0].event);
+}
+
+TEST_F(ScheduleOnClockTest, EveryEventIsPostedButNormalOnlyDropsTheOthers) {
+  int normal_only_calls = 0;
+  auto owner = std::make_shared<int>(0);
+  WeakFunction<void()> count(owner, [&] { ++normal_only_calls; });
+  ClockTimerHandle cancelled = clock_->scheduleIn(ms(10), scheduler_, Priority(0, false), info_,
+                                                  recorder_.callback(1), Clock::FireIfFrozen);
+  ClockTimerHandle cancelled_normal_only = clock_->scheduleInNormalOnly(
+      ms(10), scheduler_, Priority(0, false), info_, count, Clock::FireIfFrozen);
+  clock_->scheduleAt(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
+                     recorder_.callback(2));
+  clock_->scheduleAtNormalOnly(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
+                               count);
+  cancelled->cancel();
+  cancelled_normal_only->cancel();
+  generator_.setTime(kStart - ms(100), true, Duration());  // a jump aborts the rest
+  waitForDeferredCalls();
+  scheduler_->runAll();
+  EXPECT_EQ(0, normal_only_calls);
+  ASSERT_EQ(2u, recorder_.size());
+  EXPECT_EQ(Clock::Cancelled, recorder_.events()[0].event);
+  EXPECT_EQ(Clock::Aborted, recorder_.events()[1].event);
+
+  clock_->scheduleInNormalOnly(ms(1), scheduler_, Priority(0, false), info_, count,
+                               Clock::FireIfFrozen);
+  generator_.advanceClock(ms(1));
+  waitForDeferredCalls();
+  scheduler_->runAll();
+  EXPECT_EQ(1, normal_only_calls);
+}
+
+TEST_F(ScheduleOnClockTest, NothingRunsIfTheOwnerDiesBeforeTheTaskRuns) {
+  clock_->scheduleIn(ms(1), scheduler_, Priority(0, false), info_, recorder_.callback(1),
+                     Clock::FireIfFrozen);
+  generator_.advanceClock(ms(1));
+  waitForDeferredCalls();
+  EXPECT_EQ(1u, scheduler_->size());
+  recorder_.kill();
+  scheduler_->runAll();
+  EXPECT_EQ(0u, recorder_.size());
+}
+
+TEST(ClockSleepTest, SleepReturnsTrueWhenReachedAndFalseWhenAborted) {
+  SyntheticClockGenerator generator(false, kStart);
+  auto clock = generator.getClock();
+  std::atomic<int> result{-1};
+  std::thread sleeper([&] { result = clock->sleep(ms(30), Clock::FireIfFrozen) ? 1 : 0; });
+  // Advance in steps until the sleeper's timer is registered and reached.
+  while (clock->impl()->timerCount() == 0) std::this_thread::yield();
+  generator.advanceClock(ms(30));
+  sleeper.join();
+  EXPECT_EQ(1, result.load());
+
+  std::thread aborted([&] { result = clock->sleepUntil(ClockTime(0, kStart + ms(100))) ? 1 : 0; });
+  while (clock->impl()->timerCount() == 0) std::this_thread::yield();
+  generator.freeze();
+  aborted.join();
+  EXPECT_EQ(0, result.load());
+  EXPECT_EQ(0u, clock->impl()->timerCount());
+}
+
+TEST(ClockSleepTest, SleepReturnsFalseWhenTheClockIsDestroyed) {
+  auto generator = std::make_unique<SyntheticClockGenerator>(false, kStart);
+  std::shared_ptr<Clock> clock = generator->getClock();
+  ClockPrivate* impl = clock->impl().get();
+  std::atomic<int> result{-1};
+  std::thread sleeper([&, copy = *clock] { result = copy.sleep(ms(30), Clock::FireIfFrozen); });
+  while (impl->timerCount() == 0) std::this_thread::yield();
+  // The sleeper's copy of the Clock keeps the clock alive; this test destroys
+  // it by hand through finalize, as the last owner's release would.
+  impl->finalize();
+  sleeper.join();
+  EXPECT_EQ(0, result.load());
+}
+
+TEST(FrozenClockTest, NeverDeliversNormalAndAbortsEverythingWhenDestroyed) {
+  testing::LogCapture capture("clock:5");
+  EventRecorder recorder;
+  auto clock = getFrozenClock();
+  EXPECT_EQ(ClockTime(1, Time()), clock->getNormalizedClockTime());
+  EXPECT_TRUE(clock->isFrozen());
+  clock->requestCallbackIn(ms(1), recorder.callback(1), Clock::FireIfFrozen);
+  clock->requestCallbackIn(ms(1), recorder.callback(2), Clock::WaitUntilUnfrozen);
+  clock->requestCallbackAt(ClockTime(0, kStart), recorder.callback(3));
+  waitForDeferredCalls();
+  EXPECT_EQ(0u, recorder.size());
+  EXPECT_TRUE(capture.contains("Ignoring call to FrozenClock::requestCallbackAt"));
+  clock.reset();
+  EXPECT_EQ((std::vector<int>{1, 2, 3}), recorder.tags());
+  for (TimerEvent const& e : recorder.events()) EXPECT_EQ(Clock::Aborted, e.event);
+}
+
+TEST(ClockDestructionTest, PendingTimersAreAbortedOnTheDestroyingThread) {
+  EventRecorder recorder;
+  std::thread::id delivered_on;
+  {
+    SyntheticClockGenerator generator(false, kStart);
+    auto clock = generator.getClock();
+    for (int i = 0; i < 250; ++i)
+      clock->requestCallbackIn(ms(i + 1), recorder.callback(i), Clock::FireIfFrozen);
+    clock->requestCallbackIn(
+        ms(1), [&](Clock::Event) { delivered_on = std::this_thread::get_id(); },
+        Clock::FireIfFrozen);
+  }
+  EXPECT_EQ(std::this_thread::get_id(), delivered_on);
+  ASSERT_EQ(250u, recorder.size());
+  for (TimerEvent const& e : recorder.events()) EXPECT_EQ(Clock::Aborted, e.event);
+}
+
+// A broken implementation that returns a frozen reading with a time.
+class UnnormalizedClock : public ClockPrivateUsingTime {
+ public:
+  ~UnnormalizedClock() override { finalize(); }
+  ClockTimerHandle requestCallbackAt(ClockTime const&, Clock::Callback callback) override {
+    return createTimer(std::move(callback), nullptr);
+  }
+  ClockTime getNormalizedClockTime() override { return ClockTime(3, kStart); }
+};
+
+TEST(ClockReadingTest, AFrozenReadingWithATimeIsReportedAndReturnedAnyway) {
+  testing::LogCapture capture("check:1");
+  Clock clock(new UnnormalizedClock);
+  EXPECT_EQ(ClockTime(3, kStart), clock.getNormalizedClockTime());
+  EXPECT_TRUE(capture.contains(
+      "Check failed !out.isFrozen() || out.time() == Time() getNormalizedClockTime tried to "
+      "return unnormalized time ClockTime(3, "));
+  EXPECT_TRUE(
+      capture.contains("clock type: dravo::media::(anonymous namespace)::UnnormalizedClock"));
+}
+
+TEST(ClockRequestTest, FrozenTargetsLoseTheirTime) {
+  SyntheticClockGenerator generator(true);
+  EventRecorder recorder(generator.getClock());
+  // (1, t) is normalized to (1, 0): due on the frozen clock at once.
+  generator.getClock()->requestCallbackAt(ClockTime(1, kStart), recorder.callback(1));
+  waitForDeferredCalls();
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())}}),
+            recorder.events());
+}
+
+}  // namespace
+}  // namespace dravo::media

@@ -1,0 +1,248 @@
+// The scaled clock over a synthetic master: rates, hard and soft sets,
+// slewing, and timers that follow the mapping.
+
+#include "media_common/scaled_clock.h"
+
+#include <gtest/gtest.h>
+
+#include "common/deferred.h"
+#include "media_common/synthetic_clock.h"
+#include "tests/media_common/clock_test_support.h"
+#include "tests/support/capture.h"
+
+namespace dravo::media {
+namespace {
+
+using testing::EventRecorder;
+using testing::TimerEvent;
+
+constexpr Time kMasterStart = Time::fromNSec(9000000000000);
+constexpr Time kStart = Time::fromNSec(100000000000);
+Duration ms(int64_t n) { return Duration::fromMSec(n); }
+Duration sec(double s) { return Duration::fromSec(s); }
+
+class ScaledClockTest : public ::testing::Test {
+ protected:
+  ScaledClockGenerator make(double rate) {
+    return ScaledClockGenerator(master_, false, kStart, rate);
+  }
+  void advanceMaster(Duration d) {
+    master_generator_.advanceClock(d);
+    waitForDeferredCalls();
+  }
+
+  SyntheticClockGenerator master_generator_{false, kMasterStart};
+  std::shared_ptr<Clock> master_ = master_generator_.getClock();
+};
+
+TEST_F(ScaledClockTest, RunsAtItsRate) {
+  auto twice = make(2.0);
+  auto half = make(0.5);
+  auto still = make(0.0);
+  EXPECT_EQ(ClockTime(0, kStart), twice.getClock()->getNormalizedClockTime());
+  advanceMaster(sec(1.0));
+  EXPECT_EQ(ClockTime(0, kStart + sec(2.0)), twice.getClock()->getNormalizedClockTime());
+  EXPECT_EQ(ClockTime(0, kStart + sec(0.5)), half.getClock()->getNormalizedClockTime());
+  EXPECT_EQ(ClockTime(0, kStart), still.getClock()->getNormalizedClockTime());
+  // Truncated toward zero, never rounded up.
+  advanceMaster(Duration::fromNSec(3));
+  EXPECT_EQ(ClockTime(0, kStart + sec(0.5) + Duration::fromNSec(1)),
+            half.getClock()->getNormalizedClockTime());
+}
+
+TEST_F(ScaledClockTest, TimersComeDueAtTheScaledTimeNeverEarly) {
+  auto half = make(0.5);
+  auto clock = half.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackAt(ClockTime(0, kStart + sec(1.0)), recorder.callback(1));
+  // Odd nanoseconds: the inverse mapping must round up, not re-arm forever.
+  clock->requestCallbackAt(ClockTime(0, kStart + sec(1.0) + Duration::fromNSec(1)),
+                           recorder.callback(2));
+  advanceMaster(sec(2.0) - Duration::fromNSec(1));
+  EXPECT_EQ(0u, recorder.size());
+  advanceMaster(Duration::fromNSec(1));
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + sec(1.0))}}),
+            recorder.events());
+  advanceMaster(Duration::fromNSec(2));
+  EXPECT_EQ(2u, recorder.size());
+  EXPECT_EQ(Clock::Normal, recorder.events()[1].event);
+}
+
+TEST_F(ScaledClockTest, AtRateZeroTimersWaitUntilTheRateChanges) {
+  auto generator = make(0.0);
+  auto clock = generator.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackIn(ms(100), recorder.callback(1), Clock::FireIfFrozen);
+  advanceMaster(sec(10.0));
+  EXPECT_EQ(0u, recorder.size());
+  generator.setScaling(2.0);
+  advanceMaster(ms(49));
+  EXPECT_EQ(0u, recorder.size());
+  advanceMaster(ms(1));
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + ms(100))}}),
+            recorder.events());
+}
+
+TEST_F(ScaledClockTest, SetScalingKeepsTheReadingAndIsIgnoredWhileFrozen) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  advanceMaster(sec(1.0));
+  generator.setScaling(3.0);
+  EXPECT_EQ(ClockTime(0, kStart + sec(1.0)), clock->getNormalizedClockTime());
+  advanceMaster(sec(1.0));
+  EXPECT_EQ(ClockTime(0, kStart + sec(4.0)), clock->getNormalizedClockTime());
+
+  generator.freeze();
+  EXPECT_EQ(ClockTime(1, Time()), clock->getNormalizedClockTime());
+  generator.setScaling(5.0);
+  advanceMaster(sec(1.0));
+  EXPECT_EQ(ClockTime(1, Time()), clock->getNormalizedClockTime());
+}
+
+TEST_F(ScaledClockTest, HardSetMovesTwoGenerationsAndAbortsPendingTimers) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackIn(sec(1.0), recorder.callback(1), Clock::FireIfFrozen);
+  generator.setTimeAndScaling(kStart + sec(50.0), 2.0);
+  EXPECT_EQ(ClockTime(2, kStart + sec(50.0)), clock->getNormalizedClockTime());
+  waitForDeferredCalls();
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(2, kStart + sec(50.0))}}),
+            recorder.events());
+  advanceMaster(sec(1.0));
+  EXPECT_EQ(ClockTime(2, kStart + sec(52.0)), clock->getNormalizedClockTime());
+}
+
+TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillThenRuns) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackAt(ClockTime(0, kStart + sec(1.0)), recorder.callback(1));
+  // The clock reads kStart; the target timeline is 3 s behind it.
+  generator.setTimeAndScalingSoftly(kStart - sec(3.0), 1.0);
+  Time previous = clock->getTime();
+  for (int step = 0; step < 30; ++step) {
+    advanceMaster(ms(100));
+    EXPECT_EQ(kStart, clock->getTime()) << "step " << step;
+  }
+  EXPECT_EQ(0u, recorder.size());
+  advanceMaster(sec(1.0));
+  EXPECT_GE(clock->getTime(), previous);
+  EXPECT_EQ(ClockTime(0, kStart + sec(1.0)), clock->getNormalizedClockTime());
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + sec(1.0))}}),
+            recorder.events());
+}
+
+TEST_F(ScaledClockTest, SoftSetBehindTheWindowJumpsForwardAndTimersPassedOverAreNormal) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackAt(ClockTime(0, kStart + sec(1.0)), recorder.callback(1));
+  generator.setTimeAndScalingSoftly(kStart + sec(2.0), kStart + sec(3.0), 1.0);
+  EXPECT_EQ(ClockTime(0, kStart + sec(2.0)), clock->getNormalizedClockTime());
+  waitForDeferredCalls();
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + sec(2.0))}}),
+            recorder.events());
+}
+
+TEST_F(ScaledClockTest, SoftSetInsideTheWindowOnlyChangesTheRate) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  advanceMaster(sec(1.0));
+  // An earlier pause leaves a zero rate before the origin; inside the
+  // window the reading must not step when the rates change.
+  generator.setTimeAndScalingSoftly(kStart + sec(0.5), 1.0);
+  advanceMaster(ms(200));
+  EXPECT_EQ(kStart + sec(1.0), clock->getTime());
+  generator.setTimeAndScalingSoftly(kStart, kStart + sec(2.0), 2.0);
+  EXPECT_EQ(kStart + sec(1.0), clock->getTime());
+  advanceMaster(ms(100));
+  EXPECT_EQ(kStart + sec(1.2), clock->getTime());
+}
+
+TEST_F(ScaledClockTest, SoftSetOnAFrozenClockIsAHardSet) {
+  ScaledClockGenerator generator(master_, true, kStart, 1.0);
+  generator.setTimeAndScalingSoftly(kStart + sec(7.0), 1.0);
+  EXPECT_EQ(ClockTime(2, kStart + sec(7.0)), generator.getClock()->getNormalizedClockTime());
+}
+
+TEST_F(ScaledClockTest, SlewRunsFastUntilTheOffsetIsAbsorbedWithoutStepping) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackIn(sec(0.5), recorder.callback(1), Clock::FireIfFrozen);
+  generator.slewClock(ms(100), 0.9, 1.1, sec(1.0), 1.0);
+  EXPECT_EQ(ClockTime(0, kStart), clock->getNormalizedClockTime());
+  // 1.1 for 999,999,999 ns of master time (the offset over the rate
+  // difference, truncated), then 1.0.
+  Time previous = clock->getTime();
+  for (int step = 0; step < 20; ++step) {
+    advanceMaster(ms(100));
+    Time now = clock->getTime();
+    EXPECT_GE(now, previous) << "step " << step;
+    previous = now;
+  }
+  // Master +2 s: 1.1 * 999,999,999 ns (truncated) + 1.0 * 1,000,000,001 ns.
+  EXPECT_EQ(kStart + Duration::fromNSec(1099999998 + 1000000001), clock->getTime());
+  ASSERT_EQ(1u, recorder.size());
+  EXPECT_EQ(Clock::Normal, recorder.events()[0].event);  // a slew aborts nothing
+}
+
+TEST_F(ScaledClockTest, SlewingBackKeepsTheClockMovingForward) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  generator.slewClock(ms(-100), 0.5, 1.5, sec(1.0), 1.0);
+  Time previous = clock->getTime();
+  for (int step = 0; step < 30; ++step) {
+    advanceMaster(ms(10));
+    EXPECT_GE(clock->getTime(), previous);
+    previous = clock->getTime();
+  }
+  advanceMaster(sec(1.0));
+  // 100 ms absorbed at rate 0.5 over 200 ms of master time.
+  EXPECT_EQ(kStart + sec(1.3) - ms(100), clock->getTime());
+}
+
+TEST_F(ScaledClockTest, SlewWithinTheWindowChangesNothingAndBeyondTheThresholdSetsHard) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  generator.slewClock(ms(-10), ms(10), 0.9, 1.1, sec(1.0), 1.0);
+  advanceMaster(sec(1.0));
+  EXPECT_EQ(ClockTime(0, kStart + sec(1.0)), clock->getNormalizedClockTime());
+  generator.slewClock(sec(5.0), 0.9, 1.1, sec(1.0), 1.0);
+  EXPECT_EQ(ClockTime(2, kStart + sec(6.0)), clock->getNormalizedClockTime());
+  // With target times: the window's middle when not in the anchor's
+  // generation, else a slew towards it.
+  generator.slewClock(kStart + sec(6.0) + ms(50), 0.9, 1.1, sec(1.0), 1.0);
+  EXPECT_EQ(ClockTime(2, kStart + sec(6.0)), clock->getNormalizedClockTime());
+  advanceMaster(sec(1.0));
+  EXPECT_GT(clock->getTime(), kStart + sec(7.0));
+}
+
+TEST_F(ScaledClockTest, AMasterInALaterGenerationMakesItReadFrozenUntilSet) {
+  auto generator = make(1.0);
+  auto clock = generator.getClock();
+  EventRecorder recorder(clock);
+  clock->requestCallbackIn(sec(1.0), recorder.callback(1), Clock::FireIfFrozen);
+  master_generator_.setTime(kMasterStart - sec(100.0), true, Duration());
+  waitForDeferredCalls();
+  EXPECT_EQ(ClockTime(1, Time()), clock->getNormalizedClockTime());
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())}}),
+            recorder.events());
+  generator.setTimeAndScaling(kStart, 1.0);
+  EXPECT_EQ(ClockTime(2, kStart), clock->getNormalizedClockTime());
+}
+
+TEST_F(ScaledClockTest, NegativeRatesAreAssertions) {
+  testing::AssertionCapture assertions;
+  auto generator = make(1.0);
+  generator.setScaling(-1.0);
+  generator.setTimeAndScaling(kStart, -0.5);
+  ASSERT_EQ(2u, assertions.messages().size());
+  EXPECT_EQ("Assertion failed: Tried to set clock with negative scaling.",
+            assertions.messages()[0]);
+  EXPECT_EQ(ClockTime(0, kStart), generator.getClock()->getNormalizedClockTime());
+}
+
+}  // namespace
+}  // namespace dravo::media
