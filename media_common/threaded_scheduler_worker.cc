@@ -1,0 +1,132 @@
+// The worker side of the threaded scheduler: each worker thread pops runner
+// items from its bin and lets their strands run one task each.
+
+#include <algorithm>
+
+#include "common/diagnostics/sample_history.h"
+#include "common/diagnostics/watchdog.h"
+#include "common/logging.h"
+#include "common/string_util.h"
+#include "media_common/threaded_scheduler_private.h"
+
+DRAVO_LOGGER("threaded_scheduler");
+
+namespace dravo::media {
+
+// A worker's progress monitor and its record of time spent waiting for
+// work, published on the worker's property node. Lives on the worker's
+// stack; used by that thread only.
+class WorkerDiagnostics {
+ public:
+  WorkerDiagnostics(std::string const& thread_name, std::shared_ptr<PropertyNode> node)
+      : watchdog_(stringPrintf("Threaded scheduler worker %s", thread_name.c_str()),
+                  Duration::fromSec(5), Duration::fromSec(60), Duration::fromSec(1)),
+        waiting_(200, Duration::fromMSec(10)),
+        node_(std::move(node)) {}
+
+  Watchdog& watchdog() { return watchdog_; }
+
+  // Records one wait; returns the seconds spent waiting over the last
+  // second when it is time to publish them again.
+  std::optional<double> recordWait(Time begin, Time end) {
+    waiting_.addAt(end, (end - begin).toSec());
+    if (end - last_publish_ < kPublishInterval) return std::nullopt;
+    last_publish_ = end;
+    double total = 0;
+    for (SampleHistory::Bucket const& bucket : waiting_.buckets())
+      if (bucket.start >= end - Duration::fromSec(1)) total += bucket.sum;
+    return total;
+  }
+
+  void publish(double total) { node_->setValue(total); }
+
+ private:
+  static constexpr Duration kPublishInterval = Duration::fromNSec(200'000'000);
+
+  Watchdog watchdog_;
+  SampleHistory waiting_;
+  const std::shared_ptr<PropertyNode> node_;
+  Time last_publish_;
+};
+
+void ThreadedSchedulerPrivate::workerLoop(std::shared_ptr<Bin> bin, std::string thread_name,
+                                          int index) {
+  WorkerDiagnostics diagnostics(thread_name,
+                                bin->node->getNode(stringPrintf("thread%d", index), true));
+  std::optional<RunnerItem> elem;  // kept from the previous round, if any
+  for (;;) {
+    if (!elem && !waitForWork(*bin, diagnostics, elem)) return;
+    DRAVO_ASSERT(elem);
+    if (!elem) continue;
+    std::shared_ptr<Strand> strand = std::move(elem->strand);
+    DRAVO_ASSERT(strand);
+    int level = elem->priority.getLevel();
+    elem.reset();
+    if (!strand) continue;
+
+    std::optional<RunnerItem> next;
+    Strand::CallStatus status = strand->call(level, next);
+    if (shutting_down_) return;
+    if (status == Strand::CALL_FINISHED || status == Strand::CALL_RESCHEDULED) taskDone();
+    if (status == Strand::CALL_RESCHEDULED) elem = reschedule(*bin, next);
+  }
+}
+
+bool ThreadedSchedulerPrivate::waitForWork(Bin& bin, WorkerDiagnostics& diagnostics,
+                                           std::optional<RunnerItem>& elem) {
+  MutexLock lock(bin.mutex);
+  diagnostics.watchdog().kick();
+  while (bin.heap.empty()) {
+    if (shutting_down_) return false;
+    diagnostics.watchdog().setIdle(true);
+    Time begin = Time::now();
+    bin.condition.timedWaitRelative(lock, Duration::fromMSec(500));
+    Time end = Time::now();
+    diagnostics.watchdog().setIdle(false);
+    if (std::optional<double> total = diagnostics.recordWait(begin, end)) {
+      // Property listeners run synchronously and may schedule here: never
+      // under the bin's mutex.
+      lock.unlock();
+      diagnostics.publish(*total);
+      lock.relock();
+    }
+  }
+  if (shutting_down_) return false;
+  std::pop_heap(bin.heap.begin(), bin.heap.end(), RunnerItem::heapLess);
+  elem = std::move(bin.heap.back());
+  bin.heap.pop_back();
+  return true;
+}
+
+void ThreadedSchedulerPrivate::taskDone() {
+  int32_t cb_count = --cb_count_;
+  LOGF(5, "decr: cb count %d", cb_count);
+  DRAVO_ASSERT(cb_count >= 0);
+  // Only the decrement that reaches zero needs to look at idleness; the
+  // count is re-read under the mutex, where every increment happens.
+  if (cb_count != 0) return;
+  MutexLock lock(mutex_);
+  if (cb_count_ == 0) {
+    idle_ = true;
+    LOGF(5, "idle");
+    idle_condition_.notifyAll();
+  }
+}
+
+// No scheduler mutex here: the following task is still counted in
+// `cb_count_`, and `idle_` is only ever set while that count is zero (every
+// strand is unscheduled then, so the first push afterwards clears it). There
+// is no idleness to leave.
+std::optional<RunnerItem> ThreadedSchedulerPrivate::reschedule(Bin& bin,
+                                                               std::optional<RunnerItem>& next) {
+  DRAVO_ASSERT(next);
+  if (!next) return std::nullopt;
+  if (binForPriority(next->priority) == &bin) {
+    MutexLock lock(bin.mutex);
+    if (bin.heap.empty() || !bin.heap.front().runsBefore(*next)) return std::move(next);
+  }
+  pushRunner(std::move(*next));
+  return std::nullopt;
+}
+
+}  // namespace dravo::media

@@ -1,0 +1,207 @@
+// Stress tests of the threaded scheduler: many owners, threads that schedule
+// concurrently, tasks that schedule tasks, owners dying with tasks queued,
+// and shutdown racing with scheduling. They check invariants, not timings,
+// and are bounded by task counts.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "common/deferred.h"
+#include "media_common/threaded_scheduler.h"
+#include "tests/support/waitable_flag.h"
+
+namespace dravo::media {
+namespace {
+
+constexpr int kOwners = 48;
+constexpr int kKilledOwners = 8;  // owners 0..7 die half way through
+constexpr int kProducers = 3;
+constexpr int kTasksPerProducer = 4000;
+constexpr int kCapacity = 40000;  // root tasks plus their children
+
+// What the test knows about one scheduled task. "Tickets" come from one
+// global counter and order events across threads.
+struct TaskRecord {
+  int owner = 0;
+  int level = 0;
+  uint64_t begin_ticket = 0;               // before schedule() was called
+  std::atomic<uint64_t> end_ticket{0};     // after schedule() returned
+  std::atomic<uint64_t> finish_ticket{0};  // when the task was about to return
+  std::atomic<int> runs{0};
+};
+
+class StrandStress {
+ public:
+  explicit StrandStress(Scheduler& scheduler) : scheduler_(scheduler), records_(kCapacity) {
+    for (int i = 0; i < kOwners; ++i) {
+      strong_owners_.push_back(std::make_shared<int>(i));
+      weak_owners_.push_back(strong_owners_.back());
+    }
+  }
+
+  // Schedules one task for `owner`; tasks below `max_depth` may schedule a
+  // child when they run.
+  void scheduleTask(int owner, int level, int depth, std::minstd_rand& random) {
+    int id = next_id_.fetch_add(1);
+    if (id >= kCapacity) return;
+    TaskRecord& record = records_[id];
+    record.owner = owner;
+    record.level = level;
+    record.begin_ticket = ++tickets_;
+    uint32_t seed = random();
+    scheduler_.schedule(
+        TaskFunction(weak_owners_[owner], [this, id, depth, seed] { run(id, depth, seed); }),
+        Priority(level, stamp_), nullptr);
+    record.end_ticket = ++tickets_;
+  }
+
+  void killSomeOwners() {
+    for (int i = 0; i < kKilledOwners; ++i) strong_owners_[i].reset();
+  }
+
+  void check() {
+    EXPECT_EQ(overlaps_.load(), 0) << "tasks of one owner overlapped";
+    int scheduled = std::min(next_id_.load(), kCapacity);
+    for (int id = 0; id < scheduled; ++id) {
+      TaskRecord const& record = records_[id];
+      if (record.owner >= kKilledOwners) {
+        ASSERT_EQ(record.runs.load(), 1) << "task " << id << " of a live owner";
+      } else {
+        ASSERT_LE(record.runs.load(), 1) << "task " << id << " of a dead owner";
+      }
+    }
+    // Within an owner, a task is taken only after the previous one returned,
+    // and it must then be the most urgent one queued (first queued among
+    // equal levels). So a task that ran later must not have been queued
+    // before the previous one returned with a higher level, nor before this
+    // one was even scheduled with an equal level.
+    for (int owner = 0; owner < kOwners; ++owner) {
+      std::vector<int> const& order = run_order_[owner];
+      for (size_t i = 0; i < order.size(); ++i) {
+        TaskRecord const& a = records_[order[i]];
+        for (size_t j = i + 1; j < order.size(); ++j) {
+          TaskRecord const& b = records_[order[j]];
+          if (i > 0 && b.level > a.level) {
+            ASSERT_GT(b.end_ticket.load(), records_[order[i - 1]].finish_ticket.load())
+                << "owner " << owner << " ran level " << a.level << " before level " << b.level;
+          }
+          if (b.level == a.level) {
+            ASSERT_GT(b.end_ticket.load(), a.begin_ticket)
+                << "owner " << owner << " ran equal levels out of order";
+          }
+        }
+      }
+    }
+  }
+
+  int scheduledCount() const { return std::min(next_id_.load(), kCapacity); }
+
+ private:
+  void run(int id, int depth, uint32_t seed) {
+    TaskRecord& record = records_[id];
+    if (in_flight_[record.owner].fetch_add(1) != 0) ++overlaps_;
+    ++record.runs;
+    {
+      std::lock_guard lock(order_mutex_[record.owner]);
+      run_order_[record.owner].push_back(id);
+    }
+    std::minstd_rand random(seed);
+    if (depth < 2 && random() % 2 == 0)
+      scheduleTask(static_cast<int>(random() % kOwners), static_cast<int>(random() % 100),
+                   depth + 1, random);
+    in_flight_[record.owner].fetch_sub(1);
+    record.finish_ticket = ++tickets_;
+  }
+
+  Scheduler& scheduler_;
+  const Time stamp_ = Time::now();
+  std::vector<std::shared_ptr<int>> strong_owners_;     // test thread only
+  std::vector<std::weak_ptr<void const>> weak_owners_;  // fixed after construction
+  std::vector<TaskRecord> records_;
+  std::atomic<int> next_id_{0};
+  std::atomic<uint64_t> tickets_{0};
+  std::atomic<int> overlaps_{0};
+  std::atomic<int> in_flight_[kOwners] = {};
+  std::mutex order_mutex_[kOwners];
+  std::vector<int> run_order_[kOwners];
+};
+
+TEST(ThreadedSchedulerStressTest, ManyOwnersManyThreadsTasksSchedulingTasks) {
+  auto scheduler = createThreadedScheduler({ThreadedSchedulerBin("low", Priority::lowest(), 2),
+                                            ThreadedSchedulerBin("high", Priority(60, false), 2)},
+                                           PropertyNode::create());
+  auto stress = std::make_unique<StrandStress>(*scheduler);
+  testing::WaitableFlag half_way;
+  std::atomic<int> producers_half_way{0};
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([&, p] {
+      std::minstd_rand random(p + 1);
+      for (int i = 0; i < kTasksPerProducer; ++i) {
+        if (i == kTasksPerProducer / 2 && ++producers_half_way == kProducers) half_way.set();
+        stress->scheduleTask(static_cast<int>(random() % kOwners), static_cast<int>(random() % 100),
+                             0, random);
+      }
+    });
+  }
+  // Some tasks are queued before the workers start.
+  scheduler->start();
+  ASSERT_TRUE(half_way.waitFor());
+  stress->killSomeOwners();
+  for (std::thread& producer : producers) producer.join();
+  scheduler->waitIdle();
+  EXPECT_GE(stress->scheduledCount(), kProducers * kTasksPerProducer);
+  stress->check();
+  scheduler.reset();
+  waitForDeferredCalls();
+}
+
+TEST(ThreadedSchedulerStressTest, ShutdownRacingWithSchedulingNeverRunsATaskAfterward) {
+  for (int round = 0; round < 10; ++round) {
+    auto scheduler = createThreadedScheduler(3, PropertyNode::create());
+    Scheduler* raw = scheduler.get();
+    std::atomic<bool> shutdown_returned{false};
+    std::atomic<int> late_starts{0};
+    std::atomic<int> ran{0};
+    testing::WaitableFlag some_ran;
+    std::vector<std::shared_ptr<int>> owners;
+    for (int i = 0; i < 16; ++i) owners.push_back(std::make_shared<int>(i));
+
+    // Each task checks it did not start after shutdown returned, and may
+    // schedule a follow-up while shutdown is under way.
+    std::function<void(int, int)> post = [&](int owner, int depth) {
+      raw->schedule(TaskFunction(owners[owner],
+                                 [&, owner, depth] {
+                                   if (shutdown_returned) ++late_starts;
+                                   if (++ran == 200) some_ran.set();
+                                   if (depth < 3) post((owner + 1) % 16, depth + 1);
+                                 }),
+                    Priority(owner % 5, false), nullptr);
+    };
+    std::vector<std::thread> producers;
+    for (int p = 0; p < 2; ++p)
+      producers.emplace_back([&, p] {
+        for (int i = 0; i < 800; ++i) post((p * 7 + i) % 16, 0);
+      });
+    scheduler->start();
+    ASSERT_TRUE(some_ran.waitFor());
+    scheduler->shutdown(round % 2 == 0);
+    shutdown_returned = true;
+    int ran_at_shutdown = ran.load();
+    for (std::thread& producer : producers) producer.join();
+    scheduler->waitIdle();
+    EXPECT_EQ(late_starts.load(), 0);
+    EXPECT_EQ(ran.load(), ran_at_shutdown);
+    scheduler.reset();  // queued tasks are released with it
+    waitForDeferredCalls();
+  }
+}
+
+}  // namespace
+}  // namespace dravo::media
