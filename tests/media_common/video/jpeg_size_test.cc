@@ -1,0 +1,139 @@
+// Reading the picture size of JPEG data: real files from TurboJPEG and from
+// the command-line encoders, and data that must be refused.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <tuple>
+
+#include "media_common/video/image_buffer.h"
+#include "media_common/video/jpeg_header.h"
+#include "tests/media_common/video/image_test_util.h"
+#include "tests/support/capture.h"
+
+namespace dravo::media {
+namespace {
+
+using image_testing::Bytes;
+using image_testing::makeJpeg;
+using image_testing::wrapEncoded;
+
+TEST(JpegSizeTest, DetectsTheSizeOfRealJpegsAndMotionJpegFrames) {
+  for (auto [w, h, subsampling] : {std::tuple{320, 240, TJSAMP_420}, std::tuple{17, 9, TJSAMP_422},
+                                   std::tuple{1, 1, TJSAMP_444}, std::tuple{64, 48, TJSAMP_GRAY}}) {
+    Bytes const jpeg = makeJpeg(w, h, subsampling);
+    auto image = wrapEncoded(jpeg, ImageBuffer::IMAGE_JPEG);
+    EXPECT_EQ(image->width(), w);
+    EXPECT_EQ(image->height(), h);
+    EXPECT_EQ(image->size(), static_cast<int>(jpeg.size()));
+    EXPECT_TRUE(image->planes().empty());
+  }
+  auto mjpeg =
+      wrapEncoded(image_testing::withoutHuffmanTables(makeJpeg(96, 64)), ImageBuffer::IMAGE_MJPEG);
+  EXPECT_EQ(mjpeg->width(), 96);
+  EXPECT_EQ(mjpeg->height(), 64);
+}
+
+TEST(JpegSizeTest, OnlyJpegFormatsAreDetected) {
+  Bytes const jpeg = makeJpeg(32, 16);
+  auto image = wrapEncoded(jpeg, ImageBuffer::IMAGE_QV1);
+  EXPECT_EQ(image->width(), -1);
+  EXPECT_FALSE(image->autoDetectWidthAndHeight());
+}
+
+// Every kind of broken header is refused with the reason, and the image
+// keeps its unknown size.
+TEST(JpegSizeTest, RefusesGarbageTruncatedEmptyAndImplausibleHeaders) {
+  Bytes const good = makeJpeg(64, 32);
+  Bytes garbage(500);
+  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<unsigned char>(i * 37 + 11);
+  Bytes truncated(good.begin(), good.begin() + 20);
+  // A well-formed frame header claiming 65535x65535 on a few hundred bytes.
+  Bytes huge = good;
+  for (size_t i = 2; i + 8 < huge.size(); ++i) {
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+      huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xFF;
+      break;
+    }
+  }
+  Bytes only_marker = {0xFF, 0xD8};
+  for (Bytes const* bytes : {&garbage, &truncated, &huge, &only_marker}) {
+    testing::LogCapture log("video:2");
+    auto image = wrapEncoded(*bytes, ImageBuffer::IMAGE_JPEG);
+    EXPECT_EQ(image->width(), -1);
+    EXPECT_EQ(image->height(), -1);
+    EXPECT_TRUE(log.contains("Error decoding (M)JPEG header: "));
+    EXPECT_TRUE(log.contains("Can't autodetect width and height for format JPEG"));
+  }
+  testing::LogCapture log("video:2");
+  ImageBuffer empty(-1, -1, ImageBuffer::IMAGE_MJPEG, nullptr, nullptr, 0);
+  EXPECT_EQ(empty.width(), -1);
+  EXPECT_TRUE(log.contains("Can't autodetect width and height for format MJPG"));
+}
+
+TEST(JpegSizeTest, EveryPrefixOfAJpegIsReadSafely) {
+  Bytes const good = makeJpeg(40, 24);
+  testing::LogCapture log("video:2");
+  for (size_t n = 0; n <= good.size(); n += 3) {
+    // Each prefix in its own allocation, so a read past it is caught by ASan.
+    auto prefix = std::make_unique<unsigned char[]>(n + 1);
+    std::copy(good.begin(), good.begin() + n, prefix.get());
+    int w = 0;
+    int h = 0;
+    std::string error;
+    if (readJpegSize(prefix.get(), static_cast<int>(n), &w, &h, &error)) {
+      EXPECT_EQ(w, 40);
+      EXPECT_EQ(h, 24);
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+// JPEG files written by independent encoders, made at run time.
+class JpegToolTest : public ::testing::Test {
+ protected:
+  static bool have(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+  }
+  static Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string path(const char* name) {
+    return ::testing::TempDir() + "/image_jpeg_" + std::to_string(::getpid()) + "_" + name;
+  }
+};
+
+TEST_F(JpegToolTest, FfmpegJpeg) {
+  if (!have("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+  std::string const file = path("ffmpeg.jpg");
+  std::string const command =
+      "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=176x144 "
+      "-frames:v 1 -pix_fmt yuvj420p '" +
+      file + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  auto image = wrapEncoded(readFile(file), ImageBuffer::IMAGE_JPEG);
+  std::remove(file.c_str());
+  EXPECT_EQ(image->width(), 176);
+  EXPECT_EQ(image->height(), 144);
+}
+
+TEST_F(JpegToolTest, NetpbmJpeg) {
+  if (!have("pnmtojpeg") || !have("ppmmake")) GTEST_SKIP() << "netpbm not installed";
+  std::string const file = path("netpbm.jpg");
+  std::string const command = "ppmmake rgb:20/80/c0 37 21 | pnmtojpeg > '" + file + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  auto image = wrapEncoded(readFile(file), ImageBuffer::IMAGE_JPEG);
+  std::remove(file.c_str());
+  EXPECT_EQ(image->width(), 37);
+  EXPECT_EQ(image->height(), 21);
+}
+
+}  // namespace
+}  // namespace dravo::media
