@@ -55,7 +55,8 @@ const char* Clock::getTypeName() const {
   // One demangled name per implementation type, kept for the process.
   static Mutex mutex;
   static std::vector<std::pair<std::type_info const*, std::string>> names;
-  std::type_info const& type = typeid(*impl_);
+  ClockPrivate const& impl = *impl_;
+  std::type_info const& type = typeid(impl);
   MutexLock lock(mutex);
   for (auto const& [known, name] : names)
     if (*known == type) return name.c_str();

@@ -133,8 +133,7 @@ void ClockWithTimerQueue::processQueue() {
            "%zu remain: %zu",
            calls, timer_queue_.size());
     }
-    QueueEntry entry = timer_queue_.top();
-    timer_queue_.pop();
+    QueueEntry entry = timer_queue_.takeTop();
     LOGS(5) << "Trying to call top of queue at " << now << " " << timer_queue_.size()
             << " remain. Cur at " << entry.when << " Next at "
             << (timer_queue_.empty() ? ClockTime() : timer_queue_.top().when);

@@ -22,11 +22,11 @@
 // `processQueue()` and `finalize()` expect the clock mutex held exactly once
 // by the caller, since they release it around callbacks.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <queue>
 #include <string>
 #include <vector>
 
@@ -119,12 +119,34 @@ class ClockWithTimerQueue : public ClockPrivateUsingTime {
     std::shared_ptr<ClockTimerHandleObjectPrivate> timer;
     uint64_t sequence;
   };
-  // Heap order: the earliest reading on top, first requested first.
-  struct RunsLater {
-    bool operator()(QueueEntry const& a, QueueEntry const& b) const {
-      if (a.when != b.when) return b.when < a.when;
-      return a.sequence > b.sequence;
+  // A binary min-heap of entries: the earliest reading on top, first
+  // requested first among equal readings.
+  class TimerQueue {
+   public:
+    bool empty() const { return entries_.empty(); }
+    size_t size() const { return entries_.size(); }
+    QueueEntry const& top() const { return entries_.front(); }
+    void push(QueueEntry entry) {
+      entries_.push_back(std::move(entry));
+      std::push_heap(entries_.begin(), entries_.end(), RunsLater());
     }
+    void pop() { takeTop(); }
+    // Removes the top entry and hands it over.
+    QueueEntry takeTop() {
+      std::pop_heap(entries_.begin(), entries_.end(), RunsLater());
+      QueueEntry entry = std::move(entries_.back());
+      entries_.pop_back();
+      return entry;
+    }
+
+   private:
+    struct RunsLater {
+      bool operator()(QueueEntry const& a, QueueEntry const& b) const {
+        if (a.when != b.when) return b.when < a.when;
+        return a.sequence > b.sequence;
+      }
+    };
+    std::vector<QueueEntry> entries_;
   };
 
   // Arranges that `processQueue` runs once the top of the queue is due.
@@ -140,7 +162,7 @@ class ClockWithTimerQueue : public ClockPrivateUsingTime {
 
   bool processing_ = false;
   bool wakeup_armed_ = false;
-  std::priority_queue<QueueEntry, std::vector<QueueEntry>, RunsLater> timer_queue_;
+  TimerQueue timer_queue_;
 
  private:
   uint64_t next_sequence_ = 0;
