@@ -113,6 +113,17 @@ void drawPlaneLine(unsigned char* origin, int stride, int xa, int ya, int xb, in
   }
 }
 
+// Each glyph row byte expanded to its 8 luma samples (255 set, 0 clear),
+// so a cell row is one 8-byte copy.
+struct GlyphRowTable {
+  constexpr GlyphRowTable() {
+    for (int bits = 0; bits < 256; ++bits)
+      for (int b = 0; b < 8; ++b) rows[bits][b] = (bits & (0x80 >> b)) ? 255 : 0;
+  }
+  unsigned char rows[256][8] = {};
+};
+constexpr GlyphRowTable kGlyphRows;
+
 }  // namespace
 
 void ImageBufferUtil::drawImage(ImageBuffer* dst, int x, int y, const ImageBuffer& src, int sx0,
@@ -215,13 +226,13 @@ void ImageBufferUtil::writeString(ImageBuffer* img, int x, int y, const std::str
     if (fits) {
       const unsigned char* glyph = Font8x16::getCharData(c);
       unsigned char* luma = img->getPixelAddress(column, row, 0);
-      for (int r = 0; r < Font8x16::kHeight; ++r) {
-        unsigned char* out = luma + static_cast<ptrdiff_t>(r) * y_stride;
-        for (int b = 0; b < Font8x16::kWidth; ++b) out[b] = (glyph[r] & (0x80 >> b)) ? 255 : 0;
-      }
+      for (int r = 0; r < Font8x16::kHeight; ++r)
+        std::memcpy(luma + static_cast<ptrdiff_t>(r) * y_stride, kGlyphRows.rows[glyph[r]], 8);
       for (int p = 1; p <= 2; ++p) {
-        libyuv::SetPlane(img->getPixelAddress(column / 2, row / 2, p), img->planes()[p].stride_,
-                         Font8x16::kWidth / 2, Font8x16::kHeight / 2, 128);
+        unsigned char* chroma = img->getPixelAddress(column / 2, row / 2, p);
+        int const stride = img->planes()[p].stride_;
+        for (int r = 0; r < Font8x16::kHeight / 2; ++r)
+          std::memset(chroma + static_cast<ptrdiff_t>(r) * stride, 128, Font8x16::kWidth / 2);
       }
     }
     column += Font8x16::kWidth;

@@ -1,0 +1,316 @@
+#include "media_common/video/avi_file_writer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/logging.h"
+#include "common/string_util.h"
+#include "media_common/riff.h"
+
+DRAVO_LOGGER("avi_file_writer");
+
+namespace dravo::media {
+
+namespace {
+
+// Bytes before the "movi" list; the headers written at close must fit.
+constexpr int64_t kHeaderAreaSize = 4096;
+// Where the first frame chunk goes: after the "movi" list header.
+constexpr int64_t kFrameDataStart = kHeaderAreaSize + 12;
+// Index offsets count from the "movi" list type.
+constexpr int64_t kIndexOrigin = kHeaderAreaSize + 8;
+constexpr int64_t kLargeFileBytes = int64_t{1} << 31;
+constexpr uint32_t kIndexKeyFrame = 0x10;
+constexpr uint32_t kMainHeaderFlags = 0x910;  // has index, interleaved, trust chunk type
+
+// Little-endian fields of a header payload.
+class HeaderBytes {
+ public:
+  HeaderBytes& u32(uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    return *this;
+  }
+  HeaderBytes& u16(uint32_t value) {
+    bytes_.push_back(static_cast<unsigned char>(value));
+    bytes_.push_back(static_cast<unsigned char>(value >> 8));
+    return *this;
+  }
+  HeaderBytes& code(char const* fourcc) {
+    bytes_.insert(bytes_.end(), fourcc, fourcc + 4);
+    return *this;
+  }
+  void writeTo(File& f) const { f.write(bytes_.data(), bytes_.size()); }
+  size_t size() const { return bytes_.size(); }
+
+ private:
+  std::vector<unsigned char> bytes_;
+};
+
+bool isCompressed(ImageBuffer::PixelFormat format) {
+  return format == ImageBuffer::IMAGE_JPEG || format == ImageBuffer::IMAGE_MJPEG ||
+         format == ImageBuffer::IMAGE_QV1;
+}
+
+char const* handlerCode(ImageBuffer::PixelFormat format) {
+  if (ImageBuffer::isI420Variant(format)) return "I420";
+  switch (format) {
+    case ImageBuffer::IMAGE_QV1:
+      return "QV1 ";
+    case ImageBuffer::IMAGE_JPEG:
+      return "JPEG";
+    case ImageBuffer::IMAGE_MJPEG:
+      return "MJPG";
+    default:
+      return "----";
+  }
+}
+
+}  // namespace
+
+AVIFileWriter::~AVIFileWriter() { close(); }
+
+bool AVIFileWriter::openFile(std::string const& name) {
+  part_counter_ = 0;
+  width_ = -1;
+  height_ = -1;
+  pixel_format_ = ImageBuffer::IMAGE_UNKNOWN;
+  close();
+  metadata_.clear();
+  names_written_.clear();
+  return doOpenFile(name);
+}
+
+bool AVIFileWriter::doOpenFile(std::string const& name) {
+  file_name_ = name;
+  close();
+  if (name.empty()) return false;
+  f_ = File::open(name, File::kWrite);
+  if (!f_) {
+    LOGF(2, "Could not create file %s", name.c_str());
+    return false;
+  }
+  if (std::find(names_written_.begin(), names_written_.end(), name) == names_written_.end())
+    names_written_.push_back(name);
+  f_->seek(kFrameDataStart);
+  return true;
+}
+
+std::string AVIFileWriter::nextPartName() const {
+  std::string const& name = file_name_;
+  std::string const suffix = stringPrintf("_part%d", part_counter_);
+  std::string const previous =
+      part_counter_ > 1 ? stringPrintf("_part%d.avi", part_counter_ - 1) : std::string(".avi");
+  std::string next;
+  size_t found = name.find(previous);
+  if (found != std::string::npos) {
+    next = name.substr(0, found) + suffix + ".avi";
+  } else {
+    // No ".avi" to build on: the suffix goes at the end, replacing the one
+    // appended for the previous part.
+    std::string const appended = stringPrintf("_part%d", part_counter_ - 1);
+    if (part_counter_ > 1 && name.size() >= appended.size() &&
+        name.compare(name.size() - appended.size(), appended.size(), appended) == 0)
+      next = name.substr(0, name.size() - appended.size()) + suffix;
+    else
+      next = name + suffix;
+  }
+  // Odd names can lead back to a file of this recording; never reopen one.
+  while (std::find(names_written_.begin(), names_written_.end(), next) != names_written_.end())
+    next += suffix;
+  return next;
+}
+
+void AVIFileWriter::beginFile(ImageBuffer const& frame) {
+  std::string name = file_name_;
+  if (part_counter_ != 0 && !name.empty()) name = nextPartName();
+  ++part_counter_;
+  doOpenFile(name);
+  width_ = frame.width();
+  height_ = frame.height();
+  pixel_format_ = frame.format().pixel_format_;
+  first_timestamp_ = frame.getStartTimestamp();
+  largest_frame_ = 0;
+  index_.clear();
+}
+
+void AVIFileWriter::writeFrame(std::shared_ptr<ImageBuffer const> const& frame) {
+  if (!frame) return;
+  ImageBuffer::PixelFormat const format = frame->format().pixel_format_;
+  if (format != pixel_format_ ||
+      (!isCompressed(format) && (frame->width() != width_ || frame->height() != height_)))
+    beginFile(*frame);
+  if (!f_) return;
+  int64_t const position = f_->tell();
+  uint32_t const size = writePayload(*frame);
+  uint64_t const stamp = static_cast<uint64_t>(frame->getStartTimestamp().toNSec());
+  std::string stamp_bytes(8, '\0');
+  for (int i = 0; i < 8; ++i) stamp_bytes[i] = static_cast<char>(stamp >> (8 * i));
+  appendMetadata("tm64", stamp_bytes);
+  if (size == 0) return;
+  if (size & 1) {
+    unsigned char const pad = 0;
+    f_->write(&pad, 1);
+  }
+  largest_frame_ = std::max(largest_frame_, size);
+  index_.push_back({position, size});
+  last_timestamp_ = frame->getStartTimestamp();
+}
+
+uint32_t AVIFileWriter::writePayload(ImageBuffer const& frame) {
+  ImageBuffer::PixelFormat const format = frame.format().pixel_format_;
+  if (ImageBuffer::isI420Variant(format)) {
+    uint32_t size = 0;
+    for (ImageBuffer::Plane const& plane : frame.planes())
+      size += static_cast<uint32_t>(std::max(plane.width_, 0) * std::max(plane.height_, 0));
+    riff::writeChunkHeader(f_, "00dc", size);
+    for (int p = 0; p < static_cast<int>(frame.planes().size()); ++p) {
+      ImageBuffer::Plane const& plane = frame.planes()[p];
+      if (plane.width_ <= 0 || plane.height_ <= 0) continue;
+      if (plane.stride_ == plane.width_) {
+        f_->write(frame.getPixelAddress(0, 0, p), size_t(plane.width_) * size_t(plane.height_));
+        continue;
+      }
+      for (int y = 0; y < plane.height_; ++y)
+        f_->write(frame.getPixelAddress(0, y, p), plane.width_);
+    }
+    return size;
+  }
+  if (isCompressed(format)) {
+    uint32_t const size = static_cast<uint32_t>(std::max(frame.size(), 0));
+    riff::writeChunkHeader(f_, "00dc", size);
+    f_->write(frame.data(), size);
+    return size;
+  }
+  return 0;
+}
+
+void AVIFileWriter::appendMetadata(std::string const& key, std::string const& value) {
+  std::string code = key.substr(0, 4);
+  code.resize(4, ' ');
+  metadata_.emplace_back(std::move(code), value);
+}
+
+void AVIFileWriter::close() {
+  if (!f_) return;
+  int64_t const movi_end = f_->tell();
+  if (movi_end > kLargeFileBytes) LOGF(3, "AVI file > 2GB will probably be invalid.");
+
+  riff::writeChunkHeader(f_, "idx1", static_cast<uint32_t>(16 * index_.size()));
+  HeaderBytes entries;
+  for (IndexEntry const& entry : index_)
+    entries.code("00dc")
+        .u32(kIndexKeyFrame)
+        .u32(static_cast<uint32_t>(entry.position - kIndexOrigin))
+        .u32(entry.size);
+  entries.writeTo(*f_);
+
+  if (!metadata_.empty()) {
+    uint64_t list_size = 4;
+    for (auto const& [key, value] : metadata_) list_size += 8 + value.size();
+    riff::writeList(f_, "LIST", static_cast<uint32_t>(list_size), "info");
+    for (auto const& [key, value] : metadata_) {
+      riff::writeChunkHeader(f_, key.c_str(), static_cast<uint32_t>(value.size()));
+      f_->write(value);
+    }
+  }
+  int64_t const file_length = f_->tell();
+
+  double fps = 30.0;
+  double const span = (last_timestamp_ - first_timestamp_).toSec();
+  if (index_.size() > 1 && span > 0) {
+    fps = std::floor((index_.size() - 1) / span / 5 + 0.5) * 5;
+    if (fps < 5 || fps > 30) fps = 30.0;
+  }
+  writeHeaders(file_length, movi_end, fps);
+  f_.reset();
+}
+
+void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double fps) {
+  uint32_t const frames = static_cast<uint32_t>(index_.size());
+  uint32_t const width = static_cast<uint32_t>(width_);
+  uint32_t const height = static_cast<uint32_t>(height_);
+  uint32_t const rate = static_cast<uint32_t>(fps);
+  char const* const handler = handlerCode(pixel_format_);
+
+  f_->seek(0);
+  riff::writeList(f_, "RIFF", static_cast<uint32_t>(file_length - 8), "AVI ");
+  riff::writeList(f_, "LIST", 268, "hdrl");
+  riff::writeChunkHeader(f_, "avih", 56);
+  HeaderBytes()
+      .u32(static_cast<uint32_t>(1000000.0 / fps))
+      .u32(0)
+      .u32(0)
+      .u32(kMainHeaderFlags)
+      .u32(frames)
+      .u32(0)
+      .u32(1)
+      .u32(0)
+      .u32(width)
+      .u32(height)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .writeTo(*f_);
+  riff::writeList(f_, "LIST", 192, "strl");
+  riff::writeChunkHeader(f_, "strh", 56);
+  HeaderBytes()
+      .code("vids")
+      .code(handler)
+      .u32(0)
+      .u16(0)
+      .u16(0)
+      .u32(0)
+      .u32(1)
+      .u32(rate)
+      .u32(0)
+      .u32(frames)
+      .u32(largest_frame_)
+      .u32(0)
+      .u32(0)
+      .u16(0)
+      .u16(0)
+      .u16(width & 0xFFFF)
+      .u16(height & 0xFFFF)
+      .writeTo(*f_);
+  riff::writeChunkHeader(f_, "strf", 40);
+  HeaderBytes()
+      .u32(40)
+      .u32(width)
+      .u32(height)
+      .u16(1)
+      .u16(24)
+      .code(handler)
+      .u32(width * height * 3)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .writeTo(*f_);
+  riff::writeChunkHeader(f_, "vprp", 68);
+  HeaderBytes()
+      .u32(0)
+      .u32(0)
+      .u32(rate)
+      .u32(width)
+      .u32(height)
+      .u32(width * 65536 + height)
+      .u32(width)
+      .u32(height)
+      .u32(1)
+      .u32(height)
+      .u32(width)
+      .u32(height)
+      .u32(width)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .u32(0)
+      .writeTo(*f_);
+  int64_t const junk_size = kHeaderAreaSize - 8 - f_->tell();
+  riff::writeChunkHeader(f_, "JUNK", static_cast<uint32_t>(junk_size));
+  f_->write(std::string(static_cast<size_t>(junk_size), '#'));
+  riff::writeList(f_, "LIST", static_cast<uint32_t>(movi_end - kIndexOrigin), "movi");
+}
+
+}  // namespace dravo::media

@@ -1,0 +1,52 @@
+#include "media_common/video/video_file_reader.h"
+
+#include "common/logging.h"
+#include "media_common/video/image_buffer_converter.h"
+
+DRAVO_LOGGER("video_file_reader");
+
+namespace dravo::media {
+
+VideoFileReader::~VideoFileReader() = default;
+
+std::shared_ptr<ImageBuffer> VideoFileReader::readFrame(Duration* duration) {
+  std::shared_ptr<ImageBuffer> frame = doReadFrame(duration);
+  if (!frame || frame->format().pixel_format_ == ImageBuffer::IMAGE_QV1) return frame;
+  ImageBuffer::FormatType const target =
+      image_format::defaultFormat(frame->width(), frame->height(), ImageBuffer::IMAGE_I420);
+  std::vector<ImageBufferConverter::ImagePtr> converted =
+      ImageBufferConverter::convert(target, frame);
+  if (converted.empty() || !converted.front()) {
+    LOGF(3, "Could not convert frame %d of %s to I420", getFrameIndex(), file_name_.c_str());
+    return nullptr;
+  }
+  // The converted image is new (or the frame itself) and not shared yet.
+  return std::const_pointer_cast<ImageBuffer>(converted.front());
+}
+
+bool VideoFileReader::getEof() const {
+  MutexLock lock(mutex_);
+  return eof_;
+}
+
+int VideoFileReader::getFrameIndex() const {
+  MutexLock lock(mutex_);
+  return frame_index_;
+}
+
+void VideoFileReader::setFrameIndex(int index) {
+  MutexLock lock(mutex_);
+  frame_index_ = index;
+}
+
+void VideoFileReader::incrementFrameIndex() {
+  MutexLock lock(mutex_);
+  ++frame_index_;
+}
+
+void VideoFileReader::setEof(bool eof) {
+  MutexLock lock(mutex_);
+  eof_ = eof;
+}
+
+}  // namespace dravo::media

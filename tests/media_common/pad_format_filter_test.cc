@@ -1,0 +1,151 @@
+#include "media_common/pad_format_filter.h"
+
+#include <gtest/gtest.h>
+
+#include "media_common/sink_mixin.h"
+#include "media_common/source_element.h"
+#include "media_common/video/image_buffer_converter.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+using FormatType = ImageBuffer::FormatType;
+using ImagePtr = std::shared_ptr<ImageBuffer const>;
+
+FormatType defaultOf(FormatType const& offered, ImageBuffer::PixelFormat format) {
+  return ImageBuffer(offered.width_, offered.height_, format, nullptr, nullptr, 0).format();
+}
+
+// Hands every frame on twice, as copies stamped 1 and 2, to show the order
+// in which a converter's results reach the element.
+struct TwoFrameConverter {
+  static std::vector<ImagePtr> convert(FormatType const&, ImagePtr img) {
+    std::vector<ImagePtr> out;
+    for (int stamp : {1, 2}) {
+      auto copy = std::make_shared<ImageBuffer>(*img);
+      copy->setStartTimestamp(Time::fromNSec(stamp));
+      out.push_back(copy);
+    }
+    return out;
+  }
+};
+
+struct NullConverter {
+  static std::vector<ImagePtr> convert(FormatType const&, ImagePtr) { return {nullptr}; }
+};
+
+class FrameSource : public Source<ImageBuffer> {
+ public:
+  ~FrameSource() override { disconnect_all(); }
+};
+
+// A sink that accepts one pixel format and records what reaches it.
+template <typename Converter = ImageBufferConverter>
+class ConstrainedSink : public Element, public SinkMixin<ImageBuffer> {
+ public:
+  explicit ConstrainedSink(ImageBuffer::PixelFormat accepted) : accepted_(accepted) {}
+  ~ConstrainedSink() override { disconnect_all(); }
+  void initialize() override {
+    Element::initialize();
+    SinkMixin<ImageBuffer>::initialize();
+    filter_.applyToPad(getInputPad());
+    filter_.takeHandlerFromPad();
+    ImageBuffer::PixelFormat const accepted = accepted_;
+    filter_.setConstraint(
+        [accepted](FormatType const& offered) { return defaultOf(offered, accepted); });
+  }
+  void onBuffer(ImagePtr const& buffer) override { buffers.push_back(buffer); }
+
+  std::vector<ImagePtr> buffers;
+
+ private:
+  ImageBuffer::PixelFormat accepted_;
+  PadFormatFilter<ImageBuffer, Converter> filter_;
+};
+
+class PadFormatFilterTest : public ::testing::Test {
+ protected:
+  template <typename T, typename... Args>
+  std::shared_ptr<T> make(std::string const& name, Args&&... args) {
+    auto element = createElement<T>(ElementArgs(scheduler_, root_->getNode(name, true)),
+                                    std::forward<Args>(args)...);
+    scheduler_->runAll();
+    return element;
+  }
+  template <typename Sink>
+  void send(Sink& sink, std::shared_ptr<ImageBuffer> const& frame) {
+    links_ += LinkHandle(source_->getOutputPad()->link(*sink.getInputPad()));
+    scheduler_->runAll();
+    source_->sendBuffer(frame);
+    scheduler_->runAll();
+  }
+
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  std::shared_ptr<FrameSource> source_ = make<FrameSource>("source");
+  LinkHandles links_;
+};
+
+TEST_F(PadFormatFilterTest, SinkReceivesFramesInTheFormatItConstrains) {
+  struct Case {
+    ImageBuffer::PixelFormat offered;
+    ImageBuffer::PixelFormat accepted;
+  };
+  for (Case c : {Case{ImageBuffer::IMAGE_YUYV, ImageBuffer::IMAGE_I420},
+                 Case{ImageBuffer::IMAGE_I420, ImageBuffer::IMAGE_BGRX32}}) {
+    ImageBuffer::PixelFormat const accepted = c.accepted;
+    auto sink = make<ConstrainedSink<>>("sink", accepted);
+    auto frame = std::make_shared<ImageBuffer>(32, 16, c.offered);
+    std::fill_n(frame->data(), frame->format().min_allocation_, 128);
+    send(*sink, frame);
+    ASSERT_EQ(sink->buffers.size(), 1u);
+    EXPECT_EQ(sink->buffers[0]->format(), defaultOf(frame->format(), accepted));
+    EXPECT_EQ(sink->buffers[0]->getPriority(), -1);  // the source's, kept by the conversion
+    links_ = LinkHandles();
+  }
+}
+
+TEST_F(PadFormatFilterTest, AFrameAlreadyInFormatPassesUnchanged) {
+  auto sink = make<ConstrainedSink<>>("sink", ImageBuffer::IMAGE_I420);
+  auto frame = std::make_shared<ImageBuffer>(16, 16, ImageBuffer::IMAGE_I420);
+  send(*sink, frame);
+  ASSERT_EQ(sink->buffers.size(), 1u);
+  EXPECT_EQ(sink->buffers[0], frame);
+}
+
+TEST_F(PadFormatFilterTest, EachConvertedBufferReachesTheHandlerInOrder) {
+  auto sink = make<ConstrainedSink<TwoFrameConverter>>("sink", ImageBuffer::IMAGE_I420);
+  send(*sink, std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_I420));
+  ASSERT_EQ(sink->buffers.size(), 2u);
+  EXPECT_EQ(sink->buffers[0]->getStartTimestamp(), Time::fromNSec(1));
+  EXPECT_EQ(sink->buffers[1]->getStartTimestamp(), Time::fromNSec(2));
+}
+
+TEST_F(PadFormatFilterTest, ANullConversionResultIsAnAssertionAndIsNotDelivered) {
+  testing::AssertionCapture assertions;
+  auto sink = make<ConstrainedSink<NullConverter>>("sink", ImageBuffer::IMAGE_I420);
+  send(*sink, std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_I420));
+  EXPECT_TRUE(sink->buffers.empty());
+  EXPECT_EQ(assertions.messages(),
+            std::vector<std::string>{"Assertion failed: Converter returned NULL buffer."});
+}
+
+TEST_F(PadFormatFilterTest, MisuseIsCheckedAndLogged) {
+  testing::LogCapture log("check:1");
+  PadFormatFilter<ImageBuffer, ImageBufferConverter> unattached;
+  unattached.takeHandlerFromPad();
+  unattached.setConstraint([](FormatType const& f) { return f; });
+  auto pad = std::make_shared<InputPad<ImageBuffer>>();
+  PadFormatFilter<ImageBuffer, ImageBufferConverter> twice;
+  twice.applyToPad(pad);
+  twice.applyToPad(pad);
+  EXPECT_EQ(log.messages("check"),
+            (std::vector<std::string>{"Check failed my_pad_ ", "Check failed my_pad_ ",
+                                      "Check failed handler_func_ ", "Check failed !my_pad_ "}));
+}
+
+}  // namespace
+}  // namespace dravo::media

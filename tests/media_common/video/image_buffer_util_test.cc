@@ -1,0 +1,184 @@
+#include "media_common/video/image_buffer_util.h"
+
+#include <gtest/gtest.h>
+
+#include "media_common/video/font_8x16.h"
+#include "tests/media_common/video/image_test_util.h"
+#include "tests/support/capture.h"
+
+namespace dravo::media {
+namespace {
+
+unsigned char kRed[3] = {81, 90, 240};
+
+std::shared_ptr<ImageBuffer> grey(int w, int h) {
+  auto image = std::make_shared<ImageBuffer>(w, h, ImageBuffer::IMAGE_I420);
+  image_testing::fillPlanes(*image, [](int p, int, int) { return p == 0 ? 100 : 128; });
+  return image;
+}
+
+// Luma samples of the image equal to `value`, as (x, y) pairs.
+std::vector<std::pair<int, int>> lumaWith(const ImageBuffer& image, int value, int plane = 0) {
+  std::vector<std::pair<int, int>> out;
+  ImageBuffer::Plane const& p = image.planes()[plane];
+  for (int y = 0; y < p.height_; ++y)
+    for (int x = 0; x < p.width_; ++x)
+      if (*image.getPixelAddress(x, y, plane) == value) out.emplace_back(x, y);
+  return out;
+}
+
+// The 8x16 cell at (x, y) holds glyph `c` (white on black).
+::testing::AssertionResult cellShows(const ImageBuffer& image, int x, int y, char c) {
+  const unsigned char* glyph = Font8x16::getCharData(c);
+  for (int r = 0; r < 16; ++r)
+    for (int b = 0; b < 8; ++b) {
+      int const expected = (glyph[r] >> (7 - b)) & 1 ? 255 : 0;
+      int const actual = *image.getPixelAddress(x + b, y + r, 0);
+      if (actual != expected)
+        return ::testing::AssertionFailure()
+               << "'" << c << "' pixel (" << b << "," << r << ") is " << actual;
+    }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(Font8x16Test, SpaceIsBlankAndEveryOtherCodeIsDrawn) {
+  for (int code = 0; code < 256; ++code) {
+    const unsigned char* glyph = Font8x16::getCharData(static_cast<char>(code));
+    int bits = 0;
+    for (int r = 0; r < 16; ++r) bits += __builtin_popcount(glyph[r]);
+    if (code == ' ')
+      EXPECT_EQ(bits, 0);
+    else
+      EXPECT_GT(bits, 0) << code;
+  }
+  // A vertical bar is two columns wide in the middle of its cell.
+  EXPECT_EQ(Font8x16::getCharData('|')[8], 0x18);
+  EXPECT_EQ(Font8x16::getCharData('\xE9'), Font8x16::getCharData(0) + 0xE9 * 16);
+}
+
+TEST(WriteStringTest, CellsStartOnEvenCoordinatesAndBlankTheChroma) {
+  auto image = grey(32, 32);
+  ImageBufferUtil::writeString(image.get(), 3, 5, "Hi");
+  EXPECT_TRUE(cellShows(*image, 2, 4, 'H'));
+  EXPECT_TRUE(cellShows(*image, 10, 4, 'i'));
+  EXPECT_EQ(*image->getPixelAddress(1, 4, 0), 100);
+  EXPECT_EQ(*image->getPixelAddress(18, 4, 0), 100);
+  for (int p = 1; p <= 2; ++p) {
+    EXPECT_EQ(*image->getPixelAddress(1, 2, p), 128);
+    EXPECT_EQ(*image->getPixelAddress(8, 9, p), 128);
+  }
+}
+
+TEST(WriteStringTest, ClipsWholeCellsWithoutWrappingAndLineFeedsReturnToX) {
+  auto image = grey(20, 40);
+  ImageBufferUtil::writeString(image.get(), 4, 0, "ABC\nD");
+  EXPECT_TRUE(cellShows(*image, 4, 0, 'A'));
+  EXPECT_TRUE(cellShows(*image, 12, 0, 'B'));
+  // 'C' would need columns 20-27: skipped, and nothing wrapped below.
+  EXPECT_TRUE(cellShows(*image, 4, 16, 'D'));
+  EXPECT_EQ(*image->getPixelAddress(12, 16, 0), 100);
+
+  // Cells cut by the bottom or left edge are not drawn at all.
+  auto small = grey(16, 15);
+  ImageBufferUtil::writeString(small.get(), 0, 0, "X");
+  ImageBufferUtil::writeString(small.get(), -8, 0, "XX");
+  EXPECT_EQ(lumaWith(*small, 100).size(), 16u * 15u);
+}
+
+TEST(LineTest, IsClippedToTheImage) {
+  auto image = grey(16, 16);
+  ImageBufferUtil::line(image.get(), -10, -10, 20, 20, kRed);
+  std::vector<std::pair<int, int>> diagonal;
+  for (int i = 0; i < 16; ++i) diagonal.emplace_back(i, i);
+  EXPECT_EQ(lumaWith(*image, 81), diagonal);
+  diagonal.resize(8);
+  EXPECT_EQ(lumaWith(*image, 90, 1), diagonal);
+  EXPECT_EQ(lumaWith(*image, 240, 2), diagonal);
+}
+
+TEST(LineTest, StepsAlongTheMajorAxis) {
+  auto image = grey(10, 6);
+  ImageBufferUtil::line(image.get(), 9, 1, 0, 4, kRed);
+  auto drawn = lumaWith(*image, 81);
+  ASSERT_EQ(drawn.size(), 10u);  // one pixel per column
+  EXPECT_EQ(*image->getPixelAddress(0, 4, 0), 81);
+  EXPECT_EQ(*image->getPixelAddress(9, 1, 0), 81);
+  auto steep = grey(6, 10);
+  ImageBufferUtil::line(steep.get(), 1, 0, 4, 9, kRed);
+  EXPECT_EQ(lumaWith(*steep, 81).size(), 10u);  // one pixel per row
+}
+
+TEST(LineTest, LinesOutsideOrOnTinyImagesAreSafe) {
+  auto image = grey(16, 16);
+  ImageBufferUtil::line(image.get(), -5, 0, -1, 15, kRed);
+  ImageBufferUtil::line(image.get(), 0, 20, 15, 30, kRed);
+  EXPECT_TRUE(lumaWith(*image, 81).empty());
+  for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{1, 3}}) {
+    auto tiny = grey(w, h);
+    ImageBufferUtil::line(tiny.get(), -100, -50, 100, 70, kRed);  // misses the picture
+    ImageBufferUtil::line(tiny.get(), 0.5, 0.5, 0.5, 0.5,
+                          kRed);  // below row h - 1 = 0 or right of column 0
+    EXPECT_TRUE(lumaWith(*tiny, 81).empty());
+    ImageBufferUtil::line(tiny.get(), -100, 0, 100, 0, kRed);
+    EXPECT_EQ(lumaWith(*tiny, 81).size(), static_cast<size_t>(w));
+  }
+}
+
+TEST(FilledRectangleTest, FillsUpToTheEdges) {
+  auto image = grey(10, 8);
+  ImageBufferUtil::filledRectangle(image.get(), 6, 2, 50, 6, kRed);
+  auto filled = lumaWith(*image, 81);
+  EXPECT_EQ(filled.size(), 4u * 4u);
+  EXPECT_EQ(filled.front(), std::make_pair(6, 2));
+  EXPECT_EQ(filled.back(), std::make_pair(9, 5));
+  EXPECT_EQ(lumaWith(*image, 90, 1).size(), 2u * 2u);
+  EXPECT_EQ(lumaWith(*image, 240, 2).front(), std::make_pair(3, 1));
+  ImageBufferUtil::filledRectangle(image.get(), 0, 0, 0, 8, kRed);  // empty
+  EXPECT_EQ(lumaWith(*image, 81).size(), 16u);
+}
+
+TEST(DrawImageTest, CopiesTheClippedRectangle) {
+  auto dst = grey(16, 16);
+  auto src = std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_I420);
+  image_testing::fillPlanes(*src, [](int p, int x, int y) { return p * 60 + y * 8 + x; });
+  ImageBufferUtil::drawImage(dst.get(), 12, 4, *src, 2, 2, 8, 8);
+  // The copy ends at the smallest of the room left in dst (16 - 12 = 4),
+  // the source width and sx1, counted from sx0: 2 columns, 6 rows.
+  EXPECT_EQ(*dst->getPixelAddress(12, 4, 0), 2 * 8 + 2);
+  EXPECT_EQ(*dst->getPixelAddress(13, 9, 0), 7 * 8 + 3);
+  EXPECT_EQ(*dst->getPixelAddress(14, 4, 0), 100);
+  EXPECT_EQ(*dst->getPixelAddress(12, 10, 0), 100);
+  EXPECT_EQ(lumaWith(*dst, 100).size(), 256u - 12u);
+  EXPECT_EQ(*dst->getPixelAddress(6, 2, 1), 60 + 8 + 1);
+
+  // Inside the destination the whole rectangle arrives.
+  auto inside = grey(16, 16);
+  ImageBufferUtil::drawImage(inside.get(), 4, 6, *src, 0, 0, 8, 8);
+  EXPECT_EQ(lumaWith(*inside, 100).size(), 256u - 64u);
+  EXPECT_EQ(*inside->getPixelAddress(11, 13, 0), 63);
+  EXPECT_EQ(*inside->getPixelAddress(5, 6, 2), 120 + 3 * 8 + 3);  // from chroma (3, 3)
+}
+
+TEST(DrawingTest, RefusesFormatsOtherThanI420) {
+  testing::LogCapture log("image_buffer_util:3");
+  auto rgb = std::make_shared<ImageBuffer>(16, 16, ImageBuffer::IMAGE_RGB24);
+  std::fill_n(rgb->data(), rgb->format().min_allocation_, 7);
+  auto i420 = grey(16, 16);
+  ImageBufferUtil::writeString(rgb.get(), 0, 0, "A");
+  ImageBufferUtil::line(rgb.get(), 0, 0, 15, 15, kRed);
+  ImageBufferUtil::filledRectangle(rgb.get(), 0, 0, 4, 4, kRed);
+  ImageBufferUtil::drawImage(rgb.get(), 0, 0, *i420, 0, 0, 4, 4);
+  ImageBufferUtil::drawImage(i420.get(), 0, 0, *rgb, 0, 0, 4, 4);
+  EXPECT_TRUE(std::all_of(rgb->data(), rgb->data() + rgb->format().min_allocation_,
+                          [](unsigned char v) { return v == 7; }));
+  EXPECT_EQ(lumaWith(*i420, 100).size(), 256u);
+  EXPECT_EQ(log.messages("image_buffer_util"),
+            (std::vector<std::string>{"Can't write string on images of format RGB3",
+                                      "Can't draw lines on images of format RGB3",
+                                      "Can't draw rectangles on images of format RGB3",
+                                      "Can't use drawImage on destination of format RGB3",
+                                      "Can't use drawImage on source of format RGB3"}));
+}
+
+}  // namespace
+}  // namespace dravo::media
