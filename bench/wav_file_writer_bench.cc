@@ -71,9 +71,9 @@ void BM_WAVFileWriterOneHour(benchmark::State& state) {
 }
 
 // Interleaved so that both see the same state of the page cache.
-BENCHMARK(BM_PlainFwriteOneHour)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WAVFileWriterOneHour)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlainFwriteOneHour)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WAVFileWriterOneHour)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainFwriteOneHour)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WAVFileWriterOneHour)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainFwriteOneHour)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WAVFileWriterOneHour)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

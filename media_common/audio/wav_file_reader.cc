@@ -1,6 +1,7 @@
 #include "media_common/audio/wav_file_reader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "common/check.h"
@@ -83,6 +84,11 @@ bool WAVFileReader::parseHeader() {
       }
       if (!(header_->sampling_rate > 0)) {
         LOGF(2, "header_->sampling_rate > 0");
+        return false;
+      }
+      // No real file has a rate that `getSamplingRate` could not return.
+      if (header_->sampling_rate > uint32_t{INT32_MAX}) {
+        LOGF(2, "Sampling rate %u not supported.", header_->sampling_rate);
         return false;
       }
       return true;

@@ -7,6 +7,8 @@
 // sample sizes open but fail at `readFrames`. Failures log on
 // "wav_file_reader" at level 2.
 //
+// Rates that do not fit an `int` are refused at `openFile`.
+//
 // Files are outside data: the data size is bounded by the real file size
 // whatever the "data" chunk claims, and no buffer is sized by a header before
 // the file is known to hold that many bytes.

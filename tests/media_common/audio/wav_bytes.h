@@ -15,10 +15,11 @@ inline std::string chunk(std::string const& id, std::string const& payload, int6
   return id + le32(declared < 0 ? uint32_t(payload.size()) : uint32_t(declared)) + payload;
 }
 
-inline std::string fmtChunk(int channels, int rate, int bits, int block_align = -1) {
+inline std::string fmtChunk(uint32_t channels, uint32_t rate, uint32_t bits,
+                            int64_t block_align = -1) {
   if (block_align < 0) block_align = channels * bits / 8;
-  return chunk("fmt ", le16(1) + le16(channels) + le32(rate) + le32(rate * block_align) +
-                           le16(block_align) + le16(bits));
+  return chunk("fmt ", le16(1) + le16(channels) + le32(rate) + le32(uint32_t(rate * block_align)) +
+                           le16(uint32_t(block_align)) + le16(bits));
 }
 
 inline std::string riff(std::string const& body) { return chunk("RIFF", "WAVE" + body); }

@@ -87,6 +87,7 @@ TEST_F(WAVFileReaderTest, RefusesBrokenHeadersWithTheirLogLines) {
       {riff(data + fmtChunk(1, 8000, 16)), "header_->num_channels > 0"},
       {riff(fmtChunk(0, 8000, 16) + data), "header_->num_channels > 0"},
       {riff(fmtChunk(1, 0, 16) + data), "header_->sampling_rate > 0"},
+      {riff(fmtChunk(1, 0x80000000, 16) + data), "Sampling rate 2147483648 not supported."},
       {riff(chunk("junk", "", 0xFFFFFFF0) + fmtChunk(1, 8000, 16) + data),
        "riff::readChunkHeader(f_, &chunk)"},
       {riff("LIST"s + le32(0) + "INFO" + fmtChunk(1, 8000, 16) + data),
