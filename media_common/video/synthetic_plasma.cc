@@ -50,8 +50,7 @@ void drawRow(SyntheticVideoSource::Plasma const& plasma, int32_t const* sine, in
 }  // namespace
 
 SyntheticVideoSource::Plasma::Plasma() {
-  for (int i = 0; i < 512; ++i)
-    sine_[i] = static_cast<int32_t>(1024.0 * std::sin(i * kPi / 256.0));
+  for (int i = 0; i < 512; ++i) sine_[i] = static_cast<int32_t>(1024.0 * std::sin(i * kPi / 256.0));
   for (int i = 0; i < 256; ++i) {
     double const a = i * kPi / 128.0;
     float const r = static_cast<float>((std::sin(a) + 1.0) * 0.5);

@@ -1,9 +1,9 @@
 #pragma once
 // MD5 of byte ranges, for comparing pictures between runs in tests.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,14 +48,14 @@ class Md5 {
 
   void transform() {
     static constexpr uint32_t kShift[64] = {
-        7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 5, 9,  14, 20, 5, 9,
-        14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-        4, 11, 16, 23, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+        7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+        14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+        4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
     static uint32_t const* const kTable = [] {
       static uint32_t table[64];
       for (int i = 0; i < 64; ++i)
-        table[i] = static_cast<uint32_t>(static_cast<uint64_t>(
-            std::fabs(std::sin(static_cast<double>(i + 1))) * 4294967296.0));
+        table[i] = static_cast<uint32_t>(
+            static_cast<uint64_t>(std::fabs(std::sin(static_cast<double>(i + 1))) * 4294967296.0));
       return table;
     }();
     uint32_t m[16];

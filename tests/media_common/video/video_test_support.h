@@ -15,7 +15,8 @@
 
 namespace dravo::media::video_testing {
 
-// Keeps the frames that reach its input, in arrival order. Frames arrive on
+// Keeps the frames that reach its input, in arrival order. A source lets
+// only two frames live downstream: clear() before asking for a third. Frames arrive on
 // the element's scheduler; the test reads them under the lock.
 class FrameCollector : public Element, public SinkMixin<ImageBuffer> {
  public:
@@ -24,6 +25,11 @@ class FrameCollector : public Element, public SinkMixin<ImageBuffer> {
   std::vector<std::shared_ptr<ImageBuffer const>> frames() {
     std::lock_guard lock(mutex_);
     return frames_;
+  }
+  // Lets the frames go, and with them the source's tokens.
+  void clear() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
   }
   size_t count() {
     std::lock_guard lock(mutex_);

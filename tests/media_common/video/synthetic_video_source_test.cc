@@ -1,0 +1,274 @@
+#include "media_common/video/synthetic_video_source.h"
+
+#include <gtest/gtest.h>
+
+#include "common/deferred.h"
+#include "common/string_util.h"
+#include "media_common/hardware_timestamp_event.h"
+#include "media_common/link_handle.h"
+#include "media_common/property_clock.h"
+#include "media_common/synthetic_clock.h"
+#include "tests/media_common/video/video_test_support.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+using video_testing::FrameCollector;
+using video_testing::imageMd5;
+using video_testing::showsCaption;
+using Plasma = SyntheticVideoSource::Plasma;
+
+constexpr Time kStart = Time::fromNSec(5000000000000);  // 5000 s
+Duration const kFrame = Duration::fromSec(1.0 / 30.0);
+
+std::shared_ptr<ImageBuffer> blankI420(int width, int height) {
+  auto frame = std::make_shared<ImageBuffer>(width, height, ImageBuffer::IMAGE_I420);
+  if (frame->data())
+    std::memset(frame->data(), 0, static_cast<size_t>(frame->format().min_allocation_));
+  return frame;
+}
+
+uint8_t luma(ImageBuffer const& frame, int x, int y) { return *frame.getPixelAddress(x, y, 0); }
+
+TEST(PlasmaTest, TablesHoldOnePeriodOfSineAndTheColourRamp) {
+  Plasma plasma;
+  EXPECT_EQ(0, plasma.sine(0));
+  EXPECT_EQ(12, plasma.sine(1));  // 12.57, truncated
+  EXPECT_EQ(1024, plasma.sine(128));
+  EXPECT_EQ(-526, plasma.sine(300));
+  EXPECT_EQ(-12, plasma.sine(511));  // -12.57, truncated toward zero
+  EXPECT_EQ(plasma.sine(5), plasma.sine(512 + 5));
+  auto expect_colour = [&](int i, int y, int u, int v) {
+    EXPECT_EQ(y, plasma.palette(i).y) << i;
+    EXPECT_EQ(u, plasma.palette(i).u) << i;
+    EXPECT_EQ(v, plasma.palette(i).v) << i;
+  };
+  expect_colour(0, 180, 36, 91);
+  expect_colour(64, 121, 96, 224);
+  expect_colour(128, 75, 220, 165);
+  expect_colour(200, 144, 142, 27);
+}
+
+TEST(PlasmaTest, ChromaOfEachBlockComesFromItsBottomRightPixel) {
+  Plasma plasma;
+  plasma.setEasy(false);
+  auto frame = blankI420(64, 32);
+  plasma.draw(frame.get());
+  int mismatched_top_left = 0;
+  for (int y = 1; y < 32; y += 2)
+    for (int x = 1; x < 64; x += 2) {
+      uint8_t const u = *frame->getPixelAddress(x / 2, y / 2, 1);
+      uint8_t const v = *frame->getPixelAddress(x / 2, y / 2, 2);
+      bool found = false;
+      for (int k = 0; k < 256; ++k)
+        found |= plasma.palette(k).y == luma(*frame, x, y) && plasma.palette(k).u == u &&
+                 plasma.palette(k).v == v;
+      EXPECT_TRUE(found) << x << "," << y;
+      if (luma(*frame, x - 1, y - 1) != luma(*frame, x, y)) ++mismatched_top_left;
+    }
+  // The blocks are not flat, so the choice of pixel matters.
+  EXPECT_GT(mismatched_top_left, 100);
+}
+
+TEST(PlasmaTest, EasyModeRepeatsEveryRowAndNormalModeDoesNot) {
+  Plasma easy;
+  auto frame = blankI420(128, 40);
+  easy.draw(frame.get());
+  for (int y = 1; y < 40; ++y)
+    for (int x = 0; x < 128; ++x) ASSERT_EQ(luma(*frame, x, 0), luma(*frame, x, y));
+  // The right half runs through the ramp twice as fast: its first 32
+  // samples match every second sample of the left half's 64.
+  Plasma normal;
+  normal.setEasy(false);
+  auto other = blankI420(128, 40);
+  normal.draw(other.get());
+  int differing_rows = 0;
+  for (int y = 1; y < 40; ++y)
+    for (int x = 0; x < 128; ++x)
+      if (luma(*other, x, y) != luma(*other, x, 0)) {
+        ++differing_rows;
+        break;
+      }
+  EXPECT_EQ(39, differing_rows);
+}
+
+TEST(PlasmaTest, SamePhasesGiveSamePicturesAndTheyMove) {
+  Plasma a;
+  Plasma b;
+  a.setEasy(false);
+  b.setEasy(false);
+  std::vector<std::string> digests;
+  for (int i = 0; i < 3; ++i) {
+    auto fa = blankI420(96, 48);
+    auto fb = blankI420(96, 48);
+    a.draw(fa.get());
+    b.draw(fb.get());
+    EXPECT_EQ(imageMd5(*fa), imageMd5(*fb));
+    digests.push_back(imageMd5(*fa));
+  }
+  EXPECT_NE(digests[0], digests[1]);
+  EXPECT_NE(digests[1], digests[2]);
+}
+
+TEST(PlasmaTest, OtherPixelFormatsAreAFailedCheckAndLeftAlone) {
+  testing::LogCapture log;
+  Plasma plasma;
+  auto frame = std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_RGB24);
+  std::memset(frame->data(), 7, static_cast<size_t>(frame->format().min_allocation_));
+  plasma.draw(frame.get());
+  EXPECT_TRUE(
+      log.contains("Check failed frame->format().pixel_format_ == ImageBuffer::IMAGE_I420"));
+  EXPECT_EQ(7, *frame->getPixelAddress(5, 5, 0));
+}
+
+// A source on a hand-run scheduler and a synthetic clock, feeding a collector.
+class SyntheticVideoSourceTest : public ::testing::Test {
+ protected:
+  void start(ElementArgs args) {
+    source_ = createSyntheticVideoSource(args);
+    setPropertyClock(*source_->getPropertyNode("clock"), generator_.getClock());
+    sink_ = createElement<FrameCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
+    link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
+    settle();
+  }
+  void start() { start(args()); }
+  ElementArgs args() { return ElementArgs(scheduler_, root_->getNode("source", true)); }
+  void settle() {
+    do {
+      waitForDeferredCalls();
+    } while (scheduler_->runAll() > 0);
+  }
+  void advance(Duration d) {
+    generator_.advanceClock(d);
+    settle();
+  }
+  std::shared_ptr<ImageBuffer const> frame(size_t i) { return sink_->frames().at(i); }
+
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  SyntheticClockGenerator generator_{false, kStart};
+  std::shared_ptr<Source<ImageBuffer>> source_;
+  std::shared_ptr<FrameCollector> sink_;
+  LinkHandle link_;
+};
+
+TEST_F(SyntheticVideoSourceTest, PublishesItsPropertiesWithDefaultsAndHelp) {
+  start();
+  auto node = [&](char const* name) { return source_->getPropertyNode(name); };
+  EXPECT_EQ(PropertyValue(640), node("req_width")->getValue());
+  EXPECT_EQ(PropertyValue(480), node("req_height")->getValue());
+  EXPECT_EQ(PropertyValue(30.0), node("req_fps")->getValue());
+  EXPECT_EQ(PropertyValue(false), node("easy_to_compress")->getValue());
+  EXPECT_EQ(PropertyValue(std::string()), node("device")->getValue());
+  EXPECT_EQ(PropertyValue("Actual width."), node("width")->getMeta("help"));
+  EXPECT_EQ(PropertyValue("Actual height."), node("height")->getMeta("help"));
+  EXPECT_EQ(PropertyValue("Actual frame rate (frames per second)."), node("fps")->getMeta("help"));
+  EXPECT_EQ(PropertyValue("Indicates to use an easy to compress plasma."),
+            node("easy_to_compress")->getMeta("help"));
+
+  node("req_width")->setValue(PropertyValue(320));
+  node("req_fps")->setValue(PropertyValue(12.5));
+  settle();
+  EXPECT_EQ(PropertyValue(320), node("width")->getValue());
+  EXPECT_EQ(PropertyValue(480), node("height")->getValue());
+  EXPECT_EQ(PropertyValue(12.5), node("fps")->getValue());
+}
+
+TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStamp) {
+  start();
+  EXPECT_EQ(0u, sink_->count());
+  advance(kFrame);
+  advance(kFrame);
+  ASSERT_EQ(2u, sink_->count());
+  for (int i = 0; i < 2; ++i) {
+    auto const& f = *frame(i);
+    EXPECT_EQ(ImageBuffer::IMAGE_I420, f.format().pixel_format_);
+    EXPECT_EQ(640, f.width());
+    EXPECT_EQ(480, f.height());
+    Time const stamp = kStart + kFrame * (i + 1);
+    EXPECT_EQ(stamp, f.getStartTimestamp());
+    EXPECT_NE(0, f.getPriority());
+    std::string const caption =
+        stringPrintf("Frame %06d. 640x480 %.2f", i, static_cast<double>(stamp.toNSec()) / 1e9);
+    EXPECT_TRUE(showsCaption(f, caption)) << caption;
+    EXPECT_FALSE(showsCaption(f, stringPrintf("Frame %06d. 640x480 %.2f", i + 1,
+                                              static_cast<double>(stamp.toNSec()) / 1e9)));
+    int hardware_stamps = 0;
+    for (auto const& event : f.getMetadataMap())
+      if (dynamic_cast<HardwareTimestampEvent const*>(event.get())) ++hardware_stamps;
+    EXPECT_EQ(1, hardware_stamps);
+  }
+  // The bars: red first, white last, above the caption.
+  EXPECT_EQ(76, luma(*frame(0), 0, 0));
+  EXPECT_EQ(85, *frame(0)->getPixelAddress(0, 0, 1));
+  EXPECT_EQ(255, *frame(0)->getPixelAddress(0, 0, 2));
+  EXPECT_EQ(255, luma(*frame(0), 255, 7));
+  EXPECT_NE(imageMd5(*frame(0)), imageMd5(*frame(1)));
+}
+
+TEST_F(SyntheticVideoSourceTest, EasyModeRowsBelowTheCaptionAreEqual) {
+  start(args()
+            .property("easy_to_compress", PropertyValue(true))
+            .property("req_width", 320)
+            .property("req_height", 64));
+  advance(kFrame);
+  ASSERT_EQ(1u, sink_->count());
+  for (int y = 25; y < 64; ++y)
+    for (int x = 0; x < 320; ++x) ASSERT_EQ(luma(*frame(0), x, 24), luma(*frame(0), x, y));
+}
+
+TEST_F(SyntheticVideoSourceTest, ZeroRateStopsFramesAndAPositiveRateResumesThem) {
+  start();
+  advance(kFrame);
+  ASSERT_EQ(1u, sink_->count());
+  source_->getPropertyNode("req_fps")->setValue(PropertyValue(0.0));
+  settle();
+  advance(Duration::fromSec(2));
+  EXPECT_EQ(1u, sink_->count());
+  source_->getPropertyNode("req_fps")->setValue(PropertyValue(10.0));
+  settle();
+  advance(Duration::fromMSec(99));
+  EXPECT_EQ(1u, sink_->count());
+  advance(Duration::fromMSec(1));
+  ASSERT_EQ(2u, sink_->count());
+  EXPECT_EQ(kStart + kFrame + Duration::fromSec(2) + Duration::fromMSec(100),
+            frame(1)->getStartTimestamp());
+  EXPECT_TRUE(showsCaption(*frame(1), "Frame 000001."));
+}
+
+TEST_F(SyntheticVideoSourceTest, TinyAndOddSizesStayInsideTheFrame) {
+  start();
+  struct Size {
+    int width;
+    int height;
+  };
+  for (Size size : {Size{1, 1}, Size{2, 2}, Size{255, 7}, Size{3, 5}, Size{257, 9}, Size{0, 0}}) {
+    SCOPED_TRACE(::testing::Message() << size.width << "x" << size.height);
+    source_->getPropertyNode("req_width")->setValue(PropertyValue(size.width));
+    source_->getPropertyNode("req_height")->setValue(PropertyValue(size.height));
+    settle();
+    sink_->clear();
+    advance(kFrame);
+    ASSERT_EQ(1u, sink_->count());
+    auto const& f = *frame(0);
+    EXPECT_EQ(size.width, f.width());
+    EXPECT_EQ(size.height, f.height());
+    if (size.width == 0) continue;
+    // Bars where they fit: red at the origin, white from x = 224 on.
+    EXPECT_EQ(76, luma(f, 0, 0));
+    if (size.width > 224) {
+      EXPECT_EQ(255, luma(f, std::min(size.width, 256) - 1, std::min(7, size.height - 1)));
+    }
+    // Chroma outside whole blocks is neutral, never left undefined.
+    if (size.height > 8 && size.width % 2) {
+      ImageBuffer::Plane const& u = f.planes()[1];
+      EXPECT_EQ(128, *f.getPixelAddress(u.width_ - 1, u.height_ - 1, 1));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravo::media

@@ -1,0 +1,134 @@
+#include "media_common/video/video_processor.h"
+
+#include <gtest/gtest.h>
+
+#include "media_common/link_handle.h"
+#include "tests/media_common/video/video_test_support.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+using video_testing::FrameCollector;
+
+// Records every request and, when told to, writes one result.
+class RecordingHook : public VideoProcessorHook, public sigslot::has_slots<> {
+ public:
+  RecordingHook() {
+    signal_.connect(this, [this](ProcessorRequest& request) {
+      requests.push_back(request);
+      if (write_result) {
+        auto* result = request.results.add_results();
+        result->set_name("motion");
+        result->set_value(0.25);
+      }
+    });
+  }
+  ~RecordingHook() override { disconnect_all(); }
+
+  bool write_result = true;
+  std::vector<ProcessorRequest> requests;
+};
+
+class VideoProcessorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    processor_ =
+        createElement<VideoProcessor>(ElementArgs(scheduler_, root_->getNode("processor", true)));
+    sink_ = createElement<FrameCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
+    out_->initialize(PadArgs(root_->getNode("test/pads/out", true), scheduler_));
+    links_ += LinkHandle(out_->link(*processor_->getInputPad()));
+    links_ += LinkHandle(processor_->getOutputPad()->link(*sink_->getInputPad()));
+    scheduler_->runAll();
+  }
+  std::shared_ptr<ImageBuffer const> process(ImageBuffer::PixelFormat format) {
+    auto frame = std::make_shared<ImageBuffer>(40, 30, format);
+    for (int p = 0; p < 3; ++p)
+      for (int y = 0; y < frame->planes()[p].height_; ++y)
+        std::memset(frame->getPixelAddress(0, y, p), 10 * (p + 1),
+                    static_cast<size_t>(frame->planes()[p].width_));
+    frame->setStartTimestamp(Time::fromNSec(4242));
+    frame->setPriority(5);
+    input_ = frame;
+    out_->sendBuffer(frame);
+    scheduler_->runAll();
+    auto frames = sink_->frames();
+    return frames.empty() ? nullptr : frames.back();
+  }
+  static int resultEvents(ImageBuffer const& frame) {
+    int count = 0;
+    for (auto const& event : frame.getMetadataMap())
+      if (dynamic_cast<ProcessorResultsEvent const*>(event.get())) ++count;
+    return count;
+  }
+
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  std::shared_ptr<VideoProcessor> processor_;
+  std::shared_ptr<FrameCollector> sink_;
+  std::shared_ptr<OutputPad<ImageBuffer>> out_ = std::make_shared<OutputPad<ImageBuffer>>();
+  LinkHandles links_;
+  std::shared_ptr<RecordingHook> hook_ = std::make_shared<RecordingHook>();
+  std::shared_ptr<ImageBuffer const> input_;
+};
+
+TEST_F(VideoProcessorTest, HookSeesTheAlignedPlanesAndItsResultsRideOnTheFrame) {
+  processor_->setParameters("video", hook_);
+  auto output = process(ImageBuffer::IMAGE_I420);
+  ASSERT_NE(nullptr, output);
+  EXPECT_EQ(ImageBuffer::IMAGE_ALIGNED_I420, output->format().pixel_format_);
+  EXPECT_EQ(5, output->getPriority());
+  ASSERT_EQ(1u, hook_->requests.size());
+  ProcessorRequest const& request = hook_->requests[0];
+  EXPECT_EQ(2, request.stream_kind);
+  for (int p = 0; p < 3; ++p) {
+    SCOPED_TRACE(p);
+    ImageBuffer::Plane const& plane = output->planes()[p];
+    EXPECT_EQ(plane.width_, request.planes[p].width);
+    EXPECT_EQ(plane.height_, request.planes[p].height);
+    EXPECT_EQ(plane.stride_, request.planes[p].stride);
+    EXPECT_EQ(output->getPixelAddress(0, 0, p), request.planes[p].data);
+    EXPECT_EQ(Time::fromNSec(4242), request.planes[p].timestamp);
+    EXPECT_EQ(10 * (p + 1), request.planes[p].data[request.planes[p].width - 1]);
+  }
+  EXPECT_EQ(40, request.planes[0].width);
+  EXPECT_EQ(20, request.planes[1].width);
+
+  ASSERT_EQ(1, resultEvents(*output));
+  auto results = output->getMetadata<ProcessorResultsEvent>();
+  ASSERT_EQ(1, results->results_size());
+  EXPECT_EQ("motion", results->results(0).name());
+  EXPECT_EQ(0.25, results->results(0).value());
+}
+
+TEST_F(VideoProcessorTest, StreamNamesDecideTheKind) {
+  processor_->setParameters("nav_video", hook_);
+  process(ImageBuffer::IMAGE_ALIGNED_I420);
+  ASSERT_EQ(1u, hook_->requests.size());
+  EXPECT_EQ(1, hook_->requests[0].stream_kind);
+
+  processor_->setParameters("Video", hook_);  // names compare exactly
+  auto output = process(ImageBuffer::IMAGE_ALIGNED_I420);
+  EXPECT_EQ(1u, hook_->requests.size());
+  ASSERT_NE(nullptr, output);
+  EXPECT_EQ(0, resultEvents(*output));
+  EXPECT_EQ(input_->data(), output->data());
+}
+
+TEST_F(VideoProcessorTest, WithoutHookOrResultsFramesPassAsCopiesSharingThePixels) {
+  auto output = process(ImageBuffer::IMAGE_ALIGNED_I420);
+  ASSERT_NE(nullptr, output);
+  EXPECT_NE(input_.get(), output.get());
+  EXPECT_EQ(input_->data(), output->data());
+  EXPECT_EQ(input_->getStartTimestamp(), output->getStartTimestamp());
+
+  hook_->write_result = false;
+  processor_->setParameters("video", hook_);
+  output = process(ImageBuffer::IMAGE_ALIGNED_I420);
+  EXPECT_EQ(1u, hook_->requests.size());
+  EXPECT_EQ(0, resultEvents(*output));
+}
+
+}  // namespace
+}  // namespace dravo::media
