@@ -27,23 +27,23 @@ constexpr uint32_t kMainHeaderFlags = 0x910;  // has index, interleaved, trust c
 class HeaderBytes {
  public:
   HeaderBytes& u32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<char>(value >> (8 * i)));
     return *this;
   }
   HeaderBytes& u16(uint32_t value) {
-    bytes_.push_back(static_cast<unsigned char>(value));
-    bytes_.push_back(static_cast<unsigned char>(value >> 8));
+    bytes_.push_back(static_cast<char>(value));
+    bytes_.push_back(static_cast<char>(value >> 8));
     return *this;
   }
   HeaderBytes& code(char const* fourcc) {
-    bytes_.insert(bytes_.end(), fourcc, fourcc + 4);
+    bytes_.append(fourcc, 4);
     return *this;
   }
-  void writeTo(File& f) const { f.write(bytes_.data(), bytes_.size()); }
+  void writeTo(File& f) const { f.write(bytes_); }
   size_t size() const { return bytes_.size(); }
 
  private:
-  std::vector<unsigned char> bytes_;
+  std::string bytes_;
 };
 
 bool isCompressed(ImageBuffer::PixelFormat format) {
@@ -70,11 +70,13 @@ char const* handlerCode(ImageBuffer::PixelFormat format) {
 AVIFileWriter::~AVIFileWriter() { close(); }
 
 bool AVIFileWriter::openFile(std::string const& name) {
+  // The file being completed keeps its format in its headers; only then is
+  // the format forgotten, so that the next frame begins a file.
+  close();
   part_counter_ = 0;
   width_ = -1;
   height_ = -1;
   pixel_format_ = ImageBuffer::IMAGE_UNKNOWN;
-  close();
   metadata_.clear();
   names_written_.clear();
   return doOpenFile(name);

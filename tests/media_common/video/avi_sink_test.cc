@@ -1,0 +1,94 @@
+#include "media_common/video/avi_sink.h"
+
+#include <gtest/gtest.h>
+
+#include "media_common/link_handle.h"
+#include "media_common/video/avi_file_reader.h"
+#include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/image_test_util.h"
+#include "tests/support/manual_scheduler.h"
+#include "tests/support/scoped_temp_dir.h"
+
+namespace dravo::media {
+namespace {
+
+using avi_testing::makeFrame;
+using avi_testing::packedI420;
+
+class AVISinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sink_ = createAVISink(ElementArgs(scheduler_, root_->getNode("avi", true)));
+    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
+    link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
+    scheduler_->runAll();
+  }
+  void setName(std::string const& name) {
+    root_->getNode("avi/filename", true)->setValue(name);
+    scheduler_->runAll();
+  }
+  void feed(std::shared_ptr<ImageBuffer> const& frame) {
+    feeder_->sendBuffer(frame);
+    scheduler_->runAll();
+  }
+  std::vector<std::shared_ptr<ImageBuffer>> readBack(std::string const& path) {
+    AVIFileReader reader;
+    std::vector<std::shared_ptr<ImageBuffer>> frames;
+    EXPECT_TRUE(reader.openFile(path)) << path;
+    Duration duration;
+    while (auto frame = reader.readFrame(&duration)) frames.push_back(frame);
+    return frames;
+  }
+
+  testing::ScopedTempDir dir_;
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  std::shared_ptr<Sink<ImageBuffer>> sink_;
+  std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
+  LinkHandle link_;
+};
+
+TEST_F(AVISinkTest, RecordsOnlyWhileNamedAndRestartsOnANewName) {
+  feed(makeFrame(4, 2, 0, 0));  // no name yet: dropped
+  setName(dir_.file("one.avi"));
+  feed(makeFrame(4, 2, 1, 40));
+  feed(makeFrame(6, 4, 2, 80));  // size change: continues in a part file
+  feed(makeFrame(6, 4, 3, 120));
+  setName(dir_.file("two.avi"));
+  feed(makeFrame(4, 2, 4, 160));
+  sink_.reset();  // finalize completes the file
+
+  auto one = readBack(dir_.file("one.avi"));
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(packedI420(*one[0]), packedI420(*makeFrame(4, 2, 1)));
+  EXPECT_EQ(readBack(dir_.file("one_part1.avi")).size(), 2u);
+  auto two = readBack(dir_.file("two.avi"));
+  ASSERT_EQ(two.size(), 1u);
+  EXPECT_EQ(packedI420(*two[0]), packedI420(*makeFrame(4, 2, 4)));
+}
+
+TEST_F(AVISinkTest, ConvertsToI420ButKeepsCompressedFrames) {
+  setName(dir_.file("conv.avi"));
+  auto rgb = std::make_shared<ImageBuffer>(8, 6, ImageBuffer::IMAGE_BGR24);
+  std::fill(rgb->data(), rgb->data() + 8 * 6 * 3, 200);
+  rgb->setPriority(1);
+  feed(rgb);
+  auto jpeg = image_testing::wrapEncoded(image_testing::makeJpeg(16, 8), ImageBuffer::IMAGE_JPEG);
+  jpeg->setPriority(1);
+  feed(jpeg);
+  sink_.reset();
+  std::string const first = avi_testing::contentsOf(dir_.file("conv.avi"));
+  ASSERT_GT(first.size(), 120u);
+  EXPECT_EQ(first.substr(112, 4), "I420");
+  std::string const second = avi_testing::contentsOf(dir_.file("conv_part1.avi"));
+  ASSERT_GT(second.size(), 120u);
+  EXPECT_EQ(second.substr(112, 4), "JPEG");
+  EXPECT_EQ(avi_testing::le32At(second, 64), 16u);
+
+  EXPECT_EQ(aviSinkFormat(image_format::defaultFormat(5, 3, ImageBuffer::IMAGE_BGRA32)),
+            image_format::defaultFormat(5, 3, ImageBuffer::IMAGE_I420));
+}
+
+}  // namespace
+}  // namespace dravo::media
