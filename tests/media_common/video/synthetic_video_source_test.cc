@@ -133,6 +133,8 @@ class SyntheticVideoSourceTest : public ::testing::Test {
     link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
     settle();
   }
+  // Queued tasks hold the pads' channels, which hold the scheduler.
+  void TearDown() override { scheduler_->shutdown(true); }
   void start() { start(args()); }
   ElementArgs args() { return ElementArgs(scheduler_, root_->getNode("source", true)); }
   void settle() {

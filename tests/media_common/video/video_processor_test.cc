@@ -41,6 +41,7 @@ class VideoProcessorTest : public ::testing::Test {
     links_ += LinkHandle(processor_->getOutputPad()->link(*sink_->getInputPad()));
     scheduler_->runAll();
   }
+  void TearDown() override { scheduler_->shutdown(true); }
   std::shared_ptr<ImageBuffer const> process(ImageBuffer::PixelFormat format) {
     auto frame = std::make_shared<ImageBuffer>(40, 30, format);
     for (int p = 0; p < 3; ++p)

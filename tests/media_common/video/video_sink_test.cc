@@ -147,7 +147,10 @@ class TextureVideoSinkTest : public ::testing::Test, public sigslot::has_slots<>
                                           [this](Time const t) { device_openings_.push_back(t); });
     scheduler_->runAll();
   }
-  void TearDown() override { disconnect_all(); }
+  void TearDown() override {
+    disconnect_all();
+    scheduler_->shutdown(true);  // queued tasks hold channels that hold the scheduler
+  }
   void send(std::shared_ptr<ImageBuffer> const& frame) {
     out_->sendBuffer(frame);
     scheduler_->runAll();
