@@ -3,11 +3,11 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
+#include <deque>
 #include <sstream>
 #include <string>
 #include <typeinfo>
 #include <utility>
-#include <vector>
 
 #include "common/condition_variable.h"
 #include "common/logging.h"
@@ -52,9 +52,10 @@ Clock::Clock(ClockPrivate* impl) : impl_(impl) {}
 Clock::Clock(std::shared_ptr<ClockPrivate> impl) : impl_(std::move(impl)) {}
 
 const char* Clock::getTypeName() const {
-  // One demangled name per implementation type, kept for the process.
+  // One demangled name per implementation type, kept for the process; a
+  // deque never moves its elements, so handed-out pointers stay valid.
   static Mutex mutex;
-  static std::vector<std::pair<std::type_info const*, std::string>> names;
+  static std::deque<std::pair<std::type_info const*, std::string>> names;
   ClockPrivate const& impl = *impl_;
   std::type_info const& type = typeid(impl);
   MutexLock lock(mutex);

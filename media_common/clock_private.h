@@ -18,9 +18,9 @@
 // timers. It is never held while a timer callback runs. Each timer has its
 // own (recursive) mutex, held while its callback runs. Lock order: timer
 // mutex, then clock mutex; a derived clock's mutex comes before its parent's
-// clock mutex but never before a parent timer's mutex. `schedule()`,
-// `processQueue()` and `finalize()` expect the clock mutex held exactly once
-// by the caller, since they release it around callbacks.
+// clock mutex but never before a parent timer's mutex. `schedule()` and
+// `processQueue()` expect the clock mutex held exactly once by the caller,
+// since they release it around callbacks; `finalize()` takes it itself.
 
 #include <algorithm>
 #include <atomic>

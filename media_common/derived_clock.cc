@@ -55,8 +55,9 @@ void DerivedClock::scheduleOnce() {
   old_wakeup.cancel();
   mutex_.lock();
 
-  if (!rescheduling_ || timer_queue_.empty() || processing_) return;
+  if (!rescheduling_) return;  // another thread re-armed meanwhile
   rescheduling_ = false;
+  if (timer_queue_.empty() || processing_) return;
   top = timer_queue_.top().when;
   if (top <= getNormalizedClockTime()) {
     LOGS(5) << "Scheduling: " << armed_time_ << " due now";

@@ -48,8 +48,9 @@ class SystemClock : public ClockWithTimerQueue {
     mutex_.lock();
 
     // Another thread may have armed a wake-up (or started a pass) meanwhile.
-    if (!rescheduling_ || timer_queue_.empty() || processing_) return;
+    if (!rescheduling_) return;
     rescheduling_ = false;
+    if (timer_queue_.empty() || processing_) return;
     top = timer_queue_.top().when;
     if (ClockTimePrivate::generation(top) != 0) return;
     LOGS(5) << "Scheduling: " << armed_time_ << " " << top;
