@@ -73,6 +73,7 @@ std::shared_ptr<ImageBuffer> ImageBufferCache::convertIfNotInCache(
   std::shared_ptr<ImageBuffer const> cached =
       cache->getConvertedBuffer(target, false, &found, lock);
   if (found) {
+    lock.unlock();
     LOGS(6) << "Got entry from the cache for " << static_cast<const void*>(image.get()) << " to "
             << target;
     if (!cached) return nullptr;
@@ -100,14 +101,17 @@ std::shared_ptr<ImageBuffer> ImageBufferCache::convertIfNotInCache(
 
   LOGS(8) << "Running conversion function from " << source->format() << " to " << target;
   std::shared_ptr<ImageBuffer> result = function(target, source);
-  std::shared_ptr<ImageBuffer const> stored = result ? sharePixels(*result) : nullptr;
-
-  lock.relock();
+  std::shared_ptr<ImageBuffer const> stored;
   if (result) {
-    cache->entries_[index].buffer_ = std::move(stored);
+    stored = sharePixels(*result);
+    // The result is still ours alone; no image lock is ever taken while the
+    // cache's mutex is held.
     MutexLock result_lock(result->cache_mutex_);
     result->cache_ = cache;
   }
+
+  lock.relock();
+  cache->entries_[index].buffer_ = std::move(stored);
   cache->entries_[index].converting_ = false;
   cache->condition_.notifyAll();
   return result;

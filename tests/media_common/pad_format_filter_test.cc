@@ -67,6 +67,13 @@ class ConstrainedSink : public Element, public SinkMixin<ImageBuffer> {
 
 class PadFormatFilterTest : public ::testing::Test {
  protected:
+  // Unlinking queues topology events that hold the pads, and the pads hold
+  // the scheduler: run them and drop the rest before the scheduler goes.
+  ~PadFormatFilterTest() override {
+    links_ = LinkHandles();
+    scheduler_->runAll();
+    scheduler_->shutdown(false);
+  }
   template <typename T, typename... Args>
   std::shared_ptr<T> make(std::string const& name, Args&&... args) {
     auto element = createElement<T>(ElementArgs(scheduler_, root_->getNode(name, true)),
