@@ -1,0 +1,134 @@
+#include "media_common/debug_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "common/deferred.h"
+#include "media_common/synthetic_clock.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+constexpr char kIdleMessage[] =
+    "media_common/debug_probe.cc:32: Element check [!had_activity] failed: No activity for over "
+    "one second.";
+
+class DebugProbeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    probe_ = createElement<DebugProbe>(ElementArgs(scheduler_, root_->getNode("probe", true)),
+                                       generator_.getClock());
+    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
+    link_ = LinkHandle(feeder_->link(*probe_->getInputPad()));
+    scheduler_->runAll();
+  }
+  void feed(int priority = 7) {
+    auto buffer = std::make_shared<Buffer>();
+    buffer->setPriority(priority);
+    buffer->setStartTimestamp(t0_ + Duration::fromMSec(42));
+    feeder_->sendBuffer(buffer);
+    scheduler_->runAll();
+  }
+  // Moves the check clock on and runs the checks that came due.
+  void advance(Duration d) {
+    generator_.advanceClock(d);
+    waitForDeferredCalls();
+    scheduler_->runAll();
+  }
+  int code() const { return probe_->getStatus()->getStatusCode(); }
+  std::string message() const { return probe_->getStatus()->getStatusMessage(); }
+
+  Time t0_ = Time::fromNSec(2000000000000);
+  SyntheticClockGenerator generator_{false, t0_};
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  std::shared_ptr<DebugProbe> probe_;
+  std::shared_ptr<OutputPad<Buffer>> feeder_ = std::make_shared<OutputPad<Buffer>>();
+  LinkHandle link_;
+};
+
+TEST_F(DebugProbeTest, IdleProbeReportsTheErrorAtEveryCheck) {
+  advance(Duration::fromMSec(999));
+  EXPECT_EQ(code(), status_codes::Ok);
+  EXPECT_EQ(message(), "");
+
+  // The timer only posts the check; it runs on the element's scheduler.
+  generator_.advanceClock(Duration::fromMSec(1));
+  waitForDeferredCalls();
+  EXPECT_EQ(message(), "");
+  scheduler_->runAll();
+  EXPECT_EQ(code(), status_codes::Error_PipelineProbeIdle);
+  EXPECT_EQ(message(), kIdleMessage);
+
+  feed();
+  advance(Duration::fromSec(1));
+  EXPECT_EQ(code(), status_codes::Ok);
+  advance(Duration::fromSec(1));
+  EXPECT_EQ(code(), status_codes::Error_PipelineProbeIdle);
+  EXPECT_EQ(message(), kIdleMessage);
+}
+
+TEST_F(DebugProbeTest, SteadyBuffersKeepTheProbeOk) {
+  for (int tick = 1; tick <= 30; ++tick) {
+    feed();
+    advance(Duration::fromMSec(100));
+    if (tick % 10 == 0) {
+      EXPECT_EQ(code(), status_codes::Ok) << "after " << tick * 100 << " ms";
+      EXPECT_EQ(message(), "Element Ok");
+    }
+  }
+}
+
+TEST_F(DebugProbeTest, SparseBuffersAlternateBetweenOkAndIdle) {
+  std::vector<int> codes;
+  for (int second = 0; second < 6; ++second) {
+    advance(Duration::fromMSec(500));
+    if (second % 2 == 0) feed();
+    advance(Duration::fromMSec(500));
+    codes.push_back(code());
+  }
+  int const ok = status_codes::Ok;
+  int const idle = status_codes::Error_PipelineProbeIdle;
+  EXPECT_EQ(codes, (std::vector<int>{ok, idle, ok, idle, ok, idle}));
+}
+
+TEST_F(DebugProbeTest, LogsEveryBuffer) {
+  testing::LogCapture log("debug_probe:5");
+  feed(7);
+  feed(9);
+  auto lines = log.messages("debug_probe");
+  ASSERT_EQ(lines.size(), 2u);
+  std::ostringstream stamp;
+  stamp << (t0_ + Duration::fromMSec(42));
+  std::string const prefix = "Got buffer on probe probe. Timestamp " + stamp.str() + ". Creation ";
+  EXPECT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with(". Priority 7")) << lines[0];
+  EXPECT_TRUE(lines[1].ends_with(". Priority 9")) << lines[1];
+}
+
+TEST_F(DebugProbeTest, DestroyedProbeStopsChecking) {
+  std::shared_ptr<Status> status = probe_->getStatus();
+  link_ = LinkHandle();
+  probe_.reset();
+  advance(Duration::fromSec(3));
+  EXPECT_EQ(status->getStatusMessage(), "");
+  EXPECT_EQ(scheduler_->size(), 0u);
+}
+
+TEST(DebugProbeFactoryTest, MakesASinkOnTheSystemClock) {
+  auto scheduler = std::make_shared<testing::ManualScheduler>();
+  auto root = PropertyNode::create();
+  std::shared_ptr<Sink<Buffer>> probe =
+      getDebugProbe(ElementArgs(scheduler, root->getNode("probe", true)));
+  ASSERT_TRUE(probe);
+  EXPECT_TRUE(probe->getInputPad());
+  EXPECT_TRUE(dynamic_cast<DebugProbe*>(probe.get()));
+  EXPECT_EQ(probe->getStatus()->getStatusCode(), status_codes::Ok);
+}
+
+}  // namespace
+}  // namespace dravo::media
