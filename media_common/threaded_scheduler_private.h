@@ -70,7 +70,9 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
 
   // Leaves idle and puts `item` into the bin for its priority.
   void scheduleNow(RunnerItem item) DRAVO_REQUIRES(mutex_);
-  void pushRunner(RunnerItem item) DRAVO_EXCLUDES(mutex_);
+  // Puts `item` into the bin for its priority; `mutex_` may or may not be
+  // held (only the bin's mutex is taken).
+  void pushRunner(RunnerItem item);
   // The bin serving `priority`'s level; null (after an assertion) if none.
   Bin* binForPriority(Priority const& priority) const;
   void workerLoop(std::shared_ptr<Bin> bin, std::string thread_name, int index);

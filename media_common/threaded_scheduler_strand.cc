@@ -19,8 +19,11 @@ constexpr size_t kOverloadOffTasks = 25;
 
 // std heap functions keep the "largest" element in front; a task is
 // "smaller" when it runs later.
-bool taskRunsAfter(std::unique_ptr<ThreadedTask> const& a, std::unique_ptr<ThreadedTask> const& b) {
-  return b->runsBefore(*a);
+template <typename Entry>
+bool taskRunsAfter(Entry const& a, Entry const& b) {
+  if (priorityRunsBefore(b.priority, a.priority)) return true;
+  if (priorityRunsBefore(a.priority, b.priority)) return false;
+  return b.sequence < a.sequence;
 }
 
 }  // namespace
@@ -48,13 +51,15 @@ Strand::Strand()
       overload_trigger_("threaded scheduler task too full", Duration::fromSec(10)) {}
 
 void Strand::pushHeap(TaskPtr task) {
-  tasks_.push_back(std::move(task));
-  std::push_heap(tasks_.begin(), tasks_.end(), taskRunsAfter);
+  Priority priority = task->priority;
+  uint64_t sequence = task->sequence;
+  tasks_.push_back(QueuedTask{priority, sequence, std::move(task)});
+  std::push_heap(tasks_.begin(), tasks_.end(), taskRunsAfter<QueuedTask>);
 }
 
 Strand::TaskPtr Strand::popHeap() {
-  std::pop_heap(tasks_.begin(), tasks_.end(), taskRunsAfter);
-  TaskPtr task = std::move(tasks_.back());
+  std::pop_heap(tasks_.begin(), tasks_.end(), taskRunsAfter<QueuedTask>);
+  TaskPtr task = std::move(tasks_.back().task);
   tasks_.pop_back();
   return task;
 }
@@ -66,7 +71,7 @@ bool Strand::push(TaskPtr task) {
     LOGF_FILTERED(filter, 3,
                   "Excessive number of queued tasks in threaded scheduler strand. Tasks: %zu first "
                   "task: %s",
-                  tasks_.size(), tasks_.front()->name());
+                  tasks_.size(), tasks_.front().task->name());
     if (!overloaded_) {
       overloaded_ = true;
       overload_trigger_.trigger();
@@ -128,7 +133,7 @@ Strand::CallStatus Strand::call(int level, std::optional<RunnerItem>& next) {
     scheduled_ = false;
     LOGS(5) << "call " << this << " finished priority=" << level << " called: " << name;
   } else {
-    ThreadedTask const& following = *tasks_.front();
+    ThreadedTask const& following = *tasks_.front().task;
     scheduled_priority_ = following.priority;
     next = RunnerItem{following.priority, following.sequence, shared_from_this()};
     LOGS(5) << "call " << this << " reschedule priority=" << level
@@ -154,7 +159,7 @@ void Strand::appendQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>& out
   MutexLock lock(mutex_);
   std::vector<ThreadedTask const*> order;
   order.reserve(tasks_.size());
-  for (TaskPtr const& task : tasks_) order.push_back(task.get());
+  for (QueuedTask const& queued : tasks_) order.push_back(queued.task.get());
   std::sort(order.begin(), order.end(),
             [](ThreadedTask const* a, ThreadedTask const* b) { return a->runsBefore(*b); });
   for (ThreadedTask const* task : order) out.push_back(task->info);

@@ -97,14 +97,20 @@ class Strand : public std::enable_shared_from_this<Strand> {
 
  private:
   using TaskPtr = std::unique_ptr<ThreadedTask>;
+  // The task's order is kept next to the pointer, so heap operations never
+  // touch the tasks themselves.
+  struct QueuedTask {
+    Priority priority;
+    uint64_t sequence;
+    TaskPtr task;
+  };
 
   void pushHeap(TaskPtr task) DRAVO_REQUIRES(mutex_);
   TaskPtr popHeap() DRAVO_REQUIRES(mutex_);
 
   Mutex mutex_;
-  // A heap by `ThreadedTask::runsBefore`: the front runs next. Pointers keep
-  // the heap's moves cheap.
-  std::vector<TaskPtr> tasks_ DRAVO_GUARDED_BY(mutex_);
+  // A heap by `ThreadedTask::runsBefore`: the front runs next.
+  std::vector<QueuedTask> tasks_ DRAVO_GUARDED_BY(mutex_);
   bool running_ DRAVO_GUARDED_BY(mutex_) = false;
   bool scheduled_ DRAVO_GUARDED_BY(mutex_) = false;
   Priority scheduled_priority_ DRAVO_GUARDED_BY(mutex_);
