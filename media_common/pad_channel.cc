@@ -43,9 +43,10 @@ void PadChannel::send(std::shared_ptr<DataBase const> const& data) {
   }
   if (buffer_trace::isEnabled()) {
     buffer_trace::track(data.get(), instance_info_);
+    DataBase const& object = *data;
     LOGS_TO("buffer_trace", 5) << "Pad " << getTaskName() << " gave token <"
                                << data->getStartTimestamp() << "," << data->getCreationTime()
-                               << "> type=" << typeid(*data).name();
+                               << "> type=" << typeid(object).name();
   }
   LOGF(5, "peers: %zu", peers_.size());
   Priority priority(*data);
