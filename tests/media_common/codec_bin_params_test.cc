@@ -25,16 +25,6 @@ TEST(CodecBinParamsTest, NamesComeFromTheChannel) {
   EXPECT_EQ(audio.getDecoderName(), "id2/decoder/mic/opus");
 }
 
-TEST(CodecBinParamsTest, KeepsItsOwnCopyOfTheChannel) {
-  ChannelDescription channel("cam", CTYPE_VIDEO, "vp8");
-  channel.setAttribute("extra", "1");
-  CodecBinParams params(channel, nullptr, "id");
-  channel.setAttribute(CATTR_NAME, "other").setAttribute("extra", "2");
-  EXPECT_EQ(params.getEncoderName(), "encoder/cam/vp8");
-  EXPECT_EQ(params.getChannel().getAttribute("extra"), "1");
-  EXPECT_EQ(params.getChannel().getAttribute("missing"), "");
-}
-
 TEST(CodecBinParamsTest, IncompleteChannelsAreReported) {
   testing::LogCapture log;
   CodecBinParams params(ChannelDescription("", "data", ""), nullptr, "id");

@@ -110,15 +110,6 @@ TEST_F(DebugProbeTest, LogsEveryBuffer) {
   EXPECT_TRUE(lines[1].ends_with(". Priority 9")) << lines[1];
 }
 
-TEST_F(DebugProbeTest, DestroyedProbeStopsChecking) {
-  std::shared_ptr<Status> status = probe_->getStatus();
-  link_ = LinkHandle();
-  probe_.reset();
-  advance(Duration::fromSec(3));
-  EXPECT_EQ(status->getStatusMessage(), "");
-  EXPECT_EQ(scheduler_->size(), 0u);
-}
-
 TEST(DebugProbeFactoryTest, MakesASinkOnTheSystemClock) {
   auto scheduler = std::make_shared<testing::ManualScheduler>();
   auto root = PropertyNode::create();
