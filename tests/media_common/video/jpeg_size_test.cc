@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "media_common/video/image_buffer.h"
+#include "media_common/video/image_buffer_converter.h"
 #include "media_common/video/jpeg_header.h"
 #include "tests/media_common/video/image_test_util.h"
 #include "tests/support/capture.h"
@@ -122,6 +123,9 @@ TEST_F(JpegToolTest, FfmpegJpeg) {
   std::remove(file.c_str());
   EXPECT_EQ(image->width(), 176);
   EXPECT_EQ(image->height(), 144);
+  auto decoded = ImageBufferConverter::easyConvert(ImageBuffer::IMAGE_I420, image);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->width(), 176);
 }
 
 TEST_F(JpegToolTest, NetpbmJpeg) {
@@ -133,6 +137,12 @@ TEST_F(JpegToolTest, NetpbmJpeg) {
   std::remove(file.c_str());
   EXPECT_EQ(image->width(), 37);
   EXPECT_EQ(image->height(), 21);
+  // A flat colour decodes to flat planes (JPEG is lossy: allow a little).
+  auto decoded = ImageBufferConverter::easyConvert(ImageBuffer::IMAGE_I420, image);
+  ASSERT_TRUE(decoded);
+  int const y = *decoded->getPixelAddress(18, 10, 0);
+  EXPECT_NEAR(*decoded->getPixelAddress(0, 0, 0), y, 2);
+  EXPECT_NEAR(*decoded->getPixelAddress(36, 20, 0), y, 2);
 }
 
 }  // namespace
