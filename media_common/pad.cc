@@ -34,17 +34,24 @@ class EventHandler : public std::enable_shared_from_this<EventHandler> {
   }
 
  private:
+  // The queued task and its release hook hold the handler and the channel
+  // weakly: both hold the scheduler, and a task the scheduler never runs must
+  // not keep its scheduler alive. When the handler is replaced or gone before
+  // the task runs, the event still goes on through the channel.
   void dispatchEventToEventHandler(std::shared_ptr<Event const> const& event) {
     LOGF(5, "Called");
-    auto self = shared_from_this();
-    // Released with the task, whether or not it ran.
-    std::shared_ptr<bool> called(new bool(false), [self, event](bool* flag) {
-      self->propagateEventOnDeletedHandler(event, *flag);
+    std::weak_ptr<PadChannel> weak_channel = channel_;
+    std::shared_ptr<bool> called(new bool(false), [weak_channel, event](bool* flag) {
+      LOGF(5, "%s", *flag ? "was called" : "was not called");
+      if (!*flag) propagateEvent(weak_channel, event);
       delete flag;
     });
-    scheduler_->schedule(
-        TaskFunction(tracked_, [self, called, event] { self->callEventHandler(*called, event); }),
-        Priority(*event), channel_->getTaskInfo());
+    scheduler_->schedule(TaskFunction(tracked_,
+                                      [weak_self = weak_from_this(), called, event] {
+                                        if (auto self = weak_self.lock())
+                                          self->callEventHandler(*called, event);
+                                      }),
+                         Priority(*event), channel_->getTaskInfo());
   }
 
   void callEventHandler(bool& called, std::shared_ptr<Event const> const& event) {
@@ -55,17 +62,13 @@ class EventHandler : public std::enable_shared_from_this<EventHandler> {
       LOGF(5, "Handler returned %s", pass ? "true" : "false");
       if (!pass) return;
     }
-    propagateEvent(event);
+    propagateEvent(channel_, event);
   }
 
-  void propagateEventOnDeletedHandler(std::shared_ptr<Event const> const& event, bool called) {
-    LOGF(5, "%s", called ? "was called" : "was not called");
-    if (!called) propagateEvent(event);
-  }
-
-  void propagateEvent(std::shared_ptr<Event const> const& event) {
+  static void propagateEvent(std::weak_ptr<PadChannel> const& channel,
+                             std::shared_ptr<Event const> const& event) {
     LOGF(5, "Called");
-    channel_->send(event);
+    if (auto alive = channel.lock()) alive->send(event);
   }
 
   std::shared_ptr<PadChannel> channel_;

@@ -68,9 +68,14 @@ void PadChannel::receive(std::shared_ptr<DataBase const> const& data, Priority c
     return;
   }
   LOGF(5, "scheduled pad");
-  scheduler_->scheduleWithDebug(
-      TaskFunction(tracked_, [self = shared_from_this(), data] { self->callHandlerFunc(data); }),
-      priority, task_info_);
+  // The task holds the channel weakly: the channel holds the scheduler, so a
+  // strong reference from a task the scheduler never runs would keep both alive.
+  scheduler_->scheduleWithDebug(TaskFunction(tracked_,
+                                             [weak_self = weak_from_this(), data] {
+                                               if (auto self = weak_self.lock())
+                                                 self->callHandlerFunc(data);
+                                             }),
+                                priority, task_info_);
 }
 
 void PadChannel::callHandlerFunc(std::shared_ptr<DataBase const> const& data) {
