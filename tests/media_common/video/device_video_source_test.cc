@@ -1,0 +1,230 @@
+#include "media_common/video/device_video_source.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/deferred.h"
+#include "media_common/link_handle.h"
+#include "media_common/media_events.h"
+#include "media_common/sink_mixin.h"
+#include "media_common/synthetic_clock.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+
+namespace dravo::media {
+namespace {
+
+constexpr Time kStart = Time::fromNSec(7000000000000);  // 7000 s
+
+// Records every reopen with the clock time it came at; frames and openings
+// are reported by the test.
+class ScriptedDeviceSource : public DeviceVideoSource {
+ public:
+  using DeviceVideoSource::frameArrived;
+  using DeviceVideoSource::sourceOpened;
+  using DeviceVideoSource::sourceOpening;
+  using DeviceVideoSource::takeReopenRequest;
+
+  std::vector<Time> reopens;
+
+ protected:
+  void reopenDevice() override { reopens.push_back(getClock()->getTime()); }
+};
+
+// Keeps the device-opening events that reach it.
+class EventCollector : public Element, public SinkMixin<ImageBuffer> {
+ public:
+  ~EventCollector() override { disconnect_all(); }
+  std::vector<std::shared_ptr<Event const>> events;
+
+ protected:
+  void initialize() override {
+    Element::initialize();
+    SinkMixin<ImageBuffer>::initialize();
+  }
+  void onBuffer(std::shared_ptr<ImageBuffer const> const&) override {}
+  bool onDownstreamEvent(std::shared_ptr<Event const> const& event) override {
+    events.push_back(event);
+    return true;
+  }
+};
+
+class DeviceVideoSourceTest : public ::testing::Test {
+ protected:
+  void start(std::string const& device) {
+    ElementArgs args(scheduler_, root_->getNode("camera", true));
+    args.property("clock", PropertyValue(std::weak_ptr<Clock>(generator_.getClock())))
+        .property("device", PropertyValue(device))
+        .property("enabled", PropertyValue(true));
+    source_ = createElement<ScriptedDeviceSource>(args);
+    settle();
+    EXPECT_TRUE(source_->takeReopenRequest());
+    EXPECT_FALSE(source_->takeReopenRequest());
+  }
+  void TearDown() override {
+    expectVideoTimeoutProperty().set(false);
+    scheduler_->shutdown(true);
+  }
+  void settle() {
+    do {
+      waitForDeferredCalls();
+    } while (scheduler_->runAll() > 0);
+  }
+  // Moves the clock on one second at a time.
+  void runFor(Duration d) {
+    for (Duration done; done < d; done = done + Duration::fromSec(1)) {
+      generator_.advanceClock(Duration::fromSec(1));
+      settle();
+    }
+  }
+  int statusCode() { return source_->getStatus()->getStatusCode(); }
+  std::string statusMessage() { return source_->getStatus()->getStatusMessage(); }
+  double secondsSinceStart(Time t) { return (t - kStart).toSec(); }
+
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  SyntheticClockGenerator generator_{false, kStart};
+  std::shared_ptr<ScriptedDeviceSource> source_;
+};
+
+TEST_F(DeviceVideoSourceTest, PropertiesAndTheGlobalSetting) {
+  start("cam0");
+  auto node = [&](char const* name) { return source_->getPropertyNode(name); };
+  EXPECT_EQ(PropertyValue(Duration::fromSec(10.0)), node("timeout")->getValue());
+  EXPECT_EQ(PropertyValue("Reinitialize the camera if there was no frame for more than this "
+                          "amount of time."),
+            node("timeout")->getMeta("help"));
+  EXPECT_TRUE(node("retry_count")->getValue().sameValue(PropertyValue(2)));
+  EXPECT_EQ(PropertyValue("Number of times to retry until we give up and report an error."),
+            node("retry_count")->getMeta("help"));
+  EXPECT_EQ(PropertyValue(false), node("reopen")->getValue());
+  EXPECT_EQ(PropertyValue("Reopen the device"), node("reopen")->getMeta("help"));
+  auto global = getRootPropertyNode()->getNode("media/video/expect_video_timeout");
+  ASSERT_TRUE(global);
+  EXPECT_EQ(PropertyValue(false), global->getValue());
+}
+
+TEST_F(DeviceVideoSourceTest, NamedDeviceIsReopenedTwiceThenGivesUp) {
+  testing::LogCapture log("video_source:4");
+  start("cam0");
+  runFor(Duration::fromSec(40));
+  ASSERT_EQ(2u, source_->reopens.size());
+  EXPECT_NEAR(10.0, secondsSinceStart(source_->reopens[0]), 1.01);
+  EXPECT_NEAR(20.0, secondsSinceStart(source_->reopens[1]), 2.01);
+  EXPECT_EQ(status_codes::Error_VideoCaptureNoFrames, statusCode());
+  EXPECT_EQ("Max retry count of 2 reached", statusMessage());
+  EXPECT_TRUE(log.contains("Attempting to re-open camera cam0"));
+  // The failed watchdog idles: no more reopens.
+  runFor(Duration::fromSec(30));
+  EXPECT_EQ(2u, source_->reopens.size());
+}
+
+TEST_F(DeviceVideoSourceTest, ErrorComesNoEarlierThanThreeTimeouts) {
+  start("cam0");
+  runFor(Duration::fromSec(29));
+  EXPECT_EQ(status_codes::Ok, statusCode());
+  runFor(Duration::fromSec(5));
+  EXPECT_EQ(status_codes::Error_VideoCaptureNoFrames, statusCode());
+}
+
+TEST_F(DeviceVideoSourceTest, DefaultCameraTimesOutWithoutReopening) {
+  start("");
+  runFor(Duration::fromSec(9));
+  EXPECT_EQ(status_codes::Ok, statusCode());
+  runFor(Duration::fromSec(3));
+  EXPECT_TRUE(source_->reopens.empty());
+  EXPECT_EQ(status_codes::Error_VideoCaptureNoFrames, statusCode());
+  EXPECT_EQ("Frames timed out on default camera", statusMessage());
+}
+
+TEST_F(DeviceVideoSourceTest, AFrameBetweenReopensResetsTheCount) {
+  start("cam0");
+  runFor(Duration::fromSec(22));
+  ASSERT_EQ(2u, source_->reopens.size());
+  source_->frameArrived();
+  // Two more reopens are allowed before giving up again.
+  runFor(Duration::fromSec(25));
+  EXPECT_EQ(4u, source_->reopens.size());
+  EXPECT_EQ(status_codes::Ok, statusCode());
+  runFor(Duration::fromSec(12));
+  EXPECT_EQ(4u, source_->reopens.size());
+  EXPECT_EQ("Max retry count of 2 reached", statusMessage());
+}
+
+TEST_F(DeviceVideoSourceTest, SteadyFramesKeepTheWatchdogQuiet) {
+  start("cam0");
+  for (int i = 0; i < 60; ++i) {
+    source_->frameArrived();
+    runFor(Duration::fromSec(1));
+  }
+  EXPECT_TRUE(source_->reopens.empty());
+  EXPECT_EQ(status_codes::Ok, statusCode());
+}
+
+TEST_F(DeviceVideoSourceTest, ExpectedTimeoutsAreNeverActedUpon) {
+  expectVideoTimeoutProperty().set(true);
+  start("cam0");
+  runFor(Duration::fromSec(60));
+  EXPECT_TRUE(source_->reopens.empty());
+  EXPECT_EQ(status_codes::Ok, statusCode());
+  EXPECT_EQ("", statusMessage());
+}
+
+TEST_F(DeviceVideoSourceTest, DisabledSourceIsNotWatched) {
+  start("cam0");
+  source_->getPropertyNode("enabled")->setValue(PropertyValue(false));
+  settle();
+  runFor(Duration::fromSec(60));
+  EXPECT_TRUE(source_->reopens.empty());
+  EXPECT_EQ(status_codes::Ok, statusCode());
+}
+
+TEST_F(DeviceVideoSourceTest, ReopenPulseRestartsTheWatchdogAndReadsBackFalse) {
+  start("cam0");
+  runFor(Duration::fromSec(8));
+  auto reopen = source_->getPropertyNode("reopen");
+  reopen->setValue(PropertyValue(true));
+  settle();
+  EXPECT_EQ(PropertyValue(false), reopen->getValue());
+  EXPECT_TRUE(source_->takeReopenRequest());
+  // The wait started again at the pulse: no reopen at the old deadline.
+  runFor(Duration::fromSec(8));
+  EXPECT_TRUE(source_->reopens.empty());
+  runFor(Duration::fromSec(4));
+  EXPECT_EQ(1u, source_->reopens.size());
+}
+
+TEST_F(DeviceVideoSourceTest, ModeAndDeviceChangesRequestAReopen) {
+  start("cam0");
+  for (char const* name : {"req_width", "req_height", "req_fps", "device"}) {
+    SCOPED_TRACE(name);
+    auto node = source_->getPropertyNode(name);
+    node->setValue(name == std::string("device") ? PropertyValue("cam1") : PropertyValue(99));
+    settle();
+    EXPECT_TRUE(source_->takeReopenRequest());
+  }
+  source_->getPropertyNode("do_crop")->setValue(PropertyValue(false));
+  settle();
+  EXPECT_FALSE(source_->takeReopenRequest());
+}
+
+TEST_F(DeviceVideoSourceTest, OpeningEventCarriesClockTimeAndLowPriority) {
+  start("cam0");
+  auto sink = createElement<EventCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
+  LinkHandle link(source_->getOutputPad()->link(*sink->getInputPad()));
+  settle();
+  sink->events.clear();
+  generator_.advanceClock(Duration::fromMSec(250));
+  source_->sourceOpening();
+  settle();
+  ASSERT_EQ(1u, sink->events.size());
+  auto const* opening = dynamic_cast<DeviceOpeningEvent const*>(sink->events[0].get());
+  ASSERT_TRUE(opening);
+  EXPECT_EQ(-1000, opening->getPriority());
+  EXPECT_EQ(kStart + Duration::fromMSec(250), opening->getStartTimestamp());
+}
+
+}  // namespace
+}  // namespace dravo::media
