@@ -1,13 +1,32 @@
 #include "media_common/video/video_file_reader.h"
 
+#include "common/file.h"
 #include "common/logging.h"
+#include "common/string_util.h"
+#include "media_common/video/avi_file_reader.h"
 #include "media_common/video/image_buffer_converter.h"
+#include "media_common/video/y4m_file_reader.h"
 
 DRAVO_LOGGER("video_file_reader");
 
 namespace dravo::media {
 
 VideoFileReader::~VideoFileReader() = default;
+
+VideoFileReader* VideoFileReader::open(std::string const& name) {
+  std::string const extension = toLower(File::extension(name));
+  std::unique_ptr<VideoFileReader> reader;
+  if (extension == "y4m") {
+    reader = std::make_unique<Y4MFileReader>();
+  } else if (extension == "avi") {
+    reader = std::make_unique<AVIFileReader>();
+  } else {
+    LOGF(2, "Unknown extension '%s'", extension.c_str());
+    return nullptr;
+  }
+  if (!reader->openFile(name)) return nullptr;
+  return reader.release();
+}
 
 std::shared_ptr<ImageBuffer> VideoFileReader::readFrame(Duration* duration) {
   std::shared_ptr<ImageBuffer> frame = doReadFrame(duration);

@@ -28,6 +28,12 @@ class VideoFileReader {
   VideoFileReader& operator=(VideoFileReader const&) = delete;
   virtual ~VideoFileReader();
 
+  // A reader chosen by the extension of `name` (in any case: "y4m" for
+  // Y4MFileReader, "avi" for AVIFileReader) that has opened it; null when
+  // the extension is unknown (logged on "video_file_reader") or the file
+  // could not be opened. The caller owns the result.
+  static VideoFileReader* open(std::string const& name);
+
   // Opens `name` (what a name may hold is the concrete reader's business);
   // true when the first frame can be read.
   virtual bool openFile(std::string const& name) = 0;

@@ -1,0 +1,187 @@
+#include "media_common/video/y4m_file_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "common/file.h"
+#include "tests/media_common/video/avi_test_util.h"
+#include "tests/support/capture.h"
+#include "tests/support/scoped_temp_dir.h"
+
+namespace dravo::media {
+namespace {
+
+using avi_testing::makeFrame;
+using avi_testing::packedI420;
+
+struct ReadResult {
+  bool opened = false;
+  std::vector<std::string> frames;  // packed I420 bytes
+  std::vector<Duration> durations;
+  bool eof = false;
+};
+
+class Y4MFileReaderTest : public ::testing::Test {
+ protected:
+  std::string write(std::string const& contents, std::string const& name = "clip.y4m") {
+    std::string const path = dir_.file(name);
+    EXPECT_TRUE(File::writeStringToFile(path, contents));
+    return path;
+  }
+  ReadResult readAll(std::string const& contents) {
+    ReadResult result;
+    Y4MFileReader reader;
+    result.opened = reader.openFile(write(contents));
+    Duration duration;
+    // Bounded: a reader that never ends is a failure, not a hang.
+    for (int i = 0; i < 16; ++i) {
+      auto frame = reader.readFrame(&duration);
+      if (!frame) break;
+      result.frames.push_back(packedI420(*frame));
+      result.durations.push_back(duration);
+    }
+    EXPECT_EQ(reader.getFrameIndex(), static_cast<int>(result.frames.size()));
+    result.eof = reader.getEof();
+    return result;
+  }
+
+  testing::ScopedTempDir dir_;
+};
+
+std::string frameBytes(int width, int height, int seed) {
+  return packedI420(*makeFrame(width, height, seed));
+}
+
+TEST_F(Y4MFileReaderTest, ReadsSizesRatesAndFrameParameters) {
+  struct Case {
+    std::string header;
+    int width, height;
+    Duration duration;
+  } const cases[] = {
+      {"YUV4MPEG2 W4 H2 F25:1 Ip A1:1", 4, 2, Duration::fromMSec(40)},
+      {"YUV4MPEG2 W5 H3", 5, 3, Duration::fromSec(1.0 / 30.0f)},
+      {"YUV4MPEG2 W5 H3 F30000:1001 It A16:11 C420jpeg XYSCSS=420JPEG", 5, 3,
+       Duration::fromSec(1.0 / static_cast<float>(30000.0 / 1001.0))},
+      // Unusable rates leave the default.
+      {"YUV4MPEG2 W4 H2 F0:1", 4, 2, Duration::fromSec(1.0 / 30.0f)},
+      {"YUV4MPEG2 F25:0 W4  H2", 4, 2, Duration::fromSec(1.0 / 30.0f)},
+      {"YUV4MPEG2 W4 H2 F1:99999999999999999999", 4, 2, Duration::fromSec(1.0 / 30.0f)},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.header);
+    std::string contents = c.header + "\n";
+    contents += "FRAME\n" + frameBytes(c.width, c.height, 1);
+    contents += "FRAME Ixyz\n" + frameBytes(c.width, c.height, 2);
+    ReadResult result = readAll(contents);
+    ASSERT_TRUE(result.opened);
+    ASSERT_EQ(result.frames.size(), 2u);
+    EXPECT_EQ(result.frames[0], frameBytes(c.width, c.height, 1));
+    EXPECT_EQ(result.frames[1], frameBytes(c.width, c.height, 2));
+    EXPECT_EQ(result.durations[0], c.duration);
+    EXPECT_TRUE(result.eof);
+  }
+  // 5x3: 15 luma and 2 x 6 chroma bytes per frame.
+  EXPECT_EQ(y4mFrameBytes(5, 3), 27);
+  EXPECT_EQ(y4mFrameBytes(4, 2), 12);
+}
+
+TEST_F(Y4MFileReaderTest, NewReaderStartsAtZeroAndReopeningIsACheck) {
+  Y4MFileReader reader;
+  EXPECT_EQ(reader.getFrameIndex(), 0);
+  EXPECT_FALSE(reader.getEof());
+  EXPECT_EQ(reader.format(), ImageBuffer::IMAGE_I420);
+  std::string const path = write("YUV4MPEG2 W4 H2\n");
+  ASSERT_TRUE(reader.openFile(path));
+  EXPECT_EQ(reader.getFileName(), path);
+  testing::LogCapture log("check:1");
+  reader.openFile(path);
+  EXPECT_TRUE(log.contains("Check failed !f_.get()"));
+}
+
+// Hostile and damaged files: each is refused at open or ends with the
+// invalid-frame line, and never reads or allocates beyond the file.
+TEST_F(Y4MFileReaderTest, RefusesOrEndsDamagedFiles) {
+  std::string const good = frameBytes(4, 2, 3);
+  struct Case {
+    char const* name;
+    std::string contents;
+    bool opens;
+    size_t frames;
+    bool eof;
+  } const cases[] = {
+      {"empty file", "", false, 0, false},
+      {"wrong magic", "YUV4MPEG W4 H2\nFRAME\n" + good, false, 0, false},
+      {"magic as a prefix", "YUV4MPEG2X W4 H2\n", false, 0, false},
+      {"no height", "YUV4MPEG2 W4\nFRAME\n" + good, false, 0, false},
+      {"negative width", "YUV4MPEG2 W-4 H2\n", false, 0, false},
+      {"width beyond 32 bits", "YUV4MPEG2 W99999999999 H2\n", false, 0, false},
+      {"over-long header", "YUV4MPEG2 W4 H2 X" + std::string(200, 'x') + "\n", false, 0, false},
+      {"binary junk", std::string("\0\xff\n\x01", 4) + good, false, 0, false},
+      {"header only", "YUV4MPEG2 W4 H2\n", true, 0, true},
+      {"header without newline", "YUV4MPEG2 W4 H2", true, 0, true},
+      {"not a frame line", "YUV4MPEG2 W4 H2\nFRAMX\n" + good, true, 0, false},
+      {"frame line without data", "YUV4MPEG2 W4 H2\nFRAME\n", true, 0, false},
+      {"over-long frame line", "YUV4MPEG2 W4 H2\nFRAME " + std::string(200, 'x') + "\n" + good,
+       true, 0, false},
+      {"junk after a frame", "YUV4MPEG2 W4 H2\nFRAME\n" + good + "junk\n", true, 1, false},
+      {"size larger than the file", "YUV4MPEG2 W60000 H60000\nFRAME\n" + good, true, 0, false},
+      {"zero size", "YUV4MPEG2 W0 H0\nFRAME\n", true, 0, false},
+      {"last frame cut short", "YUV4MPEG2 W4 H2\nFRAME\n" + good + "FRAME\n" + good.substr(0, 5),
+       true, 2, true},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::LogCapture log("y4m_file_reader:2");
+    ReadResult result = readAll(c.contents);
+    EXPECT_EQ(result.opened, c.opens);
+    EXPECT_EQ(result.frames.size(), c.frames);
+    EXPECT_EQ(result.eof, c.eof);
+    if (!c.opens) {
+      EXPECT_TRUE(log.contains("Can't read Y4M file " + dir_.file("clip.y4m")));
+    }
+    bool const ended_early = c.opens && !c.eof;
+    if (ended_early) {
+      EXPECT_TRUE(log.contains("Frame " + std::to_string(c.frames) + " invalid at " +
+                               dir_.file("clip.y4m") + ":"))
+          << (log.lines().empty() ? "" : log.lines().back().message);
+    }
+  }
+  // The cut frame keeps what arrived and is zero after it.
+  ReadResult cut = readAll("YUV4MPEG2 W4 H2\nFRAME\n" + good.substr(0, 5));
+  ASSERT_EQ(cut.frames.size(), 1u);
+  EXPECT_EQ(cut.frames[0], good.substr(0, 5) + std::string(7, '\0'));
+}
+
+// Every prefix of a small valid file: frames whose data began are returned
+// (a cut one zero-filled), end of file only at a frame boundary.
+TEST_F(Y4MFileReaderTest, EveryPrefixOfAValidFileReadsSafely) {
+  std::string const header = "YUV4MPEG2 W5 H3 F25:1 Ip A1:1\n";
+  std::vector<std::string> frames;
+  std::string whole = header;
+  for (int i = 0; i < 3; ++i) {
+    frames.push_back(frameBytes(5, 3, i));
+    whole += "FRAME\n" + frames.back();
+  }
+  size_t const stride = 6 + 27;
+  testing::LogCapture quiet;
+  for (size_t length = 0; length <= whole.size(); ++length) {
+    SCOPED_TRACE(length);
+    ReadResult result = readAll(whole.substr(0, length));
+    if (length < header.size()) {
+      // A cut header may still name a size; it never yields picture data.
+      EXPECT_TRUE(result.frames.empty());
+      continue;
+    }
+    ASSERT_TRUE(result.opened);
+    size_t const body = length - header.size();
+    size_t const started = (body + stride - 7) / stride;  // frames with >= 1 data byte
+    ASSERT_EQ(result.frames.size(), started);
+    for (size_t k = 0; k < started; ++k) {
+      size_t const have = std::min<size_t>(27, body - k * stride - 6);
+      EXPECT_EQ(result.frames[k], frames[k].substr(0, have) + std::string(27 - have, '\0'));
+    }
+    EXPECT_EQ(result.eof, body % stride == 0 || body % stride > 6);
+  }
+}
+
+}  // namespace
+}  // namespace dravo::media

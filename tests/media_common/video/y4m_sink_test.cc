@@ -1,0 +1,150 @@
+#include "media_common/video/y4m_sink.h"
+
+#include <gtest/gtest.h>
+
+#include "media_common/link_handle.h"
+#include "media_common/video/avi_sink.h"
+#include "media_common/video/y4m_file_reader.h"
+#include "tests/media_common/video/avi_test_util.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+#include "tests/support/scoped_temp_dir.h"
+
+namespace dravo::media {
+namespace {
+
+using avi_testing::contentsOf;
+using avi_testing::makeFrame;
+using avi_testing::packedI420;
+
+class Y4MSinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sink_ = createY4MSink(ElementArgs(scheduler_, root_->getNode("y4m", true)));
+    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
+    link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
+    scheduler_->runAll();
+  }
+  void TearDown() override {
+    link_ = LinkHandle();
+    sink_.reset();
+    scheduler_->shutdown(true);
+  }
+  void setName(std::string const& name) {
+    root_->getNode("y4m/filename", true)->setValue(name);
+    scheduler_->runAll();
+  }
+  void feed(std::shared_ptr<ImageBuffer> const& frame) {
+    feeder_->sendBuffer(frame);
+    scheduler_->runAll();
+  }
+
+  testing::ScopedTempDir dir_;
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  std::shared_ptr<Y4MSink> sink_;
+  std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
+  LinkHandle link_;
+};
+
+TEST_F(Y4MSinkTest, WritesHeaderAndPackedFrames) {
+  setName(dir_.file("small.y4m"));
+  feed(makeFrame(4, 2, 0));
+  feed(makeFrame(4, 2, 1));
+  sink_.reset();
+  EXPECT_EQ(contentsOf(dir_.file("small.y4m")), "YUV4MPEG2 W4 H2 F30:1 Ip A1:1\nFRAME\n" +
+                                                    packedI420(*makeFrame(4, 2, 0)) + "FRAME\n" +
+                                                    packedI420(*makeFrame(4, 2, 1)));
+  ASSERT_EQ(packedI420(*makeFrame(4, 2, 0)).size(), 12u);
+}
+
+TEST_F(Y4MSinkTest, ConvertsOtherFormatsAndOddSizesReadBack) {
+  setName(dir_.file("odd.y4m"));
+  auto bgr = std::make_shared<ImageBuffer>(5, 3, ImageBuffer::IMAGE_BGR24);
+  std::fill(bgr->data(), bgr->data() + 5 * 3 * 3, 90);
+  bgr->setPriority(1);
+  feed(bgr);
+  feed(makeFrame(5, 3, 7));
+  sink_.reset();
+  std::string const contents = contentsOf(dir_.file("odd.y4m"));
+  std::string const header = "YUV4MPEG2 W5 H3 F30:1 Ip A1:1\n";
+  EXPECT_EQ(contents.size(), header.size() + 2 * (6 + 27));
+  Y4MFileReader reader;
+  ASSERT_TRUE(reader.openFile(dir_.file("odd.y4m")));
+  Duration duration;
+  auto first = reader.readFrame(&duration);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->width(), 5);
+  auto second = reader.readFrame(&duration);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(packedI420(*second), packedI420(*makeFrame(5, 3, 7)));
+  EXPECT_FALSE(reader.readFrame(&duration));
+  EXPECT_TRUE(reader.getEof());
+}
+
+// A size change continues in part files; a new name starts a new recording
+// whose parts count from 1 again. Nothing recorded is overwritten.
+TEST_F(Y4MSinkTest, SizeChangesContinueInPartFiles) {
+  testing::LogCapture log("y4m_sink:4");
+  setName(dir_.file("rec.Y4M"));
+  feed(makeFrame(4, 2, 0));
+  feed(makeFrame(6, 4, 1));
+  feed(makeFrame(6, 4, 2));
+  feed(makeFrame(4, 2, 3));
+  setName(dir_.file("plain"));
+  feed(makeFrame(4, 2, 4));
+  feed(makeFrame(2, 2, 5));
+  sink_.reset();
+  auto frames = [&](std::string const& name) {
+    std::vector<std::string> result;
+    Y4MFileReader reader;
+    EXPECT_TRUE(reader.openFile(dir_.file(name))) << name;
+    Duration duration;
+    while (auto frame = reader.readFrame(&duration)) result.push_back(packedI420(*frame));
+    return result;
+  };
+  auto bytes = [](int w, int h, int seed) { return packedI420(*makeFrame(w, h, seed)); };
+  EXPECT_EQ(frames("rec.Y4M"), std::vector<std::string>{bytes(4, 2, 0)});
+  EXPECT_EQ(frames("rec_part1.Y4M"), (std::vector<std::string>{bytes(6, 4, 1), bytes(6, 4, 2)}));
+  EXPECT_EQ(frames("rec_part2.Y4M"), std::vector<std::string>{bytes(4, 2, 3)});
+  EXPECT_EQ(frames("plain"), std::vector<std::string>{bytes(4, 2, 4)});
+  EXPECT_EQ(frames("plain_part1"), std::vector<std::string>{bytes(2, 2, 5)});
+  EXPECT_TRUE(log.contains("continuing in " + dir_.file("rec_part1.Y4M")));
+}
+
+TEST_F(Y4MSinkTest, FailedCreationDropsFramesAndRetries) {
+  testing::LogCapture log("y4m_sink:2");
+  feed(makeFrame(4, 2, 0));  // no name: every frame fails
+  feed(makeFrame(4, 2, 1));
+  EXPECT_EQ(log.messages("y4m_sink"),
+            (std::vector<std::string>{"Could not create file ", "Could not create file "}));
+  std::string const later = dir_.file("later") + "/rec.y4m";
+  setName(later);
+  feed(makeFrame(4, 2, 2));
+  ASSERT_TRUE(File::recursivelyCreateDir(dir_.file("later")));
+  feed(makeFrame(4, 2, 3));
+  sink_.reset();
+  EXPECT_EQ(contentsOf(later),
+            "YUV4MPEG2 W4 H2 F30:1 Ip A1:1\nFRAME\n" + packedI420(*makeFrame(4, 2, 3)));
+}
+
+TEST(VideoFileSinkTest, ChoosesTheSinkByExtension) {
+  testing::ScopedTempDir dir;
+  auto scheduler = std::make_shared<testing::ManualScheduler>();
+  testing::LogCapture log("y4m_sink:2");
+  auto y4m = createVideoFileSink(ElementArgs(scheduler), dir.file("a.y4m"));
+  EXPECT_TRUE(std::dynamic_pointer_cast<Y4MSink>(y4m));
+  auto avi = createVideoFileSink(ElementArgs(scheduler), dir.file("b.AVI"));
+  EXPECT_TRUE(std::dynamic_pointer_cast<AVISink>(avi));
+  EXPECT_FALSE(createVideoFileSink(ElementArgs(scheduler), dir.file("c.mp4")));
+  EXPECT_TRUE(log.contains("Unsupported extension mp4 for recording video."));
+  scheduler->runAll();
+  EXPECT_EQ(y4m->getPropertyNode("filename")->getValue(), PropertyValue(dir.file("a.y4m")));
+  y4m.reset();
+  avi.reset();
+  scheduler->shutdown(true);
+}
+
+}  // namespace
+}  // namespace dravo::media
