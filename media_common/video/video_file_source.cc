@@ -65,6 +65,7 @@ Duration VideoFileSource::playIteration() {
   if (!reader_) return delay;
   Duration duration;
   std::shared_ptr<ImageBuffer> frame = reader_->readFrame(&duration);
+  bool const file_gave_frames = reader_->getFrameIndex() > 0;
   // Sending may wait for a token; others asking for the frame index must not.
   lock.unlock();
   if (frame) {
@@ -74,7 +75,9 @@ Duration VideoFileSource::playIteration() {
   }
   if (*loop_) {
     current_file_name_.clear();
-    return Duration();
+    // A file that gave no frame at all would otherwise be reopened at once,
+    // forever, without the clock moving on.
+    return file_gave_frames ? Duration() : delay;
   }
   end_of_file_signal_();
   return delay;

@@ -14,7 +14,9 @@
 // with "Could not open file <name>" and is retried every 200 ms; an opened
 // file sets `status_codes::Ok` with "Reading from <name>". A changed
 // "filename" is picked up at the next step. At the end of a file the source
-// starts it again when "loop" is set; otherwise it emits
+// starts it again when "loop" is set (at once, or after 200 ms when the file
+// gave no frame, so that an empty or broken file is not reopened in a tight
+// loop); otherwise it emits
 // `end_of_file_signal_` and polls every 200 ms, emitting it at each poll.
 //
 // Threads: the steps run as tasks on the element's scheduler (the clock only

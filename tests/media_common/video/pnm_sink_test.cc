@@ -1,0 +1,115 @@
+#include "media_common/video/pnm_sink.h"
+
+#include <gtest/gtest.h>
+
+#include "media_common/link_handle.h"
+#include "media_common/video/image_buffer_converter.h"
+#include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/y4m_test_util.h"
+#include "tests/support/capture.h"
+#include "tests/support/manual_scheduler.h"
+#include "tests/support/scoped_temp_dir.h"
+
+namespace dravo::media {
+namespace {
+
+using avi_testing::contentsOf;
+using avi_testing::makeFrame;
+using y4m_testing::commandOutput;
+
+// The packed RGB24 bytes of `frame` as the converter makes them.
+std::string rgbBytes(std::shared_ptr<ImageBuffer const> const& frame) {
+  auto rgb = ImageBufferConverter::easyConvert(ImageBuffer::IMAGE_RGB24, frame);
+  EXPECT_TRUE(rgb);
+  if (!rgb) return {};
+  return std::string(reinterpret_cast<char const*>(rgb->data()),
+                     static_cast<size_t>(rgb->width()) * rgb->height() * 3);
+}
+
+class PNMSinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sink_ = createPNMSink(ElementArgs(scheduler_, root_->getNode("pnm", true)));
+    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
+    link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
+    scheduler_->runAll();
+  }
+  void TearDown() override {
+    link_ = LinkHandle();
+    sink_.reset();
+    scheduler_->shutdown(true);
+  }
+  void setPrefix(std::string const& prefix) {
+    root_->getNode("pnm/prefix", true)->setValue(PropertyValue(prefix));
+    scheduler_->runAll();
+  }
+  void feed(std::shared_ptr<ImageBuffer> const& frame) {
+    feeder_->sendBuffer(frame);
+    scheduler_->runAll();
+  }
+
+  testing::ScopedTempDir dir_;
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
+  std::shared_ptr<testing::ManualScheduler> scheduler_ =
+      std::make_shared<testing::ManualScheduler>();
+  std::shared_ptr<PNMSink> sink_;
+  std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
+  LinkHandle link_;
+};
+
+TEST_F(PNMSinkTest, NumbersEveryFrameAndSavesOnlyWithAPrefix) {
+  setPrefix(dir_.file("f"));
+  feed(makeFrame(6, 4, 0));
+  feed(makeFrame(6, 4, 1));
+  setPrefix("");
+  feed(makeFrame(6, 4, 2));  // counted, not saved
+  setPrefix(dir_.file("g"));
+  feed(makeFrame(6, 4, 3));
+  EXPECT_TRUE(File::exists(dir_.file("f_00000.pnm")));
+  EXPECT_TRUE(File::exists(dir_.file("f_00001.pnm")));
+  EXPECT_FALSE(File::exists(dir_.file("f_00002.pnm")));
+  EXPECT_FALSE(File::exists(dir_.file("g_00002.pnm")));
+  EXPECT_EQ(contentsOf(dir_.file("g_00003.pnm")), "P6\n6 4 255\n" + rgbBytes(makeFrame(6, 4, 3)));
+}
+
+TEST_F(PNMSinkTest, WritesHeaderAndRgbRaster) {
+  setPrefix(dir_.file("tiny"));
+  auto rgb = std::make_shared<ImageBuffer>(2, 1, ImageBuffer::IMAGE_RGB24);
+  for (int i = 0; i < 6; ++i) rgb->data()[i] = static_cast<unsigned char>(10 * i + 1);
+  rgb->setPriority(1);
+  feed(rgb);
+  EXPECT_EQ(contentsOf(dir_.file("tiny_00000.pnm")),
+            std::string("P6\n2 1 255\n\x01\x0b\x15\x1f\x29\x33", 17));
+}
+
+TEST(PNMSaveTest, ConvertsOtherFormatsAndLogsFilesItCannotCreate) {
+  testing::ScopedTempDir dir;
+  auto frame = makeFrame(5, 3, 9);
+  EXPECT_TRUE(PNMSink::saveBufferToFile(frame, dir.file("direct.pnm")));
+  EXPECT_EQ(contentsOf(dir.file("direct.pnm")), "P6\n5 3 255\n" + rgbBytes(frame));
+  testing::LogCapture log("pnm_sink:2");
+  std::string const bad = dir.file("missing/x.pnm");
+  EXPECT_FALSE(PNMSink::saveBufferToFile(frame, bad));
+  EXPECT_EQ(log.messages("pnm_sink"), std::vector<std::string>{"Could not create file " + bad});
+}
+
+// netpbm accepts the pictures, and its round trip through PNG keeps every
+// sample of the frame converted to RGB.
+TEST_F(PNMSinkTest, NetpbmReadsThePictures) {
+  SKIP_WITHOUT_TOOL("pnmfile");
+  SKIP_WITHOUT_TOOL("pnmtopng");
+  SKIP_WITHOUT_TOOL("pngtopnm");
+  setPrefix(dir_.file("pic"));
+  auto frame = makeFrame(33, 17, 4);
+  feed(frame);
+  std::string const path = dir_.file("pic_00000.pnm");
+  EXPECT_NE(commandOutput("pnmfile '" + path + "'").find("PPM raw, 33 by 17  maxval 255"),
+            std::string::npos);
+  std::string const round_trip = commandOutput("pnmtopng '" + path + "' | pngtopnm");
+  std::string const raster = rgbBytes(frame);
+  ASSERT_GE(round_trip.size(), raster.size());
+  EXPECT_EQ(round_trip.substr(round_trip.size() - raster.size()), raster);
+}
+
+}  // namespace
+}  // namespace dravo::media
