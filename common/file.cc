@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,14 @@ bool File::write(void const* data, size_t size) {
 }
 
 bool File::seek(int64_t offset, Whence whence) {
+  if (fseeko(stream_, static_cast<off_t>(offset), whence) == 0) return true;
+  if (!ferror(stream_)) return false;
+  // Buffered bytes that the disk refused (full, or over the size limit) make
+  // every later seek fail while they wait to be flushed. They are lost
+  // either way; dropping them lets a writer still go back and complete the
+  // headers of what did reach the disk.
+  __fpurge(stream_);
+  clearerr(stream_);
   return fseeko(stream_, static_cast<off_t>(offset), whence) == 0;
 }
 

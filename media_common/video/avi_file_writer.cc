@@ -310,6 +310,12 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
       .u32(0)
       .writeTo(*f_);
   int64_t const junk_size = kHeaderAreaSize - 8 - f_->tell();
+  if (junk_size < 0 || junk_size > kHeaderAreaSize) {
+    // Only when the file refused the header writes (disk full): whatever
+    // reached the disk stays as it is.
+    LOGF(2, "Could not write the headers of %s", file_name_.c_str());
+    return;
+  }
   riff::writeChunkHeader(f_, "JUNK", static_cast<uint32_t>(junk_size));
   f_->write(std::string(static_cast<size_t>(junk_size), '#'));
   riff::writeList(f_, "LIST", static_cast<uint32_t>(movi_end - kIndexOrigin), "movi");

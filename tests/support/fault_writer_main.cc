@@ -1,0 +1,65 @@
+// fault_writer FORMAT PATH COUNT: writes COUNT frames (or 1000-sample
+// blocks of stereo audio) with the library's writer for FORMAT ("avi",
+// "wav" or "pnm") to PATH, then closes it. Tests run it in a child process
+// under a file-size limit or against /dev/full to see how the writers cope
+// when the disk fills; it must always exit 0.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "media_common/audio/wav_file_writer.h"
+#include "media_common/video/avi_file_writer.h"
+#include "media_common/video/image_buffer.h"
+#include "media_common/video/pnm_sink.h"
+
+namespace {
+
+using dravo::Time;
+using dravo::media::ImageBuffer;
+
+std::shared_ptr<ImageBuffer> frame(int index) {
+  auto image = std::make_shared<ImageBuffer>(64, 48, ImageBuffer::IMAGE_I420);
+  std::fill(image->data(), image->data() + image->size(), 128);
+  for (int y = 0; y < image->height(); ++y) {
+    unsigned char* row = image->getPixelAddress(0, y, 0);
+    for (int x = 0; x < image->width(); ++x)
+      row[x] = static_cast<unsigned char>(x * 7 + y + index * 13);
+  }
+  image->setStartTimestamp(Time::fromNSec(int64_t{index} * 40'000'000));
+  return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s avi|wav|pnm PATH COUNT\n", argv[0]);
+    return 2;
+  }
+  std::string format = argv[1];
+  std::string path = argv[2];
+  int count = std::atoi(argv[3]);
+  if (format == "avi") {
+    dravo::media::AVIFileWriter writer;
+    writer.openFile(path);
+    for (int i = 0; i < count; ++i) writer.writeFrame(frame(i));
+    writer.close();
+  } else if (format == "wav") {
+    dravo::media::WAVFileWriter writer;
+    writer.openFile(path);
+    std::vector<short> block(2000);
+    for (int i = 0; i < count; ++i) {
+      for (size_t s = 0; s < block.size(); ++s) block[s] = static_cast<short>(s * 31 + i);
+      writer.writeSamples(block.data(), 2, 16000, static_cast<unsigned>(block.size() * 2));
+    }
+    writer.close();
+  } else if (format == "pnm") {
+    for (int i = 0; i < count; ++i) dravo::media::PNMSink::saveBufferToFile(frame(i), path);
+  } else {
+    return 2;
+  }
+  return 0;
+}
