@@ -1,0 +1,182 @@
+#include "tools/endpoints.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "common/string_util.h"
+#include "media_common/property_clock.h"
+#include "media_common/video/avi_file_reader.h"
+#include "media_common/video/avi_sink.h"
+#include "media_common/video/synthetic_video_source.h"
+#include "tools/reader_source.h"
+#include "tools/tool_error.h"
+
+namespace dravo::tool {
+
+namespace {
+
+bool endsWith(std::string const& text, std::string const& suffix) {
+  return text.size() >= suffix.size() &&
+         toLower(text.substr(text.size() - suffix.size())) == suffix;
+}
+
+// One form of SOURCE: a fixed word, optionally followed by ":ARGUMENT".
+struct SourceForm {
+  char const* word;
+  SourceKind kind;
+  bool live;
+  bool argument_required;
+  char const* help;
+};
+
+constexpr SourceForm kSourceForms[] = {
+    {"synthetic", SourceKind::SYNTHETIC, false, false, "synthetic         moving test picture"},
+    {"screen", SourceKind::SCREEN, true, false, "screen[:ID]       a display (see `screens`)"},
+    {"window", SourceKind::WINDOW, true, true, "window:ID         a window (see `screens`)"},
+    {"device", SourceKind::DEVICE, true, false,
+     "device[:NAME]     a capture device (see `devices`)"},
+};
+
+struct SinkForm {
+  char const* pattern;
+  SinkKind kind;
+  char const* help;
+};
+
+constexpr SinkForm kSinkForms[] = {
+    {".avi", SinkKind::AVI, "FILE.avi          AVI file, I420"},
+    {".y4m", SinkKind::Y4M, "FILE.y4m          YUV4MPEG2 file"},
+    {"pnm:", SinkKind::PNM_DIR, "pnm:DIR           one PNM picture per frame in DIR"},
+};
+
+void setProperty(media::Element& element, char const* name, PropertyValue const& value) {
+  element.getPropertyNode(name)->setValue(value);
+}
+
+[[noreturn]] void notInThisBuild(std::string const& what) {
+  throw ToolError(EXIT_STATUS_FAILURE, what + ": not available in this build");
+}
+
+BuiltSource makeSynthetic(SourceOptions const& options, media::ElementArgs const& args,
+                          std::shared_ptr<media::Clock> const& clock) {
+  auto source = media::createSyntheticVideoSource(args);
+  media::setPropertyClock(*source->getPropertyNode("clock"), clock);
+  if (options.width > 0) setProperty(*source, "req_width", PropertyValue(options.width));
+  if (options.height > 0) setProperty(*source, "req_height", PropertyValue(options.height));
+  double const fps = options.fps > 0 ? options.fps : 30.0;
+  setProperty(*source, "req_fps", PropertyValue(fps));
+  return {source, source->getOutputPad(), fps};
+}
+
+// Creates the file, so that a bad path fails before anything runs rather
+// than as frames silently dropped by the writer.
+void checkWritable(std::string const& path) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) throw fileError(path, std::strerror(errno));
+  std::fclose(file);
+}
+
+}  // namespace
+
+SourceSpec parseSourceSpec(std::string const& text) {
+  if (text.empty()) throw usageError("SOURCE is empty");
+  SourceSpec spec;
+  spec.text = text;
+  std::string const word = text.substr(0, text.find(':'));
+  for (SourceForm const& form : kSourceForms) {
+    if (word != form.word) continue;
+    spec.kind = form.kind;
+    spec.live = form.live;
+    spec.argument = word.size() < text.size() ? text.substr(word.size() + 1) : std::string();
+    if (form.argument_required && spec.argument.empty())
+      throw usageError(std::string("SOURCE ") + form.word + " needs an id: " + form.help);
+    if (form.kind == SourceKind::SYNTHETIC && !spec.argument.empty())
+      throw usageError("SOURCE synthetic takes no argument");
+    return spec;
+  }
+  spec.kind = SourceKind::FILE;
+  spec.argument = text;
+  return spec;
+}
+
+SinkSpec parseSinkSpec(std::string const& text) {
+  for (SinkForm const& form : kSinkForms) {
+    std::string const pattern = form.pattern;
+    bool const prefix = pattern.back() == ':';
+    if (prefix ? text.rfind(pattern, 0) == 0 && text.size() > pattern.size()
+               : endsWith(text, pattern)) {
+      return {form.kind, prefix ? text.substr(pattern.size()) : text};
+    }
+  }
+  throw usageError("OUTPUT must end in .avi or .y4m, or be pnm:DIR: " + text);
+}
+
+std::string sourceFormsHelp() {
+  std::string help;
+  for (SourceForm const& form : kSourceForms) help += std::string("  ") + form.help + "\n";
+  return help + "  PATH              a video file (.avi, .y4m)\n";
+}
+
+std::string outputFormsHelp() {
+  std::string help;
+  for (SinkForm const& form : kSinkForms) help += std::string("  ") + form.help + "\n";
+  return help;
+}
+
+std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path) {
+  struct stat info = {};
+  if (stat(path.c_str(), &info) != 0) throw fileError(path, std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) throw fileError(path, "not a regular file");
+  std::unique_ptr<media::VideoFileReader> reader;
+  if (endsWith(path, ".avi")) {
+    reader = std::make_unique<media::AVIFileReader>();
+  } else if (endsWith(path, ".y4m")) {
+    notInThisBuild(path + ": reading Y4M");
+  } else {
+    throw fileError(path, "unknown video file type (expected .avi or .y4m)");
+  }
+  // The AVI reader takes file lists; a plain path must stay one file.
+  if (!reader->openFile(path)) throw fileError(path, "not a readable video file");
+  return reader;
+}
+
+BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
+                       media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock,
+                       std::function<void()> on_end) {
+  switch (spec.kind) {
+    case SourceKind::SYNTHETIC:
+      return makeSynthetic(options, args, clock);
+    case SourceKind::FILE: {
+      auto source =
+          createReaderSource(args, openVideoFile(spec.argument), clock, std::move(on_end));
+      return {source, source->getOutputPad(), 0};
+    }
+    case SourceKind::SCREEN:
+    case SourceKind::WINDOW:
+      notInThisBuild(spec.text + ": screen capture");
+    case SourceKind::DEVICE:
+      notInThisBuild(spec.text + ": capture devices");
+  }
+  notInThisBuild(spec.text);
+}
+
+BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args) {
+  switch (spec.kind) {
+    case SinkKind::AVI: {
+      checkWritable(spec.path);
+      auto sink = media::createAVISink(args);
+      setProperty(*sink, "filename", PropertyValue(spec.path));
+      return {sink, sink->getInputPad()};
+    }
+    case SinkKind::Y4M:
+      notInThisBuild(spec.path + ": writing Y4M");
+    case SinkKind::PNM_DIR:
+      notInThisBuild("pnm:" + spec.path + ": writing PNM pictures");
+  }
+  notInThisBuild(spec.path);
+}
+
+}  // namespace dravo::tool
