@@ -53,13 +53,14 @@ void DeviceVideoSource::onPropertyChange(bool first) {
   VideoSource::onPropertyChange(first);
   frame_priority_.store(*priority_, std::memory_order_relaxed);
   bool const reopen = *reopen_;
+  Time const now = getClock()->getTime();
   {
     MutexLock lock(watch_mutex_);
     reopen_requested_ = reopen_requested_ || req_fps_.changed() || req_width_.changed() ||
                         req_height_.changed() || enabled_.changed() || device_.changed() || reopen;
     if (reopen_requested_) {
       retries_ = 0;
-      last_frame_time_ = getClock()->getTime();
+      last_frame_time_ = now;
     }
   }
   if (reopen) reopen_.set(false);
@@ -119,8 +120,8 @@ void DeviceVideoSource::deliverFrame(std::shared_ptr<ImageBuffer> const& frame) 
 }
 
 void DeviceVideoSource::onRetryTimer() {
-  MutexLock lock(watch_mutex_);
   Time const now = getClock()->getTime();
+  MutexLock lock(watch_mutex_);
   if (expectVideoTimeoutProperty().get() || last_frame_time_ == Time::min() || !*enabled_ ||
       getStatus()->getStatusCode() < 0) {
     last_frame_time_ = now;
@@ -135,6 +136,8 @@ void DeviceVideoSource::onRetryTimer() {
     reopenDevice();
     return;
   }
+  // The status goes out without the lock: its listeners may call back in.
+  lock.unlock();
   if (device_->empty()) {
     setStatus(status_codes::Error_VideoCaptureNoFrames, "Frames timed out on default camera");
   } else {

@@ -113,30 +113,6 @@ TEST_F(TestPatternVideoSourceTest, RecoveryAfterAReopenResetsTheRetries) {
   EXPECT_EQ(status_codes::Ok, source_->getStatus()->getStatusCode());
 }
 
-TEST_F(TestPatternVideoSourceTest, StalledDefaultCameraFailsWithoutReopening) {
-  start("");
-  source_->setStalled(true);
-  runFor(12);
-  EXPECT_EQ(1, source_->openCount());
-  EXPECT_EQ("Frames timed out on default camera", statusMessage());
-}
-
-TEST_F(TestPatternVideoSourceTest, ModeChangeAndReopenPulseReopen) {
-  start("pattern");
-  source_->getPropertyNode("req_width")->setValue(PropertyValue(64));
-  settle();
-  EXPECT_EQ(2, source_->openCount());
-  oneFrame();
-  EXPECT_EQ(64, sink_->frames().back()->width());
-  source_->getPropertyNode("reopen")->setValue(PropertyValue(true));
-  settle();
-  EXPECT_EQ(3, source_->openCount());
-  EXPECT_EQ(PropertyValue(false), source_->getPropertyNode("reopen")->getValue());
-  source_->getPropertyNode("enabled")->setValue(PropertyValue(false));
-  settle();
-  EXPECT_EQ(3, source_->openCount());
-}
-
 TEST_F(TestPatternVideoSourceTest, FreeRunningSourceStopsCleanlyWhenReleased) {
   start("pattern", Pacing::kWallClock);
   source_->getPropertyNode("req_fps")->setValue(PropertyValue(500.0f));

@@ -58,14 +58,8 @@ TEST(V4L2FrameTest, JpegBytesAreCopiedWithTheModesSize) {
   EXPECT_NE(jpeg.data(), image->data());
   EXPECT_EQ(0, std::memcmp(jpeg.data(), image->data(), jpeg.size()));
   EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_MJPEG, 320, 240, 0, jpeg.data(), 0));
-}
-
-TEST(V4L2FrameTest, NonsenseSizesAndFormatsGiveNothing) {
-  std::vector<uint8_t> bytes(64);
-  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_YUYV, 0, 2, 0, bytes.data(), bytes.size()));
-  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_YUYV, 100000, 1, 0, bytes.data(), bytes.size()));
-  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_H264, 4, 4, 0, bytes.data(), bytes.size()));
-  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_YUYV, 4, 4, 0, nullptr, 64));
+  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_MJPEG, 0, 240, 0, jpeg.data(), jpeg.size()));
+  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_H264, 320, 240, 0, jpeg.data(), jpeg.size()));
 }
 
 }  // namespace
