@@ -111,6 +111,10 @@ TEST_F(TestPatternVideoSourceTest, RecoveryAfterAReopenResetsTheRetries) {
   }
   EXPECT_EQ(5, source_->openCount());
   EXPECT_EQ(status_codes::Ok, source_->getStatus()->getStatusCode());
+  // One frame per second of the source's clock.
+  auto actual_fps = source_->getPropertyNode("actual_fps")->getValue().convert<double>();
+  ASSERT_TRUE(actual_fps);
+  EXPECT_NEAR(1.0, *actual_fps, 0.01);
 }
 
 TEST_F(TestPatternVideoSourceTest, FreeRunningSourceStopsCleanlyWhenReleased) {
