@@ -1,9 +1,33 @@
 // screens and devices: what can be captured.
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "common/file.h"
+#include "common/property_node.h"
+#include "media_common/device_list_manager.h"
+#include "media_common/video/v4l2_device_probe.h"
 #include "tools/commands.h"
 #include "tools/tool_error.h"
 
 namespace dravo::tool {
+
+namespace {
+
+// Like mkdir -p.
+bool makeDirectories(std::string const& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string const part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) return true;
+  }
+}
+
+}  // namespace
 
 CommandRunner addScreensCommand(CLI::App& app, GlobalOptions const& global) {
   struct Options {
@@ -30,15 +54,37 @@ CommandRunner addDevicesCommand(CLI::App& app, GlobalOptions const& global) {
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand("devices", "List capture devices");
   command->footer(
-      "Use the names as device:NAME sources.\n\nExamples:\n  media-tool devices\n"
-      "  media-tool devices --blacklist-add /dev/video2\n");
+      "Use the ids as device:ID sources. The blacklist lives in the configuration folder\n"
+      "($DRAVO_CONFIG_PATH, else $XDG_CONFIG_HOME/media_common or ~/.config/media_common).\n"
+      "\nExamples:\n  media-tool devices\n  media-tool devices --json\n"
+      "  media-tool devices --blacklist-add usb-0000:00:14.0-1\n");
   command->add_flag("--json", options->json, "Print one JSON object");
-  command->add_option("--blacklist-add", options->blacklist_add, "Never use this device");
-  command->add_option("--blacklist-remove", options->blacklist_remove, "Use this device again");
-  return [options, &global]() -> int {
-    (void)global;
-    throw ToolError(EXIT_STATUS_FAILURE,
-                    "devices: capture devices are not available in this build");
+  auto* add = command->add_option("--blacklist-add", options->blacklist_add,
+                                  "Never use the device with this id");
+  auto* remove = command->add_option("--blacklist-remove", options->blacklist_remove,
+                                     "Use the device with this id again");
+  add->excludes(remove);
+  return [options, &global]() {
+    std::string const config = getConfigPath();
+    bool const changing = !options->blacklist_add.empty() || !options->blacklist_remove.empty();
+    if (changing && !makeDirectories(config)) throw fileError(config, std::strerror(errno));
+    media::DeviceListManager manager("video", PropertyNode::create("devices"));
+    if (!options->blacklist_add.empty()) manager.addToBlacklist(options->blacklist_add);
+    if (!options->blacklist_remove.empty()) manager.removeFromBlacklist(options->blacklist_remove);
+    auto const list = media::probeV4L2Devices(*media::getV4L2System());
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+    for (auto const& [id, name] : *list)
+      devices.push_back({{"id", id}, {"name", name}, {"blacklisted", manager.isBlacklisted(id)}});
+    if (options->json) {
+      std::printf("%s\n", nlohmann::ordered_json({{"devices", devices}}).dump(2).c_str());
+    } else {
+      if (devices.empty() && !global.quiet) std::printf("no capture devices\n");
+      for (auto const& device : devices)
+        std::printf("%s\t%s%s\n", device["id"].get<std::string>().c_str(),
+                    device["name"].get<std::string>().c_str(),
+                    device["blacklisted"].get<bool>() ? "\t(blacklisted)" : "");
+    }
+    return 0;
   };
 }
 

@@ -10,8 +10,12 @@
 #include "media_common/property_clock.h"
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/avi_sink.h"
+#include "media_common/video/pnm_sink.h"
 #include "media_common/video/synthetic_video_source.h"
-#include "tools/reader_source.h"
+#include "media_common/video/v4l2_video_source.h"
+#include "media_common/video/video_file_source.h"
+#include "media_common/video/y4m_file_reader.h"
+#include "media_common/video/y4m_sink.h"
 #include "tools/tool_error.h"
 
 namespace dravo::tool {
@@ -68,7 +72,7 @@ BuiltSource makeSynthetic(SourceOptions const& options, media::ElementArgs const
   if (options.height > 0) setProperty(*source, "req_height", PropertyValue(options.height));
   double const fps = options.fps > 0 ? options.fps : 30.0;
   setProperty(*source, "req_fps", PropertyValue(fps));
-  return {source, source->getOutputPad(), fps};
+  return {source, source->getOutputPad(), fps, nullptr};
 }
 
 // Creates the file, so that a bad path fails before anything runs rather
@@ -134,7 +138,7 @@ std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path) {
   if (endsWith(path, ".avi")) {
     reader = std::make_unique<media::AVIFileReader>();
   } else if (endsWith(path, ".y4m")) {
-    notInThisBuild(path + ": reading Y4M");
+    reader = std::make_unique<media::Y4MFileReader>();
   } else {
     throw fileError(path, "unknown video file type (expected .avi or .y4m)");
   }
@@ -150,15 +154,28 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
     case SourceKind::SYNTHETIC:
       return makeSynthetic(options, args, clock);
     case SourceKind::FILE: {
-      auto source =
-          createReaderSource(args, openVideoFile(spec.argument), clock, std::move(on_end));
-      return {source, source->getOutputPad(), 0};
+      // Opened once here for a clear error; the source opens it again.
+      openVideoFile(spec.argument);
+      auto source = media::createVideoFileSource(args, spec.argument);
+      media::setPropertyClock(*source->getPropertyNode("clock"), clock);
+      auto watcher = std::make_shared<EndWatcher>(std::move(on_end));
+      source->end_of_file_signal_.connect(watcher.get(), [w = watcher.get()] { w->onEnd(); });
+      return {source, source->getOutputPad(), 0, watcher};
     }
     case SourceKind::SCREEN:
     case SourceKind::WINDOW:
       notInThisBuild(spec.text + ": screen capture");
-    case SourceKind::DEVICE:
-      notInThisBuild(spec.text + ": capture devices");
+    case SourceKind::DEVICE: {
+      auto source = media::createV4L2VideoSource(args);
+      media::setPropertyClock(*source->getPropertyNode("clock"), clock);
+      setProperty(*source, "device", PropertyValue(spec.argument));
+      if (options.width > 0) setProperty(*source, "req_width", PropertyValue(options.width));
+      if (options.height > 0) setProperty(*source, "req_height", PropertyValue(options.height));
+      if (options.fps > 0)
+        setProperty(*source, "req_fps", PropertyValue(static_cast<float>(options.fps)));
+      setProperty(*source, "enabled", PropertyValue(true));
+      return {source, source->getOutputPad(), 0, nullptr};
+    }
   }
   notInThisBuild(spec.text);
 }
@@ -171,10 +188,22 @@ BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args) {
       setProperty(*sink, "filename", PropertyValue(spec.path));
       return {sink, sink->getInputPad()};
     }
-    case SinkKind::Y4M:
-      notInThisBuild(spec.path + ": writing Y4M");
-    case SinkKind::PNM_DIR:
-      notInThisBuild("pnm:" + spec.path + ": writing PNM pictures");
+    case SinkKind::Y4M: {
+      checkWritable(spec.path);
+      auto sink = media::createY4MSink(args);
+      setProperty(*sink, "filename", PropertyValue(spec.path));
+      return {sink, sink->getInputPad()};
+    }
+    case SinkKind::PNM_DIR: {
+      if (mkdir(spec.path.c_str(), 0777) != 0 && errno != EEXIST)
+        throw fileError(spec.path, std::strerror(errno));
+      struct stat info = {};
+      if (stat(spec.path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        throw fileError(spec.path, "not a directory");
+      auto sink = media::createPNMSink(args);
+      setProperty(*sink, "prefix", PropertyValue(spec.path + "/frame"));
+      return {sink, sink->getInputPad()};
+    }
   }
   notInThisBuild(spec.path);
 }

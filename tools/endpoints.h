@@ -14,8 +14,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/sigslot.h"
 #include "media_common/clock.h"
 #include "media_common/element.h"
 #include "media_common/element_args.h"
@@ -48,11 +50,27 @@ struct SourceOptions {
   double fps = 0;
 };
 
+// Turns a file source's end-of-file signal into one call of the end
+// callback; kept alive with the source. The signal comes on the source's
+// scheduler.
+class EndWatcher : public sigslot::has_slots<sigslot::multi_threaded_local> {
+ public:
+  explicit EndWatcher(std::function<void()> on_end) : on_end_(std::move(on_end)) {}
+  ~EndWatcher() override { disconnect_all(); }
+  void onEnd() {
+    if (on_end_) std::exchange(on_end_, nullptr)();
+  }
+
+ private:
+  std::function<void()> on_end_;
+};
+
 struct BuiltSource {
   std::shared_ptr<media::Element> element;
   std::shared_ptr<media::OutputPad<media::ImageBuffer>> pad;
   // Frames per second the source produces, 0 when unknown.
   double fps = 0;
+  std::shared_ptr<EndWatcher> end_watcher;
 };
 
 struct BuiltSink {
