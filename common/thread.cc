@@ -75,6 +75,10 @@ void Thread::start(std::function<void()> body) {
     if (!name.empty()) applyName(name);
     if (priority != thread_priorities::kNormal) applyPriority(priority);
     body();
+    // The system hands a finished thread's id to the next new thread, which
+    // must never look like this one.
+    MutexLock lock(state->mutex);
+    state->id = std::thread::id();
   });
 }
 

@@ -9,6 +9,9 @@
 // `onUpstreamEvent` runs on the element's scheduler; `sendBuffer` and
 // `sendDownstreamEvent` may be called from any thread.
 
+#include <atomic>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "common/cached_property.h"
@@ -50,7 +53,10 @@ class Source : public Element, public SourceMixin<T> {
  public:
   // Sets the buffer's priority from the "priority" property, then sends it.
   void sendBuffer(std::shared_ptr<T> const& buffer) {
-    buffer->setPriority(*priority_);
+    int64_t priority = sendable_priority_.load(std::memory_order_acquire);
+    if (priority == kNotUpdated)
+      DRAVO_ASSERT_MSG(false, "Must update a cached property wrapper before using it.");
+    buffer->setPriority(static_cast<int32_t>(priority));
     SourceMixin<T>::sendBuffer(buffer);
   }
 
@@ -60,10 +66,18 @@ class Source : public Element, public SourceMixin<T> {
     SourceMixin<T>::initialize();
     priority_.bind(getPropertyChangeSignal(), getPropertyNode("priority"), -1,
                    "Priority of the buffers this source sends.");
+    // Buffers may be sent from any thread while the wrapper is refreshed on
+    // the element's scheduler, so senders read a copy kept in an atomic.
+    getPropertyChangeSignal().connect(
+        this, [this] { sendable_priority_.store(*priority_, std::memory_order_release); });
     SourceMixin<T>::getOutputPad()->getOrCreateTokenPool().setQueueLength(4).setNumTokens(2);
   }
 
   CachedProperty<int32_t> priority_;
+
+ private:
+  static constexpr int64_t kNotUpdated = std::numeric_limits<int64_t>::min();
+  std::atomic<int64_t> sendable_priority_{kNotUpdated};
 };
 
 // The element a mixin belongs to (mixins are always mixed into an Element).
