@@ -44,6 +44,18 @@ TEST(ThreadTest, ThreadsNotStartedHereAreAdopted) {
   EXPECT_FALSE(other_is_main);
 }
 
+TEST(ThreadTest, AJoinedThreadIsNeverTheCurrentOneAgain) {
+  // The system reuses a finished thread's id for the next thread it starts,
+  // usually at once; the joined thread must not take that one for itself.
+  Thread first;
+  first.start([] {});
+  first.join();
+  bool first_is_current = true;
+  std::thread next([&] { first_is_current = first.isCurrent(); });
+  next.join();
+  EXPECT_FALSE(first_is_current);
+}
+
 TEST(ThreadTest, UnstartedThreadIsNotCurrentAndJoinIsHarmless) {
   Thread thread;
   EXPECT_FALSE(thread.isStarted());
