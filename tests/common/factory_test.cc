@@ -58,11 +58,13 @@ TEST(FactoryTest, RegisteringAnIdTwiceAssertsAndKeepsTheFirstClass) {
     EXPECT_EQ(assertions.messages()[0],
               "Assertion failed: factories_.find(fb->type_identifier_) == factories_.end()");
     std::shared_ptr<Shape> made = registry->create(4);
-    EXPECT_EQ(typeid(*made), typeid(Square));
+    Shape const& shape = *made;
+    EXPECT_EQ(typeid(shape), typeid(Square));
   }
   // Unregistering the refused duplicate leaves the first registration alone.
   std::shared_ptr<Shape> made = registry->create(4);
-  EXPECT_EQ(typeid(*made), typeid(Square));
+  Shape const& shape = *made;
+  EXPECT_EQ(typeid(shape), typeid(Square));
 }
 
 TEST(FactoryTest, InstantiatorWithoutALocationLogsACheck) {
