@@ -1,0 +1,452 @@
+#include "media_common/video/screenshot_x11.h"
+
+#include <libyuv/scale_argb.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+
+#include "common/check.h"
+#include "common/logging.h"
+#include "common/string_util.h"
+#include "common/time.h"
+#include "media_common/video/cursor_overlay.h"
+#include "media_common/video/x11_connection.h"
+
+DRAVO_LOGGER("screenshot_x11");
+
+namespace dravo::media {
+
+namespace {
+
+// Property reads are bounded: a title of up to 1024 characters, and long
+// window lists, but never whatever another client claims.
+constexpr long kMaxTitleLongs = 1024;
+constexpr long kMaxListLongs = 65536;
+
+struct Rect {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+// Pixels read from the root window, kept alive by `allocation`.
+struct RootPixels {
+  uint8_t* data = nullptr;
+  int32_t stride = 0;
+  std::shared_ptr<void> allocation;
+  bool shared_memory = false;
+};
+
+std::shared_ptr<ImageBuffer> failCapture(Status* status, char const* message) {
+  LOGF(3, "%s", message);
+  if (status) status->setStatus(status_codes::Error_ScreenCaptureAPI, message);
+  return nullptr;
+}
+
+Rect rootRect(Display* display) {
+  int const screen = DefaultScreen(display);
+  return {0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)};
+}
+
+Rect intersect(Rect const& a, Rect const& b) {
+  int32_t const x0 = std::max(a.x, b.x);
+  int32_t const y0 = std::max(a.y, b.y);
+  int32_t const x1 = std::min(a.x + a.width, b.x + b.width);
+  int32_t const y1 = std::min(a.y + a.height, b.y + b.height);
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, x1 - x0, y1 - y0};
+}
+
+// The monitors of the default screen, clipped to it. Caller holds the lock.
+std::vector<Rect> monitorRects(X11Connection& connection) {
+  Display* display = connection.display();
+  Rect const root = rootRect(display);
+  std::vector<Rect> rects;
+  if (connection.hasRandR()) {
+    X11ErrorTrap trap;
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    for (int i = 0; monitors && i < count; ++i) {
+      Rect const rect =
+          intersect({monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height}, root);
+      rects.push_back(rect);
+    }
+    if (monitors) XRRFreeMonitors(monitors);
+  }
+  if (rects.empty()) rects.push_back(root);
+  return rects;
+}
+
+bool isBgrx(XImage const& image) {
+  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && image.red_mask == 0xff0000 &&
+         image.green_mask == 0xff00 && image.blue_mask == 0xff &&
+         image.bytes_per_line >= image.width * 4;
+}
+
+// Reads `rect` of the root window. Caller holds the lock. On failure returns
+// the message to report.
+char const* readRoot(X11Connection& connection, Rect const& rect, RootPixels* pixels) {
+  Display* display = connection.display();
+  int const screen = DefaultScreen(display);
+  Window const root = DefaultRootWindow(display);
+  X11ErrorTrap trap;
+  if (connection.hasSharedMemory()) {
+    XShmSegmentInfo layout_only{};
+    XImage* image =
+        XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen),
+                        ZPixmap, nullptr, &layout_only, rect.width, rect.height);
+    if (!image) return "Could not create DIB for capture";
+    std::unique_ptr<XImage, int (*)(XImage*)> owned(image,
+                                                    [](XImage* i) { return XDestroyImage(i); });
+    if (!isBgrx(*image)) return "Could not get device context to capture into";
+    size_t const bytes = static_cast<size_t>(image->bytes_per_line) * rect.height;
+    if (auto segment = connection.acquireSegment(bytes)) {
+      image->data = segment->info.shmaddr;
+      image->obdata = reinterpret_cast<char*>(&segment->info);
+      bool const copied = XShmGetImage(display, root, image, rect.x, rect.y, AllPlanes);
+      // The picture's memory belongs to the segment, not to the XImage.
+      image->data = nullptr;
+      if (!copied || trap.failed() || connection.broken())
+        return "Could not copy DIB to our device context";
+      pixels->data = reinterpret_cast<uint8_t*>(segment->info.shmaddr);
+      pixels->stride = image->bytes_per_line;
+      pixels->allocation = std::move(segment);
+      pixels->shared_memory = true;
+      return nullptr;
+    }
+  }
+  XImage* image = XGetImage(display, root, rect.x, rect.y, static_cast<unsigned>(rect.width),
+                            static_cast<unsigned>(rect.height), AllPlanes, ZPixmap);
+  if (!image || trap.failed() || connection.broken()) {
+    if (image) XDestroyImage(image);
+    return "Could not copy DIB to our device context";
+  }
+  std::shared_ptr<XImage> owned(image, [](XImage* i) { XDestroyImage(i); });
+  if (!isBgrx(*image)) return "Could not get device context to capture into";
+  pixels->data = reinterpret_cast<uint8_t*>(image->data);
+  pixels->stride = image->bytes_per_line;
+  pixels->allocation = std::move(owned);
+  return nullptr;
+}
+
+// The pointer picture, when the server shows one. Caller holds the lock.
+std::optional<CursorImage> readCursor(X11Connection& connection) {
+  if (!connection.hasXFixes()) return std::nullopt;
+  X11ErrorTrap trap;
+  XFixesCursorImage* image = XFixesGetCursorImage(connection.display());
+  if (!image) return std::nullopt;
+  CursorImage cursor;
+  cursor.x_ = image->x - image->xhot;
+  cursor.y_ = image->y - image->yhot;
+  cursor.width_ = image->width;
+  cursor.height_ = image->height;
+  size_t const count = size_t{image->width} * image->height;
+  cursor.argb_.resize(count);
+  // XFixes hands out one `unsigned long` per pixel, ARGB in its low bits.
+  for (size_t i = 0; i < count; ++i) cursor.argb_[i] = static_cast<uint32_t>(image->pixels[i]);
+  XFree(image);
+  return cursor;
+}
+
+std::optional<std::vector<unsigned long>> readLongs(Display* display, Window window, Atom property,
+                                                    Atom type) {
+  Atom actual_type = None;
+  int actual_format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display, window, property, 0, kMaxListLongs, False, type, &actual_type,
+                         &actual_format, &count, &remaining, &data) != Success)
+    return std::nullopt;
+  std::optional<std::vector<unsigned long>> values;
+  if (data && actual_type == type && actual_format == 32) {
+    // Format-32 items arrive as C longs, whatever their width.
+    auto const* items = reinterpret_cast<unsigned long const*>(data);
+    values.emplace(items, items + count);
+  }
+  if (data) XFree(data);
+  return values;
+}
+
+std::string latin1ToUtf8(std::string const& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(0xc0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3f)));
+    }
+  }
+  return out;
+}
+
+enum AtomIndex {
+  kClientList,
+  kWmName,
+  kUtf8String,
+  kWindowType,
+  kWmState,
+  kSkipTaskbar,
+  kFirstToolType,
+  kAtomCount = kFirstToolType + 12,
+};
+
+std::array<char const*, kAtomCount> const kAtomNames = {
+    "_NET_CLIENT_LIST",
+    "_NET_WM_NAME",
+    "UTF8_STRING",
+    "_NET_WM_WINDOW_TYPE",
+    "_NET_WM_STATE",
+    "_NET_WM_STATE_SKIP_TASKBAR",
+    // Window types that are not windows of their own to the user.
+    "_NET_WM_WINDOW_TYPE_UTILITY",
+    "_NET_WM_WINDOW_TYPE_TOOLBAR",
+    "_NET_WM_WINDOW_TYPE_MENU",
+    "_NET_WM_WINDOW_TYPE_DOCK",
+    "_NET_WM_WINDOW_TYPE_DESKTOP",
+    "_NET_WM_WINDOW_TYPE_SPLASH",
+    "_NET_WM_WINDOW_TYPE_TOOLTIP",
+    "_NET_WM_WINDOW_TYPE_NOTIFICATION",
+    "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU",
+    "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+    "_NET_WM_WINDOW_TYPE_COMBO",
+    "_NET_WM_WINDOW_TYPE_DND",
+};
+
+using Atoms = std::array<Atom, kAtomCount>;
+
+// The title of `window` in UTF-8: _NET_WM_NAME, else WM_NAME.
+std::string windowTitle(Display* display, Window window, Atoms const& atoms) {
+  for (Atom property : {atoms[kWmName], static_cast<Atom>(XA_WM_NAME)}) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, property, 0, kMaxTitleLongs, False, AnyPropertyType,
+                           &type, &format, &count, &remaining, &data) != Success)
+      continue;
+    std::string text;
+    if (data && format == 8) text.assign(reinterpret_cast<char const*>(data), count);
+    if (data) XFree(data);
+    if (text.empty()) continue;
+    return type == XA_STRING ? latin1ToUtf8(text) : text;
+  }
+  return {};
+}
+
+bool isToolLike(Display* display, Window window, Atoms const& atoms) {
+  auto const types = readLongs(display, window, atoms[kWindowType], XA_ATOM);
+  for (unsigned long type : types.value_or(std::vector<unsigned long>()))
+    for (int i = kFirstToolType; i < kAtomCount; ++i)
+      if (type == atoms[i]) return true;
+  auto const states = readLongs(display, window, atoms[kWmState], XA_ATOM);
+  for (unsigned long state : states.value_or(std::vector<unsigned long>()))
+    if (state == atoms[kSkipTaskbar]) return true;
+  return false;
+}
+
+struct WindowCandidate {
+  std::string title;
+  Window window;
+};
+
+// The listable windows before their test pictures. Caller holds the lock.
+std::vector<WindowCandidate> windowCandidates(X11Connection& connection) {
+  Display* display = connection.display();
+  Window const root = DefaultRootWindow(display);
+  X11ErrorTrap trap;
+  Atoms atoms{};
+  XInternAtoms(display, const_cast<char**>(kAtomNames.data()), kAtomCount, False, atoms.data());
+  auto managed = readLongs(display, root, atoms[kClientList], XA_WINDOW);
+  std::vector<unsigned long> windows;
+  if (managed) {
+    windows = std::move(*managed);
+  } else {
+    Window root_return = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, root, &root_return, &parent, &children, &count) && children)
+      windows.assign(children, children + count);
+    if (children) XFree(children);
+  }
+  std::vector<WindowCandidate> candidates;
+  for (unsigned long id : windows) {
+    Window const window = static_cast<Window>(id);
+    trap.clear();
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes) || trap.failed()) continue;
+    if (attributes.map_state != IsViewable) continue;
+    std::string title = windowTitle(display, window, atoms);
+    if (title.empty()) {
+      LOGF(5, "Found window without a title");
+      continue;
+    }
+    bool const tool_like = isToolLike(display, window, atoms);
+    LOGF(5, "Found window: %s (0x%lx%s)", title.c_str(), window, tool_like ? ", tool" : "");
+    if (tool_like || trap.failed()) continue;
+    candidates.push_back({std::move(title), window});
+  }
+  return candidates;
+}
+
+}  // namespace
+
+Size fitScreenshotSize(Size const& source, Size const& requested) {
+  Size out = source;
+  if (!requested.isValid() || !source.isValid() || requested.width() >= source.width()) return out;
+  out = requested;
+  double const ratio = static_cast<double>(source.width()) / source.height();
+  double const excess = requested.height() * ratio - requested.width();
+  if (std::abs(excess) >= 1.0) {
+    if (excess > 0)
+      out.width_ = static_cast<int32_t>(std::trunc(requested.height() * ratio));
+    else
+      out.height_ = static_cast<int32_t>(std::trunc(requested.width() / ratio));
+  }
+  // Never larger than the source, and never empty.
+  out.width_ = std::clamp(out.width_, 1, source.width());
+  out.height_ = std::clamp(out.height_, 1, source.height());
+  return out;
+}
+
+std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& size,
+                                           std::shared_ptr<Status> status) {
+  Time const start = Time::now();
+  uint32_t handle = 0;
+  if (!ParseUInt32(id, &handle)) {
+    LOGF(2, "Selected a window that can't be parsed: %s", id.c_str());
+    return nullptr;
+  }
+  auto connection = X11Connection::get();
+  if (!connection) return failCapture(status.get(), "Could not get device context to capture");
+
+  RootPixels pixels;
+  Rect rect;
+  std::optional<CursorImage> cursor;
+  {
+    MutexLock lock(connection->mutex());
+    Display* display = connection->display();
+    Window const window = handle;
+    X11ErrorTrap trap;
+    XWindowAttributes attributes;
+    bool const is_window =
+        window != None && XGetWindowAttributes(display, window, &attributes) && !trap.failed();
+    if (connection->broken())
+      return failCapture(status.get(), "Could not get device context to capture");
+    if (is_window) {
+      if (attributes.map_state != IsViewable) {
+        LOGF(5, "Window was minimized, stopping capture");
+        return nullptr;
+      }
+      int x = 0;
+      int y = 0;
+      Window child = None;
+      if (!XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y,
+                                 &child) ||
+          trap.failed())
+        return failCapture(status.get(), "Could not get window dimensions");
+      rect = intersect({x, y, attributes.width, attributes.height}, rootRect(display));
+      if (rect.width <= 0) return failCapture(status.get(), "Could not get window dimensions");
+    } else {
+      std::vector<Rect> const monitors = monitorRects(*connection);
+      if (handle >= monitors.size() || monitors[handle].width <= 0)
+        return failCapture(status.get(), "Could not get monitor dimensions");
+      rect = monitors[handle];
+    }
+    if (char const* error = readRoot(*connection, rect, &pixels))
+      return failCapture(status.get(), error);
+    Size const out = fitScreenshotSize({rect.width, rect.height}, size);
+    if (out == Size(rect.width, rect.height)) cursor = readCursor(*connection);
+  }
+
+  Size const out = fitScreenshotSize({rect.width, rect.height}, size);
+  uint8_t* data = pixels.data;
+  int32_t stride = pixels.stride;
+  std::shared_ptr<void> allocation = pixels.allocation;
+  if (out == Size(rect.width, rect.height)) {
+    if (cursor) blendCursor(*cursor, rect.x, rect.y, data, stride, rect.width, rect.height);
+  } else {
+    stride = out.width() * 4;
+    std::shared_ptr<uint8_t> scaled(new uint8_t[static_cast<size_t>(stride) * out.height()],
+                                    std::default_delete<uint8_t[]>());
+    // Point sampling: every output pixel is a screen pixel, and it is the
+    // cheapest; smoothing belongs to whoever scales the frames further.
+    if (libyuv::ARGBScale(pixels.data, pixels.stride, rect.width, rect.height, scaled.get(), stride,
+                          out.width(), out.height(), libyuv::kFilterNone) != 0)
+      return failCapture(status.get(), "Could not copy DIB to our device context");
+    data = scaled.get();
+    allocation = std::move(scaled);
+  }
+
+  ImageBuffer::FormatType format;
+  format.width_ = out.width();
+  format.height_ = out.height();
+  format.pixel_aspect_ = 1.0f;
+  format.pixel_format_ = ImageBuffer::IMAGE_BGRX32;
+  format.planes_ = {ImageBuffer::Plane(out.width(), out.height(), 0, stride)};
+  format.min_allocation_ = stride * out.height();
+  auto image = std::make_shared<ImageBuffer>(format, data, std::move(allocation));
+
+  LOGS(9) << "Frame: " << out << " Window: " << handle << " Display: " << connection->name()
+          << " Shared memory: " << pixels.shared_memory
+          << " Bytes: " << static_cast<void const*>(data);
+  if (status) status->setStatus(status_codes::Ok, "Element Ok");
+  LOGS(9) << "Grabbing screenshot took "
+          << static_cast<double>((Time::now() - start).toNSec()) / 1e6 << "ms";
+  return image;
+}
+
+bool screenshotSupported() { return X11Connection::get() != nullptr; }
+
+bool isBlankScreenshot(ImageBuffer const& image) {
+  if (image.planes().empty()) return true;
+  ImageBuffer::Plane const& plane = image.planes()[0];
+  for (int y = 0; y < plane.height_; ++y) {
+    uint8_t const* row = image.getPixelAddress(0, y, 0);
+    if (std::any_of(row, row + plane.width_, [](uint8_t b) { return b != 0; })) return false;
+  }
+  return true;
+}
+
+void getDisplays(std::vector<DisplayInfo>* monitors) {
+  DRAVO_ASSERT(monitors);
+  if (!monitors) return;
+  auto connection = X11Connection::get();
+  if (!connection) return;
+  size_t count = 0;
+  {
+    MutexLock lock(connection->mutex());
+    count = monitorRects(*connection).size();
+  }
+  for (size_t i = 0; i < count; ++i) {
+    std::string const handle = stringPrintf("%zu", i);
+    auto picture = getScreenshot(handle, Size(-1, -1), nullptr);
+    if (picture && !isBlankScreenshot(*picture)) monitors->push_back({handle});
+  }
+}
+
+void getWindows(std::vector<WindowInfo>* windows) {
+  DRAVO_ASSERT(windows);
+  if (!windows) return;
+  auto connection = X11Connection::get();
+  if (!connection) return;
+  std::vector<WindowCandidate> candidates;
+  {
+    MutexLock lock(connection->mutex());
+    candidates = windowCandidates(*connection);
+  }
+  for (auto& candidate : candidates) {
+    std::string const handle = stringPrintf("%u", static_cast<unsigned>(candidate.window));
+    auto picture = getScreenshot(handle, Size(-1, -1), nullptr);
+    if (picture && !isBlankScreenshot(*picture))
+      windows->push_back({std::move(candidate.title), handle});
+  }
+}
+
+}  // namespace dravo::media

@@ -1,0 +1,280 @@
+// Screen and window pictures from a private Xvfb server with windows of
+// known colours.
+
+#include "media_common/video/screenshot_x11.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "common/property_node.h"
+#include "media_common/video/cursor_overlay.h"
+#include "media_common/video/x11_connection.h"
+#include "tests/media_common/video/x11_test_display.h"
+#include "tests/support/capture.h"
+
+namespace dravo::media {
+namespace {
+
+using testing::X11TestDisplay;
+
+constexpr uint32_t kRed = 0xff0000;
+constexpr uint32_t kGreen = 0x00ff00;
+constexpr uint32_t kBlue = 0x0000ff;
+
+// The colour at (x, y) of a BGRX picture as 0xRRGGBB.
+uint32_t rgbAt(ImageBuffer const& image, int x, int y) {
+  uint8_t const* pixel = image.getPixelAddress(x * 4, y, 0);
+  return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+}
+
+// Whether every pixel of the rectangle has colour `rgb`.
+::testing::AssertionResult allOf(ImageBuffer const& image, int x0, int y0, int x1, int y1,
+                                 uint32_t rgb) {
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x)
+      if (rgbAt(image, x, y) != rgb)
+        return ::testing::AssertionFailure()
+               << "pixel (" << x << ", " << y << ") is " << std::hex << rgbAt(image, x, y);
+  return ::testing::AssertionSuccess();
+}
+
+std::shared_ptr<Status> newStatus() {
+  return createStatus(PropertyNode::create("capture")->getNode("status", true));
+}
+
+std::string idOf(Window window) { return std::to_string(window); }
+
+class ScreenshotX11Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    x_ = new X11TestDisplay();
+    if (!x_->start(&error_)) return;
+    red_ = x_->createWindow(100, 100, 300, 200, kRed, "Red window");
+    green_ = x_->createWindow(500, 100, 300, 200, kGreen, "Gr\xc3\xbcn window", true);
+    utility_ = x_->createWindow(900, 100, 200, 200, kBlue, "Utility window", false,
+                                "_NET_WM_WINDOW_TYPE_UTILITY");
+    black_ = x_->createWindow(100, 500, 200, 200, 0, "Black window");
+    untitled_ = x_->createWindow(500, 500, 100, 100, kBlue, "");
+  }
+  static void TearDownTestSuite() {
+    delete x_;
+    x_ = nullptr;
+  }
+  void SetUp() override {
+    if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
+    // Out of the way of the windows unless a test moves it.
+    x_->warpPointer(1900, 1060);
+  }
+
+  static inline X11TestDisplay* x_ = nullptr;
+  static inline std::string error_;
+  static inline Window red_ = 0;
+  static inline Window green_ = 0;
+  static inline Window utility_ = 0;
+  static inline Window black_ = 0;
+  static inline Window untitled_ = 0;
+};
+
+TEST_F(ScreenshotX11Test, ListsTitledWindowsButNotBlackUtilityOrUntitledOnes) {
+  EXPECT_TRUE(screenshotSupported());
+  std::vector<WindowInfo> windows;
+  getWindows(&windows);
+  auto titleOf = [&](Window window) -> std::string {
+    for (auto const& info : windows)
+      if (info.handle_ == idOf(window)) return info.title_;
+    return "(not listed)";
+  };
+  EXPECT_EQ(titleOf(red_), "Red window");
+  EXPECT_EQ(titleOf(green_), "Gr\xc3\xbcn window");
+  EXPECT_EQ(titleOf(utility_), "(not listed)");
+  EXPECT_EQ(titleOf(black_), "(not listed)");
+  EXPECT_EQ(titleOf(untitled_), "(not listed)");
+
+  // With a window manager's client list only the listed windows count.
+  Window const listed[] = {green_, black_};
+  XChangeProperty(x_->display(), x_->root(), x_->atom("_NET_CLIENT_LIST"), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char const*>(listed), 2);
+  XSync(x_->display(), False);
+  windows.clear();
+  getWindows(&windows);
+  XDeleteProperty(x_->display(), x_->root(), x_->atom("_NET_CLIENT_LIST"));
+  XSync(x_->display(), False);
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(windows[0].handle_, idOf(green_));
+
+  std::vector<DisplayInfo> displays;
+  getDisplays(&displays);
+  ASSERT_EQ(displays.size(), 1u);
+  EXPECT_EQ(displays[0].handle_, "0");
+}
+
+TEST_F(ScreenshotX11Test, WindowPictureHasTheWindowsPixelsWithAndWithoutSharedMemory) {
+  for (bool shared_memory : {true, false}) {
+    SCOPED_TRACE(shared_memory ? "MIT-SHM" : "XGetImage");
+    X11Connection::setSharedMemoryAllowed(shared_memory);
+    auto status = newStatus();
+    status->setStatus(status_codes::Error_Unknown, "before");
+    auto image = getScreenshot(idOf(red_), Size(-1, -1), status);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->format().pixel_format_, ImageBuffer::IMAGE_BGRX32);
+    ASSERT_EQ(image->width(), 300);
+    ASSERT_EQ(image->height(), 200);
+    EXPECT_TRUE(allOf(*image, 0, 0, 300, 200, kRed));
+    EXPECT_EQ(status->getStatusCode(), status_codes::Ok);
+    EXPECT_EQ(status->getStatusMessage(), "Element Ok");
+  }
+  X11Connection::setSharedMemoryAllowed(true);
+}
+
+TEST_F(ScreenshotX11Test, DisplayPictureAtFullSizeAndFitted) {
+  auto full = getScreenshot("0", Size(-1, -1), nullptr);
+  ASSERT_TRUE(full);
+  ASSERT_EQ(full->width(), 1920);
+  ASSERT_EQ(full->height(), 1080);
+  EXPECT_TRUE(allOf(*full, 100, 100, 400, 300, kRed));
+  EXPECT_TRUE(allOf(*full, 500, 100, 800, 300, kGreen));
+  EXPECT_TRUE(allOf(*full, 100, 500, 300, 700, 0));
+  EXPECT_NE(rgbAt(*full, 99, 99), kRed);
+
+  // 1920x1080 is exactly 16:9, so 640x360 is kept as asked.
+  auto small = getScreenshot("0", Size(640, 360), nullptr);
+  ASSERT_TRUE(small);
+  ASSERT_EQ(small->width(), 640);
+  ASSERT_EQ(small->height(), 360);
+  // Scaled by 1/3: the red window covers (33.3, 33.3)-(133.3, 100).
+  EXPECT_TRUE(allOf(*small, 35, 35, 132, 99, kRed));
+  EXPECT_TRUE(allOf(*small, 168, 35, 265, 99, kGreen));
+
+  // 640x480 is too narrow for 16:9: the width grows to trunc(480 * 16 / 9).
+  auto fitted = getScreenshot("0", Size(640, 480), nullptr);
+  ASSERT_TRUE(fitted);
+  ASSERT_EQ(fitted->width(), 853);
+  ASSERT_EQ(fitted->height(), 480);
+  // Scaled by 4/9: the red window covers (44.4, 44.4)-(177.8, 133.3).
+  EXPECT_TRUE(allOf(*fitted, 46, 46, 176, 132, kRed));
+}
+
+TEST(ScreenshotSizeTest, FitsToTheSourceAspect) {
+  Size const screen(1920, 1080);
+  EXPECT_EQ(fitScreenshotSize(screen, Size(-1, -1)), screen);
+  EXPECT_EQ(fitScreenshotSize(screen, Size(1920, 100)), screen);  // not narrower
+  EXPECT_EQ(fitScreenshotSize(screen, Size(640, 360)), Size(640, 360));
+  EXPECT_EQ(fitScreenshotSize(screen, Size(640, 480)), Size(853, 480));
+  EXPECT_EQ(fitScreenshotSize(screen, Size(640, 100)), Size(640, 360));
+  EXPECT_EQ(fitScreenshotSize(screen, Size(100, 5000)), Size(1920, 1080));  // never larger
+}
+
+TEST_F(ScreenshotX11Test, PointerIsDrawnAtItsHotSpotOnlyWhenUnscaled) {
+  x_->warpPointer(650, 200);
+  XFixesCursorImage* cursor = XFixesGetCursorImage(x_->display());
+  ASSERT_TRUE(cursor);
+  int const left = cursor->x - cursor->xhot;
+  int const top = cursor->y - cursor->yhot;
+  int opaque = 0;
+
+  auto full = getScreenshot("0", Size(-1, -1), nullptr);
+  auto window = getScreenshot(idOf(green_), Size(-1, -1), nullptr);
+  ASSERT_TRUE(full);
+  ASSERT_TRUE(window);
+  for (int y = 0; y < cursor->height; ++y) {
+    for (int x = 0; x < cursor->width; ++x) {
+      uint32_t const argb = static_cast<uint32_t>(cursor->pixels[y * cursor->width + x]);
+      if (argb >> 24 != 0xff) continue;
+      ++opaque;
+      EXPECT_EQ(rgbAt(*full, left + x, top + y), argb & 0xffffff) << x << "," << y;
+      EXPECT_EQ(rgbAt(*window, left + x - 500, top + y - 100), argb & 0xffffff) << x << "," << y;
+    }
+  }
+  EXPECT_GT(opaque, 0);
+  // Beyond the pointer's picture the window is untouched.
+  EXPECT_TRUE(allOf(*window, 0, 0, 300, top - 100, kGreen));
+  EXPECT_TRUE(allOf(*window, 0, top - 100 + cursor->height, 300, 200, kGreen));
+  XFree(cursor);
+
+  auto scaled = getScreenshot("0", Size(640, 360), nullptr);
+  ASSERT_TRUE(scaled);
+  EXPECT_TRUE(allOf(*scaled, 168, 35, 265, 99, kGreen));
+}
+
+TEST_F(ScreenshotX11Test, RefusedIdsAndHiddenWindows) {
+  testing::LogCapture log("screenshot_x11:5");
+  auto status = newStatus();
+
+  EXPECT_FALSE(getScreenshot("window 7", Size(-1, -1), status));
+  EXPECT_EQ(log.messages("screenshot_x11"),
+            std::vector<std::string>{"Selected a window that can't be parsed: window 7"});
+  EXPECT_EQ(status->getStatusCode(), status_codes::Ok);
+
+  EXPECT_FALSE(getScreenshot("7", Size(-1, -1), status));
+  EXPECT_EQ(status->getStatusCode(), status_codes::Error_ScreenCaptureAPI);
+  EXPECT_EQ(status->getStatusMessage(), "Could not get monitor dimensions");
+
+  Window hidden = x_->createWindow(1200, 600, 100, 100, kRed, "Hidden window");
+  XUnmapWindow(x_->display(), hidden);
+  XSync(x_->display(), False);
+  status->setStatus(status_codes::Ok, "Element Ok");
+  log.clear();
+  EXPECT_FALSE(getScreenshot(idOf(hidden), Size(-1, -1), status));
+  EXPECT_TRUE(log.contains("Window was minimized, stopping capture"));
+  EXPECT_EQ(status->getStatusCode(), status_codes::Ok);
+  std::vector<WindowInfo> windows;
+  getWindows(&windows);
+  for (auto const& info : windows) EXPECT_NE(info.handle_, idOf(hidden));
+
+  // A window that is gone is not a window any more; its id is no display.
+  XDestroyWindow(x_->display(), hidden);
+  XSync(x_->display(), False);
+  EXPECT_FALSE(getScreenshot(idOf(hidden), Size(-1, -1), status));
+  EXPECT_EQ(status->getStatusMessage(), "Could not get monitor dimensions");
+}
+
+TEST(ScreenshotX11ServerTest, NoServerOrALostOneFailsTheCaptureOnly) {
+  auto x = std::make_unique<X11TestDisplay>();
+  std::string error;
+  if (!x->start(&error)) GTEST_SKIP() << "No X server: " << error;
+  auto status = newStatus();
+  auto kept = getScreenshot("0", Size(-1, -1), status);
+  ASSERT_TRUE(kept);
+
+  std::string const display = std::getenv("DISPLAY");
+  x.reset();  // the server is gone and $DISPLAY restored
+  char const* previous = std::getenv("DISPLAY");
+  std::string const restore = previous ? previous : "";
+  setenv("DISPLAY", display.c_str(), 1);
+  EXPECT_FALSE(screenshotSupported());
+  EXPECT_FALSE(getScreenshot("0", Size(-1, -1), status));
+  EXPECT_EQ(status->getStatusCode(), status_codes::Error_ScreenCaptureAPI);
+  EXPECT_EQ(status->getStatusMessage(), "Could not get device context to capture");
+  EXPECT_EQ(kept->width(), 1920);  // pictures taken before stay readable
+  EXPECT_TRUE(allOf(*kept, 0, 0, 1, 1, rgbAt(*kept, 0, 0)));
+  kept.reset();
+  if (previous)
+    setenv("DISPLAY", restore.c_str(), 1);
+  else
+    unsetenv("DISPLAY");
+}
+
+TEST(CursorOverlayTest, BlendsPremultipliedAndClipsAtTheEdges) {
+  std::vector<uint8_t> pixels(4 * 4 * 2, 0x40);  // 4x2 BGRX, grey
+  CursorImage cursor;
+  cursor.x_ = 12;  // screen origin of the picture is (10, 5)
+  cursor.y_ = 4;
+  cursor.width_ = 3;
+  cursor.height_ = 2;
+  // Row 0 falls above the picture; row 1: opaque white, half-alpha red, off the right edge.
+  cursor.argb_ = {0xffffffff, 0xffffffff, 0xffffffff, 0xffffffff, 0x80800000, 0xff00ff00};
+  blendCursor(cursor, 10, 5, pixels.data(), 16, 4, 2);
+  auto at = [&](int x, int y) { return pixels.data() + y * 16 + x * 4; };
+  EXPECT_EQ(at(2, 0)[0], 0xff);
+  EXPECT_EQ(at(2, 0)[2], 0xff);
+  EXPECT_EQ(at(3, 0)[2], 0x80 + 0x20);  // 0x80 + 0x40 * 127 / 255
+  EXPECT_EQ(at(3, 0)[0], 0x20);
+  EXPECT_EQ(at(3, 0)[3], 0x40);  // padding byte untouched
+  EXPECT_EQ(at(1, 0)[0], 0x40);
+  EXPECT_TRUE(std::all_of(at(0, 1), at(0, 1) + 16, [](uint8_t b) { return b == 0x40; }));
+}
+
+}  // namespace
+}  // namespace dravo::media

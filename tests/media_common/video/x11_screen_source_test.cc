@@ -1,0 +1,211 @@
+// The screen source element against a private Xvfb server: frames at the
+// requested rate, the loop stopping for hidden windows and bad ids.
+
+#include "media_common/video/x11_screen_source.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "common/logging.h"
+#include "common/property_node.h"
+#include "media_common/link_handle.h"
+#include "media_common/threaded_scheduler.h"
+#include "media_common/video/video_sink.h"
+#include "tests/media_common/video/x11_test_display.h"
+
+namespace dravo::media {
+namespace {
+
+using testing::X11TestDisplay;
+using Clock = std::chrono::steady_clock;
+
+// Wakes the test whenever one of the watched property nodes, or a log line,
+// changes; the test then re-checks its condition. Listeners run on whatever
+// thread made the change.
+class Watcher : public sigslot::has_slots<> {
+ public:
+  explicit Watcher(std::string const& loggers) {
+    logging::configureLoggers(loggers);
+    previous_sink_ = logging::setLogSink([this](logging::LogRecord const& record) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(std::string(record.logger) + ": " + std::string(record.message));
+      changed_.notify_all();
+    });
+  }
+  ~Watcher() override {
+    logging::setLogSink(std::move(previous_sink_));
+    logging::resetLoggingConfiguration();
+    disconnect_all();
+  }
+
+  void watch(std::shared_ptr<PropertyNode> const& node) {
+    node->connectChanged(this, [this](PropertyChangedArgs const&) {
+      std::lock_guard lock(mutex_);
+      changed_.notify_all();
+    });
+  }
+  void onTexture() {
+    std::lock_guard lock(mutex_);
+    ++textures_;
+    changed_.notify_all();
+  }
+  int textures() {
+    std::lock_guard lock(mutex_);
+    return textures_;
+  }
+  bool logged(std::string const& line) {
+    std::lock_guard lock(mutex_);
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+  }
+  // True once `condition` holds; false after a generous time-out.
+  bool waitUntil(std::function<bool()> const& condition) {
+    std::unique_lock lock(mutex_);
+    auto const deadline = Clock::now() + std::chrono::seconds(30);
+    while (true) {
+      lock.unlock();
+      bool const holds = condition();
+      lock.lock();
+      if (holds) return true;
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return condition();
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+  int textures_ = 0;
+  logging::LogSink previous_sink_;
+};
+
+class X11ScreenSourceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    x_ = new X11TestDisplay();
+    if (x_->start(&error_)) x_->warpPointer(1900, 1060);
+  }
+  static void TearDownTestSuite() {
+    delete x_;
+    x_ = nullptr;
+  }
+  void SetUp() override {
+    if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
+    scheduler_->start();
+    source_ = createScreenSource(ElementArgs(scheduler_, root_->getNode("screen", true)));
+    sink_ = createElement<TextureVideoSink>(ElementArgs(scheduler_, root_->getNode("sink", true)));
+    link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
+    sink_->texture_signal_.connect(&watcher_, [this](std::shared_ptr<Texture> const& texture) {
+      last_width_ = texture->getWidth();
+      watcher_.onTexture();
+    });
+    watcher_.watch(source_->getPropertyNode());
+  }
+  void TearDown() override {
+    link_ = LinkHandle();
+    source_.reset();
+    sink_.reset();
+    scheduler_->shutdown(true);
+  }
+
+  PropertyValue value(char const* name) { return source_->getPropertyNode(name)->getValue(); }
+  void set(char const* name, PropertyValue const& v) {
+    source_->getPropertyNode(name)->setValue(v);
+  }
+  int statusCode() { return source_->getStatus()->getStatusCode(); }
+
+  static inline X11TestDisplay* x_ = nullptr;
+  static inline std::string error_;
+  Watcher watcher_{"screenshot_x11:5,x11_screen_source:5"};
+  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
+  std::shared_ptr<Scheduler> scheduler_ = createThreadedScheduler(2, nullptr);
+  std::shared_ptr<ScreenVideoSource> source_;
+  std::shared_ptr<TextureVideoSink> sink_;
+  LinkHandle link_;
+  std::atomic<int> last_width_{0};
+};
+
+TEST_F(X11ScreenSourceTest, StartsInactiveAndSendsFramesAtAThirdOfTheRequestedRate) {
+  EXPECT_EQ(value("active"), PropertyValue(false));
+  EXPECT_EQ(value("width"), PropertyValue(0));
+  EXPECT_EQ(value("height"), PropertyValue(0));
+  EXPECT_EQ(value("actual_fps").getFloat(), 0.0f);
+
+  Window window = x_->createWindow(200, 200, 320, 240, 0x336699, "Captured window");
+  set("req_fps", PropertyValue(60.0f));  // 20 pictures a second
+  set("window", PropertyValue(std::to_string(window)));
+  set("enabled", PropertyValue(true));
+  ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 1; }));
+  auto const first = Clock::now();
+  ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 21; }));
+  double const seconds = std::chrono::duration<double>(Clock::now() - first).count();
+  // 20 intervals of 50 ms; loose bounds for a loaded machine.
+  EXPECT_GT(seconds, 0.5);
+  EXPECT_LT(seconds, 4.0);
+  EXPECT_EQ(last_width_, 320);
+  EXPECT_EQ(value("active"), PropertyValue(true));
+  EXPECT_EQ(value("width"), PropertyValue(320));
+  EXPECT_EQ(value("height"), PropertyValue(240));
+  EXPECT_EQ(statusCode(), status_codes::Ok);
+  EXPECT_GT(source_->getActualFpsHistory()->history().buckets().size(), 0u);
+}
+
+TEST_F(X11ScreenSourceTest, HiddenWindowStopsTheLoopWithoutAnError) {
+  Window window = x_->createWindow(600, 200, 160, 120, 0x993366, "Window to hide");
+  set("window", PropertyValue(std::to_string(window)));
+  set("enabled", PropertyValue(true));
+  ASSERT_TRUE(watcher_.waitUntil([&] { return value("active") == PropertyValue(true); }));
+
+  XUnmapWindow(x_->display(), window);
+  XSync(x_->display(), False);
+  ASSERT_TRUE(watcher_.waitUntil([&] {
+    return watcher_.logged("screenshot_x11: Window was minimized, stopping capture") &&
+           value("active") == PropertyValue(false) && value("width") == PropertyValue(0) &&
+           value("height") == PropertyValue(0);
+  }));
+  EXPECT_EQ(statusCode(), status_codes::Ok);
+}
+
+TEST_F(X11ScreenSourceTest, WindowThatIsNoNumberIsRefused) {
+  set("window", PropertyValue("my window"));
+  set("enabled", PropertyValue(true));
+  ASSERT_TRUE(watcher_.waitUntil([&] {
+    return watcher_.logged("screenshot_x11: Selected a window that can't be parsed: my window");
+  }));
+  EXPECT_EQ(value("active"), PropertyValue(false));
+  EXPECT_EQ(watcher_.textures(), 0);
+}
+
+TEST_F(X11ScreenSourceTest, CaptureFailureSetsTheStatus) {
+  set("window", PropertyValue("9"));  // no such display
+  set("enabled", PropertyValue(true));
+  ASSERT_TRUE(
+      watcher_.waitUntil([&] { return statusCode() == status_codes::Error_ScreenCaptureAPI; }));
+  EXPECT_EQ(source_->getStatus()->getStatusMessage(), "Could not get monitor dimensions");
+  EXPECT_EQ(value("active"), PropertyValue(false));
+
+  // A later change that finds a picture to take starts the loop again.
+  set("window", PropertyValue("0"));
+  ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 1; }));
+  EXPECT_EQ(statusCode(), status_codes::Ok);
+  EXPECT_EQ(last_width_, 1920);
+}
+
+TEST_F(X11ScreenSourceTest, ListsDisplaysAndWindows) {
+  Window window = x_->createWindow(900, 600, 100, 100, 0xcc8800, "Listed window");
+  std::vector<ScreenVideoSource::DisplayInfo> displays;
+  ScreenVideoSource::getDisplays(&displays);
+  ASSERT_EQ(displays.size(), 1u);
+  std::vector<ScreenVideoSource::WindowInfo> windows;
+  ScreenVideoSource::getWindows(&windows);
+  bool listed = false;
+  for (auto const& info : windows)
+    listed |= info.title_ == "Listed window" && info.handle_ == std::to_string(window);
+  EXPECT_TRUE(listed);
+}
+
+}  // namespace
+}  // namespace dravo::media

@@ -1,0 +1,92 @@
+#pragma once
+// A private X server with a client connection for the screen-capture tests:
+// starts Xvfb (1920x1080, 24-bit), points $DISPLAY at it, and makes plain
+// top-level windows of known colours and titles. Used on the test thread.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+#undef Status
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/xvfb_server.h"
+
+namespace dravo::testing {
+
+class X11TestDisplay {
+ public:
+  X11TestDisplay() = default;
+  X11TestDisplay(X11TestDisplay const&) = delete;
+  X11TestDisplay& operator=(X11TestDisplay const&) = delete;
+  ~X11TestDisplay() {
+    if (display_) XCloseDisplay(display_);
+    server_.stop();
+    if (had_display_)
+      setenv("DISPLAY", previous_display_.c_str(), 1);
+    else
+      unsetenv("DISPLAY");
+  }
+
+  bool start(std::string* error) {
+    if (char const* previous = std::getenv("DISPLAY")) {
+      had_display_ = true;
+      previous_display_ = previous;
+    }
+    if (!server_.start("1920x1080x24", error)) return false;
+    setenv("DISPLAY", server_.display().c_str(), 1);
+    display_ = XOpenDisplay(server_.display().c_str());
+    if (!display_) *error = "cannot connect to " + server_.display();
+    return display_ != nullptr;
+  }
+
+  Display* display() const { return display_; }
+  Window root() const { return DefaultRootWindow(display_); }
+
+  // A mapped window filled with `rgb` (0xRRGGBB). `type` names a
+  // _NET_WM_WINDOW_TYPE atom to set, if any; the title goes into
+  // _NET_WM_NAME when `utf8`, else into WM_NAME.
+  Window createWindow(int x, int y, int width, int height, uint32_t rgb, std::string const& title,
+                      bool utf8 = false, char const* type = nullptr) {
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = rgb;
+    attributes.override_redirect = True;
+    Window window = XCreateWindow(display_, root(), x, y, static_cast<unsigned>(width),
+                                  static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                                  CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
+    if (!title.empty()) {
+      Atom const property = utf8 ? atom("_NET_WM_NAME") : XA_WM_NAME;
+      Atom const kind = utf8 ? atom("UTF8_STRING") : XA_STRING;
+      XChangeProperty(display_, window, property, kind, 8, PropModeReplace,
+                      reinterpret_cast<unsigned char const*>(title.data()),
+                      static_cast<int>(title.size()));
+    }
+    if (type) {
+      Atom const value = atom(type);
+      XChangeProperty(display_, window, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char const*>(&value), 1);
+    }
+    XMapWindow(display_, window);
+    // The server paints the background while mapping; after the round trip
+    // the pixels are there.
+    XSync(display_, False);
+    return window;
+  }
+
+  Atom atom(char const* name) { return XInternAtom(display_, name, False); }
+
+  void warpPointer(int x, int y) {
+    XWarpPointer(display_, None, root(), 0, 0, 0, 0, x, y);
+    XSync(display_, False);
+  }
+
+ private:
+  XvfbServer server_;
+  Display* display_ = nullptr;
+  bool had_display_ = false;
+  std::string previous_display_;
+};
+
+}  // namespace dravo::testing
