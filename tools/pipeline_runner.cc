@@ -144,6 +144,9 @@ RunResult PipelineRunner::run() {
   ProgressLine progress(settings_.progress, expected_frames_);
   limiter_->setFrameCallback([&progress](int64_t frames) { progress.update(frames); });
   limiter_->setFinishedCallback([this] {
+    // Nothing more runs after this task: the sources stop where the run
+    // ended, so the counts are the same on every run.
+    scheduler_->shutdown(false);
     std::lock_guard lock(mutex_);
     finished_ = true;
     finished_changed_.notify_all();
