@@ -8,6 +8,24 @@ DRAVO_LOGGER("y4m_sink");
 
 namespace dravo::media {
 
+namespace {
+
+// The bytes of all planes when they lie one after the other without row
+// padding (the default I420 layout), so that one write stores the frame;
+// 0 otherwise.
+size_t packedSize(ImageBuffer const& frame) {
+  auto const& planes = frame.planes();
+  if (planes.empty()) return 0;
+  int64_t next = planes[0].offset_;
+  for (ImageBuffer::Plane const& plane : planes) {
+    if (plane.offset_ != next || plane.stride_ != plane.width_ || plane.height_ < 0) return 0;
+    next += int64_t{plane.stride_} * plane.height_;
+  }
+  return static_cast<size_t>(next - planes[0].offset_);
+}
+
+}  // namespace
+
 Y4MSink::Y4MSink() = default;
 
 Y4MSink::~Y4MSink() { disconnect_all(); }
@@ -66,6 +84,10 @@ void Y4MSink::onBuffer(std::shared_ptr<ImageBuffer const> const& frame) {
   }
   if (!f_) return;
   f_->write("FRAME\n", 6);
+  if (size_t const packed = packedSize(*frame)) {
+    f_->write(frame->getPixelAddress(0, 0, 0), packed);
+    return;
+  }
   for (int p = 0; p < static_cast<int>(frame->planes().size()); ++p) {
     ImageBuffer::Plane const& plane = frame->planes()[p];
     if (plane.width_ <= 0 || plane.height_ <= 0) continue;
