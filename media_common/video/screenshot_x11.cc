@@ -328,6 +328,7 @@ std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& si
 
   RootPixels pixels;
   Rect rect;
+  Size out;
   std::optional<CursorImage> cursor;
   {
     MutexLock lock(connection->mutex());
@@ -361,11 +362,10 @@ std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& si
     }
     if (char const* error = readRoot(*connection, rect, &pixels))
       return failCapture(status.get(), error);
-    Size const out = fitScreenshotSize({rect.width, rect.height}, size);
+    out = fitScreenshotSize({rect.width, rect.height}, size);
     if (out == Size(rect.width, rect.height)) cursor = readCursor(*connection);
   }
 
-  Size const out = fitScreenshotSize({rect.width, rect.height}, size);
   uint8_t* data = pixels.data;
   int32_t stride = pixels.stride;
   std::shared_ptr<void> allocation = pixels.allocation;

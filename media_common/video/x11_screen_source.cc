@@ -36,6 +36,7 @@ void ScreenVideoSource::onPropertyChange(bool first) {
   VideoSource::onPropertyChange(first);
   if (!*enabled_ || *active_ || window_->empty()) return;
   float const rate = *req_fps_ / 3.0f;
+  if (!(rate > 0.0f)) return;  // no pictures asked for
   Duration const interval = Duration::fromSec(1.0 / rate);
   auto self = std::static_pointer_cast<ScreenVideoSource>(shared_from_this());
   loop_timer_ = std::make_shared<RepeatingTimer>(
