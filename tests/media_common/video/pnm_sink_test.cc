@@ -72,16 +72,6 @@ TEST_F(PNMSinkTest, NumbersEveryFrameAndSavesOnlyWithAPrefix) {
   EXPECT_EQ(contentsOf(dir_.file("g_00003.pnm")), "P6\n6 4 255\n" + rgbBytes(makeFrame(6, 4, 3)));
 }
 
-TEST_F(PNMSinkTest, WritesHeaderAndRgbRaster) {
-  setPrefix(dir_.file("tiny"));
-  auto rgb = std::make_shared<ImageBuffer>(2, 1, ImageBuffer::IMAGE_RGB24);
-  for (int i = 0; i < 6; ++i) rgb->data()[i] = static_cast<unsigned char>(10 * i + 1);
-  rgb->setPriority(1);
-  feed(rgb);
-  EXPECT_EQ(contentsOf(dir_.file("tiny_00000.pnm")),
-            std::string("P6\n2 1 255\n\x01\x0b\x15\x1f\x29\x33", 17));
-}
-
 TEST(PNMSaveTest, ConvertsOtherFormatsAndLogsFilesItCannotCreate) {
   testing::ScopedTempDir dir;
   auto frame = makeFrame(5, 3, 9);

@@ -84,19 +84,6 @@ TEST_F(Y4MFileReaderTest, ReadsSizesRatesAndFrameParameters) {
   EXPECT_EQ(y4mFrameBytes(4, 2), 12);
 }
 
-TEST_F(Y4MFileReaderTest, NewReaderStartsAtZeroAndReopeningIsACheck) {
-  Y4MFileReader reader;
-  EXPECT_EQ(reader.getFrameIndex(), 0);
-  EXPECT_FALSE(reader.getEof());
-  EXPECT_EQ(reader.format(), ImageBuffer::IMAGE_I420);
-  std::string const path = write("YUV4MPEG2 W4 H2\n");
-  ASSERT_TRUE(reader.openFile(path));
-  EXPECT_EQ(reader.getFileName(), path);
-  testing::LogCapture log("check:1");
-  reader.openFile(path);
-  EXPECT_TRUE(log.contains("Check failed !f_.get()"));
-}
-
 // Hostile and damaged files: each is refused at open or ends with the
 // invalid-frame line, and never reads or allocates beyond the file.
 TEST_F(Y4MFileReaderTest, RefusesOrEndsDamagedFiles) {

@@ -59,30 +59,6 @@ TEST_F(Y4MSinkTest, WritesHeaderAndPackedFrames) {
   ASSERT_EQ(packedI420(*makeFrame(4, 2, 0)).size(), 12u);
 }
 
-TEST_F(Y4MSinkTest, ConvertsOtherFormatsAndOddSizesReadBack) {
-  setName(dir_.file("odd.y4m"));
-  auto bgr = std::make_shared<ImageBuffer>(5, 3, ImageBuffer::IMAGE_BGR24);
-  std::fill(bgr->data(), bgr->data() + 5 * 3 * 3, 90);
-  bgr->setPriority(1);
-  feed(bgr);
-  feed(makeFrame(5, 3, 7));
-  sink_.reset();
-  std::string const contents = contentsOf(dir_.file("odd.y4m"));
-  std::string const header = "YUV4MPEG2 W5 H3 F30:1 Ip A1:1\n";
-  EXPECT_EQ(contents.size(), header.size() + 2 * (6 + 27));
-  Y4MFileReader reader;
-  ASSERT_TRUE(reader.openFile(dir_.file("odd.y4m")));
-  Duration duration;
-  auto first = reader.readFrame(&duration);
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->width(), 5);
-  auto second = reader.readFrame(&duration);
-  ASSERT_TRUE(second);
-  EXPECT_EQ(packedI420(*second), packedI420(*makeFrame(5, 3, 7)));
-  EXPECT_FALSE(reader.readFrame(&duration));
-  EXPECT_TRUE(reader.getEof());
-}
-
 // A size change continues in part files; a new name starts a new recording
 // whose parts count from 1 again. Nothing recorded is overwritten.
 TEST_F(Y4MSinkTest, SizeChangesContinueInPartFiles) {
