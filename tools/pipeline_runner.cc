@@ -82,6 +82,12 @@ void PipelineRunner::build() {
                          if (auto limiter = weak.lock()) limiter->requestFinish();
                        });
   stages_.push_back({"source", source_.element});
+  if (settings_.source.live) {
+    source_.element->getPropertyNode("status")
+        ->getNode("code", true)
+        ->connectChanged(&status_watcher_,
+                         [this](PropertyChangedArgs const&) { onSourceStatus(); });
+  }
 
   std::shared_ptr<media::OutputPad<media::ImageBuffer>> upstream = source_.pad;
   std::string upstream_name = "source";
@@ -135,6 +141,17 @@ PipelineDescription PipelineRunner::describe() const {
   return description;
 }
 
+void PipelineRunner::onSourceStatus() {
+  auto const& status = source_.element->getStatus();
+  if (!status || !status->isError()) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (source_error_.empty()) source_error_ = status->getStatusMessage();
+    if (source_error_.empty()) source_error_ = "error " + std::to_string(status->getStatusCode());
+  }
+  requestStop();
+}
+
 void PipelineRunner::requestStop() {
   if (limiter_) limiter_->requestFinish();
 }
@@ -162,7 +179,12 @@ RunResult PipelineRunner::run() {
     result.interrupted = watcher.interrupted();
   }
   scheduler_->shutdown(true);
+  status_watcher_.disconnect_all();
   progress.finish();
+  {
+    std::lock_guard lock(mutex_);
+    if (!source_error_.empty()) throw fileError(settings_.source.text, source_error_);
+  }
   result.wall_seconds = (Time::now() - started).toSec();
   result.graph = describe();
   result.frames = limiter_->passed();

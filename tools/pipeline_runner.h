@@ -12,7 +12,9 @@
 // elements are released (file sinks complete their files).
 //
 // Owner: the command, on its own thread: `build`, then `run` (blocks).
-// `requestStop` may be called from any thread.
+// `requestStop` may be called from any thread. A live source whose status
+// turns to an error ends the run; `run` then throws a ToolError naming the
+// source and the status message.
 
 #include <condition_variable>
 #include <cstdint>
@@ -22,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sigslot.h"
 #include "media_common/clock.h"
 #include "media_common/scheduler.h"
 #include "tools/endpoints.h"
@@ -99,9 +102,17 @@ class PipelineRunner {
   media::LinkHandles links_;
   int64_t expected_frames_ = -1;
 
+  // Watches a live source's status; an error ends the run as a failure.
+  struct StatusWatcher : sigslot::has_slots<sigslot::multi_threaded_local> {
+    ~StatusWatcher() override { disconnect_all(); }
+  };
+  void onSourceStatus();
+
   std::mutex mutex_;
   std::condition_variable finished_changed_;
   bool finished_ = false;
+  std::string source_error_;
+  StatusWatcher status_watcher_;
 };
 
 }  // namespace dravo::tool

@@ -186,6 +186,11 @@ TEST_F(MediaToolTest, RunTimeFailuresExitOneNamingTheFile) {
   EXPECT_EQ(1, junk.status);
   EXPECT_NE(std::string::npos, junk.err.find(dir_.file("junk.avi") + ": not a readable AVI"));
 
+  ToolRun const camera = runTool({"record", "device:" + dir_.file("video9"), dir_.file("c.avi")});
+  EXPECT_EQ(1, camera.status);
+  EXPECT_NE(std::string::npos, camera.err.find("media-tool: device:" + dir_.file("video9") + ": "))
+      << camera.err;
+
   ToolRun const unwritable = record("no/such/dir/x.avi");
   EXPECT_EQ(1, unwritable.status);
   EXPECT_NE(std::string::npos, unwritable.err.find("no/such/dir/x.avi"));
