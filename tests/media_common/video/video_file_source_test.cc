@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "common/deferred.h"
 #include "common/status.h"
 #include "media_common/link_handle.h"
 #include "media_common/property_clock.h"
 #include "media_common/sink_element.h"
+#include "media_common/threaded_scheduler.h"
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/y4m_file_reader.h"
 #include "tests/media_common/video/avi_test_util.h"
@@ -232,6 +235,93 @@ TEST_F(VideoFileSourceTest, EmptyNameSendsNothingAndANewNameSwitchesFiles) {
   EXPECT_EQ(sink_->seen[3].bytes, packedI420(*makeFrame(4, 2, 21)));
   EXPECT_EQ(sink_->seen[3].stamp - sink_->seen[2].stamp, Duration::fromMSec(40));
   EXPECT_EQ(status(), "0 Reading from " + b);
+}
+
+// Keeps the bytes of what it is handed; frames arrive on the sink's
+// scheduler thread, the test waits under the lock.
+class LockedFrameLog : public Sink<ImageBuffer> {
+ public:
+  ~LockedFrameLog() override { disconnect_all(); }
+
+  bool waitFor(size_t count) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return seen_.size() >= count; });
+  }
+  std::vector<std::string> seen() {
+    std::lock_guard lock(mutex_);
+    return seen_;
+  }
+
+ protected:
+  void onBuffer(std::shared_ptr<ImageBuffer const> const& frame) override {
+    std::lock_guard lock(mutex_);
+    seen_.push_back(packedI420(*frame));
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> seen_;
+};
+
+// Playback on a worker thread with the system clock while the test thread
+// keeps asking for the frame index and the end of file.
+TEST(VideoFileSourceThreadTest, PlaysOnAThreadedSchedulerWhileOtherThreadsAsk) {
+  testing::ScopedTempDir dir;
+  std::vector<int> const seeds = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  std::string const path = dir.file("fast.y4m");
+  ASSERT_TRUE(File::writeStringToFile(path, y4mStream(8, 6, seeds, " F500:1")));
+  auto source_scheduler = createThreadedScheduler(1, nullptr);
+  auto sink_scheduler = createThreadedScheduler(1, nullptr);
+  auto root = PropertyNode::create();
+  sigslot::has_slots<> listener;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool at_end = false;
+  {
+    auto source =
+        createVideoFileSource(ElementArgs(source_scheduler, root->getNode("source", true)), path);
+    auto sink =
+        createElement<LockedFrameLog>(ElementArgs(sink_scheduler, root->getNode("sink", true)));
+    LinkHandle link(source->getOutputPad()->link(*sink->getInputPad()));
+    source->end_of_file_signal_.connect(&listener, [&] {
+      std::lock_guard lock(mutex);
+      at_end = true;
+      ended.notify_all();
+    });
+    source_scheduler->start();
+    sink_scheduler->start();
+    int last_index = 0;
+    for (int i = 0; i < 2000; ++i) {
+      int const index = source->getFrameIndex();
+      EXPECT_GE(index, last_index);
+      last_index = index;
+      // The end is flagged only once every frame was read.
+      if (source->getEof()) {
+        EXPECT_EQ(source->getFrameIndex(), static_cast<int>(seeds.size()));
+      }
+    }
+    {
+      std::unique_lock lock(mutex);
+      ASSERT_TRUE(ended.wait_for(lock, std::chrono::seconds(60), [&] { return at_end; }));
+    }
+    ASSERT_TRUE(sink->waitFor(1));
+    EXPECT_TRUE(source->getEof());
+    EXPECT_EQ(source->getFrameIndex(), static_cast<int>(seeds.size()));
+    source_scheduler->shutdown(true);
+    sink_scheduler->shutdown(true);
+    // A slow sink may lose frames to the source's full queue, but what
+    // arrives comes in file order.
+    std::vector<std::string> const seen = sink->seen();
+    size_t next = 0;
+    for (std::string const& bytes : seen) {
+      while (next < seeds.size() && packedI420(*makeFrame(8, 6, seeds[next])) != bytes) ++next;
+      EXPECT_LT(next, seeds.size()) << "frame out of order or unknown";
+      ++next;
+    }
+  }
+  listener.disconnect_all();
 }
 
 }  // namespace
