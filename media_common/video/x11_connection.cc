@@ -3,6 +3,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -22,6 +23,7 @@ thread_local X11ErrorTrap* current_trap = nullptr;
 std::atomic<bool> shared_memory_allowed{true};
 
 Mutex connection_mutex;
+Mutex abandoned_mutex;
 std::shared_ptr<X11Connection>& currentConnection() {
   // Never destroyed: pictures released during exit may still reach it.
   static auto* connection = new std::shared_ptr<X11Connection>();
@@ -66,13 +68,29 @@ X11Connection::X11Connection(Display* display, std::string name)
 }
 
 X11Connection::~X11Connection() {
+  bool const reachable = !broken() && !serverHungUp();
   {
     MutexLock lock(mutex_);
     MutexLock pool_lock(pool_mutex_);
-    for (auto& segment : free_segments_) destroySegment(std::move(segment));
+    for (auto& segment : free_segments_) {
+      if (reachable)
+        destroySegment(std::move(segment));
+      else
+        shmdt(segment->info.shmaddr);
+    }
     free_segments_.clear();
   }
-  XCloseDisplay(display_);
+  if (reachable) {
+    XCloseDisplay(display_);
+    return;
+  }
+  // Closing a connection whose server is gone makes Xlib report the loss
+  // once more and trip over its own display lock; we only close the socket
+  // and keep the small Display record.
+  close(ConnectionNumber(display_));
+  static auto* abandoned = new std::vector<Display*>();
+  MutexLock lock(abandoned_mutex);
+  abandoned->push_back(display_);
 }
 
 std::shared_ptr<X11Connection> X11Connection::get() {
