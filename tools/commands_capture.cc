@@ -10,6 +10,7 @@
 #include "common/file.h"
 #include "common/property_node.h"
 #include "media_common/device_list_manager.h"
+#include "media_common/video/screenshot_x11.h"
 #include "media_common/video/v4l2_device_probe.h"
 #include "tools/commands.h"
 #include "tools/tool_error.h"
@@ -39,9 +40,27 @@ CommandRunner addScreensCommand(CLI::App& app, GlobalOptions const& global) {
       "Use the ids as screen:ID and window:ID sources.\n\nExamples:\n"
       "  media-tool screens\n  media-tool screens --json\n");
   command->add_flag("--json", options->json, "Print one JSON object");
-  return [options, &global]() -> int {
-    (void)global;
-    throw ToolError(EXIT_STATUS_FAILURE, "screens: screen capture is not available in this build");
+  return [options, &global]() {
+    if (!media::screenshotSupported())
+      throw ToolError(EXIT_STATUS_FAILURE, "screens: cannot open the X display (is DISPLAY set?)");
+    std::vector<media::DisplayInfo> displays;
+    std::vector<media::WindowInfo> windows;
+    media::getDisplays(&displays);
+    media::getWindows(&windows);
+    nlohmann::ordered_json json = {{"displays", nlohmann::ordered_json::array()},
+                                   {"windows", nlohmann::ordered_json::array()}};
+    for (auto const& display : displays) json["displays"].push_back({{"id", display.handle_}});
+    for (auto const& window : windows)
+      json["windows"].push_back({{"id", window.handle_}, {"title", window.title_}});
+    if (options->json) {
+      std::printf("%s\n", json.dump(2).c_str());
+      return 0;
+    }
+    for (auto const& display : displays) std::printf("screen:%s\n", display.handle_.c_str());
+    for (auto const& window : windows)
+      std::printf("window:%s\t%s\n", window.handle_.c_str(), window.title_.c_str());
+    if (displays.empty() && windows.empty() && !global.quiet) std::printf("nothing to capture\n");
+    return 0;
   };
 }
 

@@ -11,9 +11,11 @@
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/avi_sink.h"
 #include "media_common/video/pnm_sink.h"
+#include "media_common/video/screenshot_x11.h"
 #include "media_common/video/synthetic_video_source.h"
 #include "media_common/video/v4l2_video_source.h"
 #include "media_common/video/video_file_source.h"
+#include "media_common/video/x11_screen_source.h"
 #include "media_common/video/y4m_file_reader.h"
 #include "media_common/video/y4m_sink.h"
 #include "tools/tool_error.h"
@@ -21,6 +23,8 @@
 namespace dravo::tool {
 
 namespace {
+
+constexpr double kDefaultScreenFps = 10.0;
 
 bool endsWith(std::string const& text, std::string const& suffix) {
   return text.size() >= suffix.size() &&
@@ -163,8 +167,21 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
       return {source, source->getOutputPad(), 0, watcher};
     }
     case SourceKind::SCREEN:
-    case SourceKind::WINDOW:
-      notInThisBuild(spec.text + ": screen capture");
+    case SourceKind::WINDOW: {
+      if (!media::screenshotSupported())
+        throw ToolError(EXIT_STATUS_FAILURE, spec.text + ": cannot open the X display");
+      auto source = media::createScreenSource(args);
+      media::setPropertyClock(*source->getPropertyNode("clock"), clock);
+      std::string const id = spec.argument.empty() ? "0" : spec.argument;
+      setProperty(*source, "window", PropertyValue(id));
+      if (options.width > 0) setProperty(*source, "req_width", PropertyValue(options.width));
+      if (options.height > 0) setProperty(*source, "req_height", PropertyValue(options.height));
+      double const fps = options.fps > 0 ? options.fps : kDefaultScreenFps;
+      // The source takes pictures at a third of its requested rate.
+      setProperty(*source, "req_fps", PropertyValue(static_cast<float>(fps * 3)));
+      setProperty(*source, "enabled", PropertyValue(true));
+      return {source, source->getOutputPad(), fps, nullptr};
+    }
     case SourceKind::DEVICE: {
       auto source = media::createV4L2VideoSource(args);
       media::setPropertyClock(*source->getPropertyNode("clock"), clock);

@@ -244,6 +244,35 @@ TEST_F(MediaToolTest, ViewShowsFramesInAnXWindowAndEndsAtTheLimit) {
   EXPECT_NE(std::string::npos, run.out.find("10 frames")) << run.out;
 }
 
+TEST_F(MediaToolTest, ScreensListsTheViewWindowWhichRecordCaptures) {
+  testing::PrivateXServer server;
+  if (server.display().empty()) GTEST_SKIP() << "Xvfb cannot be started";
+  setenv("DISPLAY", server.display().c_str(), 1);
+  pid_t const viewer = testing::startTool({"view", "synthetic", "--quiet"});
+  // The window shows up once the viewer has mapped it and drawn a frame.
+  std::string window;
+  ToolRun screens;
+  for (int attempt = 0; attempt < 500 && window.empty(); ++attempt) {
+    screens = runTool({"screens", "--json"});
+    ASSERT_EQ(0, screens.status) << screens.err;
+    nlohmann::json const listed = nlohmann::json::parse(screens.out);
+    for (auto const& entry : listed["windows"])
+      if (entry["title"] == "media-tool view synthetic") window = entry["id"];
+  }
+  ASSERT_FALSE(window.empty()) << screens.out;
+  ToolRun const run = runTool({"record", "window:" + window, dir_.file("w.avi"), "--frames", "3"});
+  kill(viewer, SIGINT);
+  int viewer_status = 0;
+  waitpid(viewer, &viewer_status, 0);
+  unsetenv("DISPLAY");
+  ASSERT_EQ(0, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.out.find("ScreenVideoSource")) << run.out;
+  nlohmann::json const info = infoJson(dir_.file("w.avi"));
+  EXPECT_EQ(3, info["frames"]);
+  EXPECT_EQ(640, info["width"]);
+  EXPECT_EQ(130, testing::statusOf(viewer_status));
+}
+
 TEST_F(MediaToolTest, ViewWithoutADisplayFailsWithOneLine) {
   char const* display = getenv("DISPLAY");
   std::string const saved = display ? display : "";

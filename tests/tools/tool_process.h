@@ -74,6 +74,24 @@ inline ToolRun runTool(std::vector<std::string> args) {
   return run;
 }
 
+// Starts the tool in the background with its output discarded; the caller
+// ends it with `kill` and collects it with `waitpid`.
+inline pid_t startTool(std::vector<std::string> args) {
+  args.insert(args.begin(), MEDIA_TOOL_PATH);
+  std::vector<char*> argv = argvOf(args);
+  pid_t const pid = fork();
+  if (pid == 0) {
+    int const null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
 // Runs on a pseudo-terminal (stdout and stderr both on it); sends SIGINT
 // once `interrupt_after` has appeared in the output, when it is not empty.
 inline ToolRun runToolOnTerminal(std::vector<std::string> args,
