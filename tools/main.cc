@@ -4,6 +4,7 @@
 // Ctrl-C (files being written are completed first).
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -41,8 +42,12 @@ int usageFailure(CLI::App const& app, std::string const& message) {
   return EXIT_STATUS_USAGE;
 }
 
+// The tool reports failures itself, one line each; the library's own log
+// lines appear from -v on: -v errors and warnings (3), -vv debugging traces
+// (5), each further v two levels finer.
 void configureLogging(dravo::tool::GlobalOptions const& global) {
-  int const level = global.quiet ? 2 : 3 + global.verbosity;
+  int const level =
+      global.quiet || global.verbosity == 0 ? 1 : std::min(9, 1 + 2 * global.verbosity);
   dravo::logging::setDefaultLogLevel(level);
   // DRAVO_LOG keeps the last word on single loggers.
   if (char const* config = std::getenv("DRAVO_LOG")) dravo::logging::configureLoggers(config);
@@ -58,7 +63,8 @@ int main(int argc, char** argv) {
   app.fallthrough();
   GlobalOptions global;
   app.add_flag("-q,--quiet", global.quiet, "Print nothing but errors and requested output");
-  app.add_flag("-v,--verbose", global.verbosity, "More log output (-vv for debugging traces)");
+  app.add_flag("-v,--verbose", global.verbosity,
+               "Show the library's warnings (-vv debugging traces)");
   app.footer(
       "Logging: DRAVO_LOG=logger:level,... (e.g. DRAVO_LOG=avi_file_writer:5).\n"
       "Run `media-tool COMMAND --help` for a command's options and examples.");
