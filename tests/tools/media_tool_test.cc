@@ -12,6 +12,7 @@
 #include "tests/support/run_command.h"
 #include "tests/support/scoped_temp_dir.h"
 #include "tests/tools/tool_process.h"
+#include "tests/tools/x_window_requests.h"
 
 namespace dravo::tool {
 namespace {
@@ -44,6 +45,18 @@ int ffprobeFrames(std::string const& file) {
       "-show_entries stream=nb_read_frames -of csv=p=0 '" +
       file + "'");
   return probe.exit_code == 0 ? std::atoi(probe.output.c_str()) : 0;
+}
+
+// The id of the window titled `title` once `media-tool screens` lists it.
+std::string waitForWindow(std::string const& title) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    ToolRun const screens = runTool({"screens", "--json"});
+    if (screens.status != 0) return {};
+    nlohmann::json const listed = nlohmann::json::parse(screens.out);
+    for (auto const& entry : listed["windows"])
+      if (entry["title"] == title) return entry["id"];
+  }
+  return {};
 }
 
 class MediaToolTest : public ::testing::Test {
@@ -252,17 +265,8 @@ TEST_F(MediaToolTest, ScreensListsTheViewWindowWhichRecordCaptures) {
   if (server.display().empty()) GTEST_SKIP() << "Xvfb cannot be started";
   setenv("DISPLAY", server.display().c_str(), 1);
   pid_t const viewer = testing::startTool({"view", "synthetic", "--quiet"});
-  // The window shows up once the viewer has mapped it and drawn a frame.
-  std::string window;
-  ToolRun screens;
-  for (int attempt = 0; attempt < 500 && window.empty(); ++attempt) {
-    screens = runTool({"screens", "--json"});
-    ASSERT_EQ(0, screens.status) << screens.err;
-    nlohmann::json const listed = nlohmann::json::parse(screens.out);
-    for (auto const& entry : listed["windows"])
-      if (entry["title"] == "media-tool view synthetic") window = entry["id"];
-  }
-  ASSERT_FALSE(window.empty()) << screens.out;
+  std::string const window = waitForWindow("media-tool view synthetic");
+  ASSERT_FALSE(window.empty());
   ToolRun const run = runTool({"record", "window:" + window, dir_.file("w.avi"), "--frames", "3"});
   kill(viewer, SIGINT);
   int viewer_status = 0;
@@ -274,6 +278,25 @@ TEST_F(MediaToolTest, ScreensListsTheViewWindowWhichRecordCaptures) {
   EXPECT_EQ(3, info["frames"]);
   EXPECT_EQ(640, info["width"]);
   EXPECT_EQ(130, testing::statusOf(viewer_status));
+}
+
+TEST_F(MediaToolTest, ViewClosesOnQEscapeAndTheWindowManagersCloseRequest) {
+  testing::PrivateXServer server;
+  if (server.display().empty()) GTEST_SKIP() << "Xvfb cannot be started";
+  setenv("DISPLAY", server.display().c_str(), 1);
+  for (auto request : {testing::WindowRequest::KEY_Q, testing::WindowRequest::KEY_ESCAPE,
+                       testing::WindowRequest::CLOSE}) {
+    SCOPED_TRACE(static_cast<int>(request));
+    pid_t const viewer = testing::startTool({"view", "synthetic", "--quiet"});
+    std::string const window = waitForWindow("media-tool view synthetic");
+    bool const sent = !window.empty() && testing::sendToWindow(window, request);
+    EXPECT_TRUE(sent);
+    if (!sent) kill(viewer, SIGKILL);
+    int status = 0;
+    waitpid(viewer, &status, 0);
+    EXPECT_EQ(0, testing::statusOf(status));
+  }
+  unsetenv("DISPLAY");
 }
 
 TEST_F(MediaToolTest, ViewWithoutADisplayFailsWithOneLine) {
