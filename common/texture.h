@@ -46,7 +46,9 @@ std::ostream& operator<<(std::ostream& os, TextureId const& id);
 
 class Texture {
  public:
-  enum Format {
+  // A fixed underlying type, so that a value from elsewhere that names no
+  // format is still a valid Format (and is refused), not undefined.
+  enum Format : int32_t {
     FORMAT_APPL = 0,    // a platform image buffer; one plane, the buffer itself
     FORMAT_RGB = 1,     // packed 24-bit R, G, B
     FORMAT_I420 = 2,    // planar Y, U, V; chroma halved in both directions

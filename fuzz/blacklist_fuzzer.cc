@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/property_node.h"
 #include "fuzz/fuzz_input_file.h"
 #include "media_common/device_list_manager.h"
 
@@ -16,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > dravo::fuzz::kMaxInputSize) return -1;
   dravo::fuzz::quietLogging();
   static std::string const folder = [] {
-    auto path = std::filesystem::temp_directory_path() /
-                ("media_fuzz_config_" + std::to_string(getpid()));
+    auto path =
+        std::filesystem::temp_directory_path() / ("media_fuzz_config_" + std::to_string(getpid()));
     std::filesystem::create_directories(path);
     setenv("DRAVO_CONFIG_PATH", path.c_str(), 1);
     return path.string();
@@ -27,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size) fwrite(data, 1, size, f);
     fclose(f);
   }
-  dravo::media::DeviceListManagerBase manager("fuzz");
+  static auto const node = dravo::PropertyNode::create("fuzz");
+  dravo::media::DeviceListManager manager("fuzz", node->getNode("devices", true));
   auto list = std::make_shared<dravo::media::DeviceList>();
   list->appendDevice("", "nameless");
   list->appendDevice("a", "first");

@@ -88,6 +88,13 @@ void textSeeds(fs::path const& blacklist, fs::path const& file_list) {
   writeBytes(file_list / "colons", "weird:name.avi:3:4,::,");
 }
 
+// A tiny stream by hand: two 4x2 frames, one with a parameter on its line.
+void y4mSeeds(fs::path const& folder) {
+  std::string frame(12, '\x80');
+  writeBytes(folder / "tiny.y4m", "YUV4MPEG2 W4 H2 F25:1 It A1:1 C420jpeg XYSCSS=420JPEG\nFRAME\n" +
+                                      frame + "FRAME Ixyz\n" + frame);
+}
+
 }  // namespace
 }  // namespace dravo::media
 
@@ -109,5 +116,6 @@ int main(int argc, char** argv) {
   wavSeeds(folder("riff_fuzzer"));
   eventSeeds(folder("event_deserialize_fuzzer"));
   textSeeds(folder("blacklist_fuzzer"), folder("avi_file_list_fuzzer"));
+  y4mSeeds(folder("y4m_reader_fuzzer"));
   return 0;
 }

@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!dravo::media::riff::readList(file, "RIFF", &list_size, type)) return 0;
   dravo::media::riff::ChunkHeader header;
   while (dravo::media::riff::readChunkHeader(file, &header)) {
-    if (!header.list && !file->seek(header.chunk_size + (header.chunk_size & 1), dravo::File::kFromCurrent)) break;
+    if (!header.list &&
+        !file->seek(header.chunk_size + (header.chunk_size & 1), dravo::File::kFromCurrent))
+      break;
   }
   return 0;
 }

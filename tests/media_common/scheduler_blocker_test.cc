@@ -46,8 +46,8 @@ TEST_F(SchedulerBlockerTest, BlocksOnlyAfterAllOtherQueuedWorkHasRun) {
 }
 
 TEST_F(SchedulerBlockerTest, NothingRunsWhileBlockedAndWaitIdleRunsItAll) {
+  std::atomic<int> ran{0};  // outlives the blocker, which runs the last task
   SchedulerBlocker blocker(scheduler_);
-  std::atomic<int> ran{0};
   post(ran);
   post(ran, Priority::idle(5));
   // The scheduler's thread is parked: nothing can have run, whatever the
@@ -123,6 +123,7 @@ TEST_F(SchedulerBlockerTest, AnAbortedSleepStillBlocksAgainAndReportsIt) {
   testing::LogCapture capture("scheduler_blocker:3");
   SyntheticClockGenerator generator(false, kStart);
   auto clock = generator.getClock();
+  std::atomic<int> ran{0};  // outlives the blocker, which runs the task below
   SchedulerBlocker blocker(scheduler_);
   std::thread driver([&] {
     while (clock->impl()->timerCount() < 1) std::this_thread::yield();
@@ -132,7 +133,6 @@ TEST_F(SchedulerBlockerTest, AnAbortedSleepStillBlocksAgainAndReportsIt) {
   driver.join();
   EXPECT_TRUE(capture.contains("SchedulerBlocker sleep terminated abnormally."));
   // Still blocked: a queued task waits.
-  std::atomic<int> ran{0};
   post(ran);
   EXPECT_EQ(0, ran.load());
 }
