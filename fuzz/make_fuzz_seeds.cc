@@ -74,11 +74,9 @@ void eventSeeds(fs::path const& folder) {
   DrivingFeedbackEvent feedback;
   feedback.mutableMessage()->set_tag(1234567);
   if (feedback.serialize(&bytes)) writeBytes(folder / "driving_feedback", bytes);
-  AttributeEvent attribute;
-  attribute.mutableMessage()->set_key("name");
-  attribute.mutableMessage()->set_value("value");
+  DeviceOpeningEvent opening;
   bytes.clear();
-  if (attribute.serialize(&bytes)) writeBytes(folder / "attribute", bytes);
+  if (opening.serialize(&bytes)) writeBytes(folder / "device_opening", bytes);
 }
 
 void textSeeds(fs::path const& blacklist, fs::path const& file_list) {
