@@ -6,10 +6,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "bench/bench_temp_dir.h"
 #include "common/logging.h"
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/avi_file_writer.h"
@@ -27,18 +27,7 @@ constexpr int kHeight = 1080;
 constexpr int kFrames = 60;
 constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3 / 2;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "avi_bench.XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(char const* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = dravo::bench::BenchTempDir;
 
 std::shared_ptr<ImageBuffer const> const& frame() {
   static std::shared_ptr<ImageBuffer const> const image = [] {

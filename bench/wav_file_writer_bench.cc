@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_temp_dir.h"
 #include "media_common/audio/wav_file_writer.h"
 
 namespace {
@@ -20,18 +21,7 @@ constexpr int kFramesPerBlock = kRate / 100;
 constexpr int kBlocks = 3600 * 100;
 constexpr unsigned kBlockBytes = kFramesPerBlock * kChannels * sizeof(short);
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "wav_bench.XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(char const* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = dravo::bench::BenchTempDir;
 
 std::vector<short> const& block() {
   static std::vector<short> const samples = [] {

@@ -6,10 +6,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "bench/bench_temp_dir.h"
 #include "common/string_util.h"
 #include "media_common/video/y4m_file_reader.h"
 #include "media_common/video/y4m_sink.h"
@@ -31,18 +31,7 @@ constexpr int kHeight = 1080;
 constexpr int kFrames = 60;
 constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 3 / 2;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "y4m_bench.XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(char const* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = dravo::bench::BenchTempDir;
 
 // The sink with its frame handler reachable, to record without a pipeline.
 class DirectY4MSink : public Y4MSink {
