@@ -11,6 +11,7 @@
 
 #include "media_common/audio/wav_file_reader.h"
 #include "media_common/video/avi_file_reader.h"
+#include "media_common/video/y4m_file_reader.h"
 #include "tests/support/run_command.h"
 #include "tests/support/scoped_temp_dir.h"
 
@@ -27,7 +28,7 @@ int runWriter(std::string const& format, std::string const& path, int count, int
 }
 
 TEST(WriterFaultsTest, EveryWriterFinishesOnAFullDisk) {
-  for (char const* format : {"avi", "wav", "pnm"})
+  for (char const* format : {"avi", "y4m", "wav", "pnm"})
     EXPECT_EQ(runWriter(format, "/dev/full", 20, 0), 0) << format;
 }
 
@@ -64,6 +65,34 @@ TEST_F(FileSizeLimitTest, AviCutShortKeepsItsFirstFramesReadable) {
       file + "'");
   EXPECT_EQ(probe.exit_code, 0);
   EXPECT_GE(std::atoi(probe.output.c_str()), 12) << probe.output;
+}
+
+TEST_F(FileSizeLimitTest, Y4mCutShortKeepsItsWholeFramesReadable) {
+  std::string file = path("cut.y4m");
+  ASSERT_EQ(runWriter("y4m", file, 200, 64), 0);
+  ASSERT_LE(std::filesystem::file_size(file), 64u * 1024);
+
+  Y4MFileReader reader;
+  ASSERT_TRUE(reader.openFile(file));
+  Duration duration;
+  int frames = 0;
+  while (auto frame = reader.readFrame(&duration)) {
+    EXPECT_EQ(frame->getPixelAddress(0, 2, 0)[5],
+              static_cast<unsigned char>(5 * 7 + 2 + frames * 13));
+    ++frames;
+  }
+  // 64 KiB hold 14 frames of 4.5 KiB and the start of the next one, which
+  // comes back cut short.
+  EXPECT_GE(frames, 14);
+  EXPECT_LT(frames, 200);
+
+  if (!testing::haveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  auto probe = testing::runCommand(
+      "ffprobe -v error -count_frames -select_streams v:0 "
+      "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+      file + "'");
+  EXPECT_EQ(probe.exit_code, 0);
+  EXPECT_GE(std::atoi(probe.output.c_str()), 14) << probe.output;
 }
 
 TEST_F(FileSizeLimitTest, WavCutShortKeepsItsSamplesReadable) {

@@ -1,6 +1,6 @@
 // fault_writer FORMAT PATH COUNT: writes COUNT frames (or 1000-sample
 // blocks of stereo audio) with the library's writer for FORMAT ("avi",
-// "wav" or "pnm") to PATH, then closes it. Tests run it in a child process
+// "y4m", "wav" or "pnm") to PATH, then closes it. Tests run it in a child process
 // under a file-size limit or against /dev/full to see how the writers cope
 // when the disk fills; it must always exit 0.
 
@@ -14,6 +14,8 @@
 #include "media_common/video/avi_file_writer.h"
 #include "media_common/video/image_buffer.h"
 #include "media_common/video/pnm_sink.h"
+#include "media_common/video/y4m_sink.h"
+#include "tests/support/manual_scheduler.h"
 
 namespace {
 
@@ -32,11 +34,28 @@ std::shared_ptr<ImageBuffer> frame(int index) {
   return image;
 }
 
+// The Y4M sink with its frame handler reachable, to record without a pipeline.
+class DirectY4MSink : public dravo::media::Y4MSink {
+ public:
+  using Y4MSink::onBuffer;
+};
+
+void writeY4M(std::string const& path, int count) {
+  auto scheduler = std::make_shared<dravo::testing::ManualScheduler>();
+  auto sink = dravo::media::createElement<DirectY4MSink>(
+      dravo::media::ElementArgs(scheduler, dravo::PropertyNode::create())
+          .property("filename", dravo::PropertyValue(path)));
+  scheduler->runAll();  // the first property pass sets "filename"
+  for (int i = 0; i < count; ++i) sink->onBuffer(frame(i));
+  sink.reset();
+  scheduler->shutdown(true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s avi|wav|pnm PATH COUNT\n", argv[0]);
+    std::fprintf(stderr, "usage: %s avi|y4m|wav|pnm PATH COUNT\n", argv[0]);
     return 2;
   }
   std::string format = argv[1];
@@ -56,6 +75,8 @@ int main(int argc, char** argv) {
       writer.writeSamples(block.data(), 2, 16000, static_cast<unsigned>(block.size() * 2));
     }
     writer.close();
+  } else if (format == "y4m") {
+    writeY4M(path, count);
   } else if (format == "pnm") {
     for (int i = 0; i < count; ++i) dravo::media::PNMSink::saveBufferToFile(frame(i), path);
   } else {
