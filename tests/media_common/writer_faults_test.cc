@@ -14,8 +14,8 @@
 #include "media_common/audio/wav_file_reader.h"
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/y4m_file_reader.h"
-#include "tests/support/run_command.h"
 #include "tests/support/scoped_temp_dir.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
@@ -40,15 +40,6 @@ int readPatternFrames(VideoFileReader& reader) {
     ++frames;
   }
   return frames;
-}
-
-// The number of video frames ffprobe decodes from `file`, or -1.
-int ffprobeFrameCount(std::string const& file) {
-  auto probe = testing::runCommand(
-      "ffprobe -v error -count_frames -select_streams v:0 "
-      "-show_entries stream=nb_read_frames -of csv=p=0 '" +
-      file + "'");
-  return probe.exit_code == 0 ? std::atoi(probe.output.c_str()) : -1;
 }
 
 TEST(WriterFaultsTest, EveryWriterFinishesOnAFullDisk) {
@@ -88,7 +79,7 @@ TEST_F(FileSizeLimitTest, CutShortVideoKeepsItsFirstFramesReadable) {
     EXPECT_GE(frames, recording.min_frames);
     EXPECT_LT(frames, 200);
     if (testing::haveTool("ffprobe")) {
-      EXPECT_GE(ffprobeFrameCount(file), recording.min_frames);
+      EXPECT_GE(testing::ffprobeFrameCount(file), recording.min_frames);
     }
   }
 }

@@ -6,17 +6,13 @@
 #include "media_common/audio/wav_file_reader.h"
 #include "media_common/audio/wav_file_writer.h"
 #include "tests/media_common/audio/wav_bytes.h"
-#include "tests/support/run_command.h"
 #include "tests/support/scoped_temp_dir.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
 
 using testing::runCommand;
-
-#define SKIP_WITHOUT(tool)      \
-  if (!testing::haveTool(tool)) \
-  GTEST_SKIP() << tool " is not installed; interoperability not tested"
 
 std::vector<short> testSignal(size_t count) {
   std::vector<short> samples(count);
@@ -24,12 +20,6 @@ std::vector<short> testSignal(size_t count) {
   for (auto& s : samples) s = short((state = state * 1103515245 + 12345) >> 16);
   if (count >= 2) samples[0] = -32768, samples[1] = 32767;
   return samples;
-}
-
-std::string output(std::string const& command) {
-  auto result = runCommand(command);
-  EXPECT_EQ(result.exit_code, 0) << command;
-  return result.output;
 }
 
 std::vector<short> fromBytes(std::string const& raw, int bits) {
@@ -44,8 +34,8 @@ std::vector<short> fromBytes(std::string const& raw, int bits) {
 }
 
 TEST(WAVInteropTest, SoxAndFfprobeReadOurFiles) {
-  SKIP_WITHOUT("sox");
-  SKIP_WITHOUT("ffprobe");
+  SKIP_WITHOUT_TOOL("sox");
+  SKIP_WITHOUT_TOOL("ffprobe");
   testing::ScopedTempDir dir;
   struct Case {
     int channels, rate, frames;
@@ -55,14 +45,15 @@ TEST(WAVInteropTest, SoxAndFfprobeReadOurFiles) {
     SCOPED_TRACE(path);
     auto const samples = testSignal(size_t(c.channels) * c.frames);
     ASSERT_TRUE(WAVFileWriter::writeToFile(path, samples, c.channels, c.rate));
-    EXPECT_EQ(output("sox --i -c " + path), std::to_string(c.channels) + "\n");
-    EXPECT_EQ(output("sox --i -r " + path), std::to_string(c.rate) + "\n");
-    EXPECT_EQ(output("sox --i -s " + path), std::to_string(c.frames) + "\n");
-    EXPECT_EQ(output("sox --i -b " + path), "16\n");
-    EXPECT_EQ(output("sox " + path + " -t raw -"), wav_bytes::samples16(samples));
-    EXPECT_EQ(output("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,"
-                     "duration_ts -of default=nw=1 " +
-                     path),
+    EXPECT_EQ(testing::commandOutput("sox --i -c " + path), std::to_string(c.channels) + "\n");
+    EXPECT_EQ(testing::commandOutput("sox --i -r " + path), std::to_string(c.rate) + "\n");
+    EXPECT_EQ(testing::commandOutput("sox --i -s " + path), std::to_string(c.frames) + "\n");
+    EXPECT_EQ(testing::commandOutput("sox --i -b " + path), "16\n");
+    EXPECT_EQ(testing::commandOutput("sox " + path + " -t raw -"), wav_bytes::samples16(samples));
+    EXPECT_EQ(testing::commandOutput(
+                  "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,"
+                  "duration_ts -of default=nw=1 " +
+                  path),
               "codec_name=pcm_s16le\nsample_rate=" + std::to_string(c.rate) +
                   "\nchannels=" + std::to_string(c.channels) +
                   "\nduration_ts=" + (c.frames ? std::to_string(c.frames) : "N/A") + "\n");
@@ -75,14 +66,15 @@ TEST(WAVInteropTest, SoxAndFfprobeReadOurFiles) {
   writer.writeSamples(samples.data(), 1, 8000, 1200);
   writer.writeSamples(samples.data(), 2, 22050, 1200);
   writer.close();
-  EXPECT_EQ(output("sox " + dir.file("rec.wav") + " -t raw -"), wav_bytes::samples16(samples));
-  EXPECT_EQ(output("sox --i -s -r -c " + dir.file("rec_part1.wav")), "2\n");
-  EXPECT_EQ(output("sox --i -r " + dir.file("rec_part1.wav")), "22050\n");
-  EXPECT_EQ(output("sox --i -s " + dir.file("rec_part1.wav")), "300\n");
+  EXPECT_EQ(testing::commandOutput("sox " + dir.file("rec.wav") + " -t raw -"),
+            wav_bytes::samples16(samples));
+  EXPECT_EQ(testing::commandOutput("sox --i -s -r -c " + dir.file("rec_part1.wav")), "2\n");
+  EXPECT_EQ(testing::commandOutput("sox --i -r " + dir.file("rec_part1.wav")), "22050\n");
+  EXPECT_EQ(testing::commandOutput("sox --i -s " + dir.file("rec_part1.wav")), "300\n");
 }
 
 TEST(WAVInteropTest, WeReadWhatSoxWrites) {
-  SKIP_WITHOUT("sox");
+  SKIP_WITHOUT_TOOL("sox");
   testing::ScopedTempDir dir;
   struct Case {
     int bits;
@@ -99,10 +91,11 @@ TEST(WAVInteropTest, WeReadWhatSoxWrites) {
         dir.file("sox" + std::to_string(c.bits) + "_" + std::to_string(c.channels) + "_" +
                  std::to_string(c.frames) + ".wav");
     SCOPED_TRACE(path);
-    output("sox -V1 -r 8000 -n -c " + std::to_string(c.channels) + " -b " + std::to_string(c.bits) +
-           " -e " + c.encoding + " " + path + " synth " + std::to_string(c.frames) + "s sine 440" +
-           (c.channels == 2 ? " sine 1000" : ""));
-    auto const expected = fromBytes(output("sox " + path + " -t raw -"), c.bits);
+    testing::commandOutput("sox -V1 -r 8000 -n -c " + std::to_string(c.channels) + " -b " +
+                           std::to_string(c.bits) + " -e " + c.encoding + " " + path + " synth " +
+                           std::to_string(c.frames) + "s sine 440" +
+                           (c.channels == 2 ? " sine 1000" : ""));
+    auto const expected = fromBytes(testing::commandOutput("sox " + path + " -t raw -"), c.bits);
     ASSERT_EQ(expected.size(), size_t(c.channels) * c.frames);
 
     std::vector<short> samples;
@@ -116,17 +109,17 @@ TEST(WAVInteropTest, WeReadWhatSoxWrites) {
 }
 
 TEST(WAVInteropTest, WeReadWhatFfmpegWritesWithItsInfoList) {
-  SKIP_WITHOUT("ffmpeg");
+  SKIP_WITHOUT_TOOL("ffmpeg");
   testing::ScopedTempDir dir;
   for (auto const& [codec, bits] : {std::pair{"pcm_s16le", 16}, std::pair{"pcm_u8", 8}}) {
     std::string const path = dir.file(std::string(codec) + ".wav");
     SCOPED_TRACE(path);
-    output(
+    testing::commandOutput(
         "ffmpeg -v error -f lavfi -i sine=frequency=440:sample_rate=11025:duration=0.1 "
         "-ac 2 -c:a " +
         std::string(codec) + " " + path);
-    auto const raw =
-        output("ffmpeg -v error -i " + path + " -f " + (bits == 8 ? "u8" : "s16le") + " -");
+    auto const raw = testing::commandOutput("ffmpeg -v error -i " + path + " -f " +
+                                            (bits == 8 ? "u8" : "s16le") + " -");
     std::vector<short> samples;
     ASSERT_TRUE(WAVFileReader::readFromFile(path, &samples, nullptr));
     EXPECT_EQ(samples, fromBytes(raw, bits));

@@ -10,28 +10,17 @@
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/image_test_util.h"
 #include "tests/support/capture.h"
-#include "tests/support/run_command.h"
 #include "tests/support/scoped_temp_dir.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
 
 using avi_testing::makeFrame;
 using avi_testing::packedI420;
-using testing::runCommand;
-
-#define SKIP_WITHOUT(tool)      \
-  if (!testing::haveTool(tool)) \
-  GTEST_SKIP() << tool " is not installed; interoperability not tested"
-
-std::string output(std::string const& command) {
-  auto result = runCommand(command);
-  EXPECT_EQ(result.exit_code, 0) << command;
-  return result.output;
-}
 
 std::string probe(std::string const& path) {
-  return output(
+  return testing::commandOutput(
       "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
       "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of default=nw=1 '" +
       path + "'");
@@ -44,29 +33,14 @@ std::string probeLine(std::string const& codec, int width, int height, std::stri
          "\nnb_read_frames=" + std::to_string(frames) + "\n";
 }
 
-// The MD5 column of ffmpeg's framemd5 output for `input_args`.
-std::vector<std::string> frameMd5s(std::string const& input_args) {
-  std::vector<std::string> md5s;
-  std::string const text = output("ffmpeg -v error " + input_args + " -f framemd5 -");
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string const line = text.substr(start, end - start);
-    if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
-    start = end + 1;
-  }
-  return md5s;
-}
-
 class AVIInteropTest : public ::testing::Test {
  protected:
   testing::ScopedTempDir dir_;
 };
 
 TEST_F(AVIInteropTest, FfmpegReadsOurI420Recordings) {
-  SKIP_WITHOUT("ffprobe");
-  SKIP_WITHOUT("ffmpeg");
+  SKIP_WITHOUT_TOOL("ffprobe");
+  SKIP_WITHOUT_TOOL("ffmpeg");
   struct Case {
     int width, height, frames;
   } const cases[] = {{64, 48, 5}, {33, 17, 4}};
@@ -85,17 +59,18 @@ TEST_F(AVIInteropTest, FfmpegReadsOurI420Recordings) {
     ASSERT_TRUE(File::writeStringToFile(dir_.file(name + ".yuv"), raw));
     EXPECT_EQ(probe(dir_.file(name + ".avi")),
               probeLine("rawvideo", c.width, c.height, "25/1", c.frames));
-    std::vector<std::string> const expected =
-        frameMd5s("-f rawvideo -pix_fmt yuv420p -s " + std::to_string(c.width) + "x" +
-                  std::to_string(c.height) + " -i '" + dir_.file(name + ".yuv") + "'");
+    std::vector<std::string> const expected = testing::ffmpegFrameMd5s(
+        "-f rawvideo -pix_fmt yuv420p -s " + std::to_string(c.width) + "x" +
+        std::to_string(c.height) + " -i '" + dir_.file(name + ".yuv") + "'");
     ASSERT_EQ(expected.size(), static_cast<size_t>(c.frames));
-    EXPECT_EQ(frameMd5s("-i '" + dir_.file(name + ".avi") + "' -pix_fmt yuv420p"), expected);
+    EXPECT_EQ(testing::ffmpegFrameMd5s("-i '" + dir_.file(name + ".avi") + "' -pix_fmt yuv420p"),
+              expected);
   }
 }
 
 TEST_F(AVIInteropTest, FfmpegReadsOurSplitAndMJPEGRecordings) {
-  SKIP_WITHOUT("ffprobe");
-  SKIP_WITHOUT("ffmpeg");
+  SKIP_WITHOUT_TOOL("ffprobe");
+  SKIP_WITHOUT_TOOL("ffmpeg");
   // Split by a size change: both parts play.
   AVIFileWriter writer;
   ASSERT_TRUE(writer.openFile(dir_.file("rec.avi")));
@@ -128,9 +103,9 @@ TEST_F(AVIInteropTest, FfmpegReadsOurSplitAndMJPEGRecordings) {
   ASSERT_TRUE(File::writeStringToFile(dir_.file("frames.mjpeg"), stream));
   EXPECT_EQ(probe(dir_.file("mjpg.avi")), probeLine("mjpeg", 49, 31, "5/1", 4));
   std::vector<std::string> const expected =
-      frameMd5s("-f mjpeg -i '" + dir_.file("frames.mjpeg") + "'");
+      testing::ffmpegFrameMd5s("-f mjpeg -i '" + dir_.file("frames.mjpeg") + "'");
   ASSERT_EQ(expected.size(), 4u);
-  EXPECT_EQ(frameMd5s("-i '" + dir_.file("mjpg.avi") + "'"), expected);
+  EXPECT_EQ(testing::ffmpegFrameMd5s("-i '" + dir_.file("mjpg.avi") + "'"), expected);
 }
 
 struct FfmpegClip {
@@ -143,8 +118,8 @@ struct FfmpegClip {
 };
 
 TEST_F(AVIInteropTest, WeReadFfmpegRecordings) {
-  SKIP_WITHOUT("ffprobe");
-  SKIP_WITHOUT("ffmpeg");
+  SKIP_WITHOUT_TOOL("ffprobe");
+  SKIP_WITHOUT_TOOL("ffmpeg");
   FfmpegClip const clips[] = {
       {"raw_even", "64x48", "10", "-c:v rawvideo -pix_fmt yuv420p -vtag I420", 64, 48, 10},
       {"raw_odd", "33x17", "30000/1001", "-c:v rawvideo -pix_fmt yuv420p -vtag I420", 33, 17, 29},
@@ -154,8 +129,8 @@ TEST_F(AVIInteropTest, WeReadFfmpegRecordings) {
   for (auto const& clip : clips) {
     SCOPED_TRACE(clip.name);
     std::string const path = dir_.file(clip.name + ".avi");
-    output("ffmpeg -v error -f lavfi -i testsrc=size=" + clip.size + ":rate=" + clip.rate +
-           " -frames:v 5 " + clip.codec_args + " -y '" + path + "'");
+    testing::commandOutput("ffmpeg -v error -f lavfi -i testsrc=size=" + clip.size + ":rate=" +
+                           clip.rate + " -frames:v 5 " + clip.codec_args + " -y '" + path + "'");
     std::string const probed = probe(path);
     EXPECT_NE(probed.find(
                   "width=" + std::to_string(clip.width) +
@@ -166,7 +141,7 @@ TEST_F(AVIInteropTest, WeReadFfmpegRecordings) {
     // ffmpeg's own decode, in the limited range our I420 frames use.
     bool const raw = clip.codec_args.find("rawvideo") != std::string::npos;
     std::string const decoded =
-        output("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt yuv420p -");
+        testing::commandOutput("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt yuv420p -");
     size_t const frame_bytes = size_t(clip.width) * clip.height +
                                2 * size_t((clip.width + 1) / 2) * ((clip.height + 1) / 2);
     ASSERT_EQ(decoded.size(), 5 * frame_bytes);
@@ -206,10 +181,11 @@ TEST_F(AVIInteropTest, WeReadFfmpegRecordings) {
 }
 
 TEST_F(AVIInteropTest, UnknownCodecFromFfmpegIsRefusedCleanly) {
-  SKIP_WITHOUT("ffmpeg");
+  SKIP_WITHOUT_TOOL("ffmpeg");
   std::string const path = dir_.file("mpeg4.avi");
-  output("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 3 -c:v mpeg4 -y '" +
-         path + "'");
+  testing::commandOutput(
+      "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 3 -c:v mpeg4 -y '" + path +
+      "'");
   testing::LogCapture log("avi_file_reader:2");
   AVIFileReader reader;
   EXPECT_FALSE(reader.openFile(path));

@@ -15,7 +15,7 @@ namespace {
 
 using avi_testing::contentsOf;
 using avi_testing::makeFrame;
-using y4m_testing::commandOutput;
+using testing::commandOutput;
 
 // The packed RGB24 bytes of `frame` as the converter makes them.
 std::string rgbBytes(std::shared_ptr<ImageBuffer const> const& frame) {

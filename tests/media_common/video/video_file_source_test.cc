@@ -132,9 +132,8 @@ TEST_F(VideoFileSourceTest, PlaysFfmpegFilesOnAFastForwardClock) {
   for (auto const& clip : clips) {
     SCOPED_TRACE(clip.name);
     std::string const path = dir_.file(clip.name);
-    y4m_testing::commandOutput(
-        "ffmpeg -v error -f lavfi -i testsrc=size=33x17:rate=25 -frames:v 5 " + clip.args +
-        " -y '" + path + "'");
+    testing::commandOutput("ffmpeg -v error -f lavfi -i testsrc=size=33x17:rate=25 -frames:v 5 " +
+                           clip.args + " -y '" + path + "'");
     std::vector<std::string> const expected = y4m_testing::ffmpegI420Frames(path, 33, 17);
     ASSERT_EQ(expected.size(), 5u);
 

@@ -16,22 +16,7 @@ namespace {
 
 using avi_testing::makeFrame;
 using avi_testing::packedI420;
-using y4m_testing::commandOutput;
-
-// The MD5 column of ffmpeg's framemd5 output for `path`.
-std::vector<std::string> frameMd5s(std::string const& path) {
-  std::vector<std::string> md5s;
-  std::string const text = commandOutput("ffmpeg -v error -i '" + path + "' -f framemd5 -");
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string const line = text.substr(start, end - start);
-    if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
-    start = end + 1;
-  }
-  return md5s;
-}
+using testing::commandOutput;
 
 class Y4MInteropTest : public ::testing::Test {
  protected:
@@ -70,8 +55,8 @@ TEST_F(Y4MInteropTest, FfmpegDecodesOurRecordingsToTheFramesWeFed) {
             "width=64\nheight=48\nr_frame_rate=30/1\nnb_read_frames=4\n");
   EXPECT_EQ(commandOutput(probe_command + "'" + dir_.file("rec_part1.y4m") + "'"),
             "width=33\nheight=17\nr_frame_rate=30/1\nnb_read_frames=3\n");
-  EXPECT_EQ(frameMd5s(dir_.file("rec.y4m")), even);
-  EXPECT_EQ(frameMd5s(dir_.file("rec_part1.y4m")), odd);
+  EXPECT_EQ(testing::ffmpegFrameMd5s("-i '" + dir_.file("rec.y4m") + "'"), even);
+  EXPECT_EQ(testing::ffmpegFrameMd5s("-i '" + dir_.file("rec_part1.y4m") + "'"), odd);
 }
 
 // Files ffmpeg writes, progressive and interlaced, with and without a pixel

@@ -9,13 +9,9 @@
 
 #include "common/file.h"
 #include "tests/media_common/video/avi_test_util.h"
-#include "tests/support/run_command.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media::y4m_testing {
-
-#define SKIP_WITHOUT_TOOL(tool)          \
-  if (!::dravo::testing::haveTool(tool)) \
-  GTEST_SKIP() << tool " is not installed; interoperability not tested"
 
 // A Y4M stream of `width` x `height` frames made by avi_testing::makeFrame
 // from `seeds`, with `header_tail` after the size tokens.
@@ -28,17 +24,10 @@ inline std::string y4mStream(int width, int height, std::vector<int> const& seed
   return stream;
 }
 
-// Standard output of `command`, which must succeed.
-inline std::string commandOutput(std::string const& command) {
-  auto result = ::dravo::testing::runCommand(command);
-  EXPECT_EQ(result.exit_code, 0) << command;
-  return result.output;
-}
-
 // ffmpeg's decode of `path` as packed yuv420p frames of `width` x `height`.
 inline std::vector<std::string> ffmpegI420Frames(std::string const& path, int width, int height) {
-  std::string const raw =
-      commandOutput("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt yuv420p -");
+  std::string const raw = ::dravo::testing::commandOutput("ffmpeg -v error -i '" + path +
+                                                          "' -f rawvideo -pix_fmt yuv420p -");
   size_t const frame_bytes =
       size_t(width) * height + 2 * size_t((width + 1) / 2) * ((height + 1) / 2);
   std::vector<std::string> frames;
