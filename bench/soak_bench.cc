@@ -7,7 +7,9 @@
 //   rss_max_mb    the largest sample after the warm-up
 //   rss_last_mb   the last sample
 //   frames        frames that reached the filter; dropped = expected - frames
-// SOAK_SECONDS sets the length (default 600).
+// SOAK_SECONDS sets the length (default 600); SOAK_OUTPUT the AVI file
+// (default /dev/null; empty records nothing, to tell the writer's per-frame
+// index, which grows by design, from the rest).
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -69,7 +71,9 @@ void BM_Soak1080pSyntheticToAvi(benchmark::State& state) {
     source->getPropertyNode("req_height")->setValue(PropertyValue(1080));
     source->getPropertyNode("req_fps")->setValue(PropertyValue(kFps));
     source->getPropertyNode("priority")->setValue(PropertyValue(1));
-    sink->getPropertyNode("filename")->setValue(PropertyValue(std::string("/dev/null")));
+    char const* output = std::getenv("SOAK_OUTPUT");
+    sink->getPropertyNode("filename")
+        ->setValue(PropertyValue(std::string(output ? output : "/dev/null")));
     LinkHandles links;
     links += LinkHandle(source->getOutputPad()->link(*filter->getInputPad()));
     links += LinkHandle(filter->getOutputPad()->link(*sink->getInputPad()));

@@ -78,6 +78,7 @@ bool AVIFileWriter::openFile(std::string const& name) {
   height_ = -1;
   pixel_format_ = ImageBuffer::IMAGE_UNKNOWN;
   metadata_.clear();
+  frame_stamps_.clear();
   names_written_.clear();
   return doOpenFile(name);
 }
@@ -144,10 +145,7 @@ void AVIFileWriter::writeFrame(std::shared_ptr<ImageBuffer const> const& frame) 
   if (!f_) return;
   int64_t const position = f_->tell();
   uint32_t const size = writePayload(*frame);
-  uint64_t const stamp = static_cast<uint64_t>(frame->getStartTimestamp().toNSec());
-  std::string stamp_bytes(8, '\0');
-  for (int i = 0; i < 8; ++i) stamp_bytes[i] = static_cast<char>(stamp >> (8 * i));
-  appendMetadata("tm64", stamp_bytes);
+  frame_stamps_.push_back(static_cast<uint64_t>(frame->getStartTimestamp().toNSec()));
   if (size == 0) return;
   if (size & 1) {
     unsigned char const pad = 0;
@@ -189,7 +187,7 @@ uint32_t AVIFileWriter::writePayload(ImageBuffer const& frame) {
 void AVIFileWriter::appendMetadata(std::string const& key, std::string const& value) {
   std::string code = key.substr(0, 4);
   code.resize(4, ' ');
-  metadata_.emplace_back(std::move(code), value);
+  metadata_.push_back({std::move(code), value, frame_stamps_.size()});
 }
 
 void AVIFileWriter::close() {
@@ -206,14 +204,28 @@ void AVIFileWriter::close() {
         .u32(entry.size);
   entries.writeTo(*f_);
 
-  if (!metadata_.empty()) {
-    uint64_t list_size = 4;
-    for (auto const& [key, value] : metadata_) list_size += 8 + value.size();
+  if (!metadata_.empty() || !frame_stamps_.empty()) {
+    uint64_t list_size = 4 + 16 * uint64_t{frame_stamps_.size()};
+    for (MetadataEntry const& entry : metadata_) list_size += 8 + entry.value.size();
     riff::writeList(f_, "LIST", static_cast<uint32_t>(list_size), "info");
-    for (auto const& [key, value] : metadata_) {
-      riff::writeChunkHeader(f_, key.c_str(), static_cast<uint32_t>(value.size()));
-      f_->write(value);
+    size_t stamps_written = 0;
+    auto write_stamps_until = [&](size_t end) {
+      HeaderBytes stamps;
+      for (; stamps_written < end; ++stamps_written) {
+        uint64_t const stamp = frame_stamps_[stamps_written];
+        stamps.code("tm64")
+            .u32(8)
+            .u32(static_cast<uint32_t>(stamp))
+            .u32(static_cast<uint32_t>(stamp >> 32));
+      }
+      stamps.writeTo(*f_);
+    };
+    for (MetadataEntry const& entry : metadata_) {
+      write_stamps_until(entry.frames_before);
+      riff::writeChunkHeader(f_, entry.code.c_str(), static_cast<uint32_t>(entry.value.size()));
+      f_->write(entry.value);
     }
+    write_stamps_until(frame_stamps_.size());
   }
   int64_t const file_length = f_->tell();
 

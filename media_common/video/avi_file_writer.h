@@ -94,7 +94,18 @@ class AVIFileWriter {
   Time last_timestamp_;
   std::vector<IndexEntry> index_;
   std::string file_name_;
-  std::vector<std::pair<std::string, std::string>> metadata_;
+  // Metadata in the order appended, each entry with the number of frame
+  // timestamps recorded before it, so that `close` writes both in the order
+  // they came.
+  struct MetadataEntry {
+    std::string code;
+    std::string value;
+    size_t frames_before;
+  };
+  std::vector<MetadataEntry> metadata_;
+  // The start timestamp of every frame, written as "tm64" entries at close:
+  // 8 bytes a frame rather than a metadata entry each.
+  std::vector<uint64_t> frame_stamps_;
   int32_t part_counter_ = 0;
   // Every name opened since `openFile`, so that a part never reuses one.
   std::vector<std::string> names_written_;
