@@ -5,6 +5,7 @@
 #include "media_common/link_handle.h"
 #include "media_common/video/avi_file_reader.h"
 #include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/media_common/video/image_test_util.h"
 #include "tests/support/manual_scheduler.h"
 #include "tests/support/scoped_temp_dir.h"
@@ -15,22 +16,10 @@ namespace {
 using avi_testing::makeFrame;
 using avi_testing::packedI420;
 
-class AVISinkTest : public ::testing::Test {
+class AVISinkTest : public FileSinkTest {
  protected:
-  void SetUp() override {
-    sink_ = createAVISink(ElementArgs(scheduler_, root_->getNode("avi", true)));
-    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
-    link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
-    scheduler_->runAll();
-  }
-  void setName(std::string const& name) {
-    root_->getNode("avi/filename", true)->setValue(name);
-    scheduler_->runAll();
-  }
-  void feed(std::shared_ptr<ImageBuffer> const& frame) {
-    feeder_->sendBuffer(frame);
-    scheduler_->runAll();
-  }
+  AVISinkTest() : FileSinkTest(createAVISink, "avi") {}
+  void setName(std::string const& value) { set("filename", PropertyValue(value)); }
   std::vector<std::shared_ptr<ImageBuffer>> readBack(std::string const& path) {
     AVIFileReader reader;
     std::vector<std::shared_ptr<ImageBuffer>> frames;
@@ -39,14 +28,6 @@ class AVISinkTest : public ::testing::Test {
     while (auto frame = reader.readFrame(&duration)) frames.push_back(frame);
     return frames;
   }
-
-  testing::ScopedTempDir dir_;
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  std::shared_ptr<Sink<ImageBuffer>> sink_;
-  std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
-  LinkHandle link_;
 };
 
 TEST_F(AVISinkTest, RecordsOnlyWhileNamedAndRestartsOnANewName) {

@@ -5,6 +5,7 @@
 #include "media_common/link_handle.h"
 #include "media_common/video/image_buffer_converter.h"
 #include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/media_common/video/y4m_test_util.h"
 #include "tests/support/capture.h"
 #include "tests/support/manual_scheduler.h"
@@ -26,35 +27,10 @@ std::string rgbBytes(std::shared_ptr<ImageBuffer const> const& frame) {
                      static_cast<size_t>(rgb->width()) * rgb->height() * 3);
 }
 
-class PNMSinkTest : public ::testing::Test {
+class PNMSinkTest : public FileSinkTest {
  protected:
-  void SetUp() override {
-    sink_ = createPNMSink(ElementArgs(scheduler_, root_->getNode("pnm", true)));
-    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
-    link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
-    scheduler_->runAll();
-  }
-  void TearDown() override {
-    link_ = LinkHandle();
-    sink_.reset();
-    scheduler_->shutdown(true);
-  }
-  void setPrefix(std::string const& prefix) {
-    root_->getNode("pnm/prefix", true)->setValue(PropertyValue(prefix));
-    scheduler_->runAll();
-  }
-  void feed(std::shared_ptr<ImageBuffer> const& frame) {
-    feeder_->sendBuffer(frame);
-    scheduler_->runAll();
-  }
-
-  testing::ScopedTempDir dir_;
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  std::shared_ptr<PNMSink> sink_;
-  std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
-  LinkHandle link_;
+  PNMSinkTest() : FileSinkTest(createPNMSink, "pnm") {}
+  void setPrefix(std::string const& value) { set("prefix", PropertyValue(value)); }
 };
 
 TEST_F(PNMSinkTest, NumbersEveryFrameAndSavesOnlyWithAPrefix) {

@@ -6,6 +6,7 @@
 #include "media_common/video/avi_sink.h"
 #include "media_common/video/y4m_file_reader.h"
 #include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/support/capture.h"
 #include "tests/support/manual_scheduler.h"
 #include "tests/support/scoped_temp_dir.h"
@@ -17,35 +18,10 @@ using avi_testing::contentsOf;
 using avi_testing::makeFrame;
 using avi_testing::packedI420;
 
-class Y4MSinkTest : public ::testing::Test {
+class Y4MSinkTest : public FileSinkTest {
  protected:
-  void SetUp() override {
-    sink_ = createY4MSink(ElementArgs(scheduler_, root_->getNode("y4m", true)));
-    feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
-    link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
-    scheduler_->runAll();
-  }
-  void TearDown() override {
-    link_ = LinkHandle();
-    sink_.reset();
-    scheduler_->shutdown(true);
-  }
-  void setName(std::string const& name) {
-    root_->getNode("y4m/filename", true)->setValue(name);
-    scheduler_->runAll();
-  }
-  void feed(std::shared_ptr<ImageBuffer> const& frame) {
-    feeder_->sendBuffer(frame);
-    scheduler_->runAll();
-  }
-
-  testing::ScopedTempDir dir_;
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  std::shared_ptr<Y4MSink> sink_;
-  std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
-  LinkHandle link_;
+  Y4MSinkTest() : FileSinkTest(createY4MSink, "y4m") {}
+  void setName(std::string const& value) { set("filename", PropertyValue(value)); }
 };
 
 TEST_F(Y4MSinkTest, WritesHeaderAndPackedFrames) {
