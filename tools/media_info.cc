@@ -48,11 +48,13 @@ void addFrame(json& frames, int64_t index, double pts, double duration) {
   frames.push_back({{"index", index}, {"pts", rounded(pts)}, {"duration", rounded(duration)}});
 }
 
-json describeAvi(std::string const& path, bool with_frames) {
-  RawAVIReader reader;
-  if (!reader.openFile(path)) throw fileError(path, "not a readable AVI file");
-  json info = {{"file", path}, {"container", "avi"}, {"format", fourcc(reader.format())}};
-  std::vector<int64_t> const stamps = reader.getTimestamps();
+// Walks the frames `next_frame` hands out (null at the end) and adds their
+// size, rate, count and total duration to `info`; returns the frame list. A
+// frame's time is its recorded timestamp where `stamps` has one, else the sum
+// of the durations before it.
+template <typename NextFrame>
+json describeFrames(json& info, NextFrame next_frame, std::vector<int64_t> const& stamps,
+                    bool with_frames) {
   json frames = json::array();
   int64_t count = 0;
   double total = 0;
@@ -60,13 +62,13 @@ json describeAvi(std::string const& path, bool with_frames) {
   int width = 0;
   int height = 0;
   Duration duration;
-  while (auto frame = reader.doReadFrame(&duration)) {
+  while (auto frame = next_frame(&duration)) {
     if (count == 0) {
       width = frame->width();
       height = frame->height();
       first_duration = duration.toSec();
     }
-    double const pts = static_cast<size_t>(count) < stamps.size() && !stamps.empty()
+    double const pts = static_cast<size_t>(count) < stamps.size()
                            ? static_cast<double>(stamps[count] - stamps[0]) / 1e9
                            : total;
     if (with_frames) addFrame(frames, count, pts, duration.toSec());
@@ -78,6 +80,16 @@ json describeAvi(std::string const& path, bool with_frames) {
   info["fps"] = first_duration > 0 ? std::round(1000.0 / first_duration) / 1000.0 : 0.0;
   info["frames"] = count;
   info["duration"] = rounded(total);
+  return frames;
+}
+
+json describeAvi(std::string const& path, bool with_frames) {
+  RawAVIReader reader;
+  if (!reader.openFile(path)) throw fileError(path, "not a readable AVI file");
+  json info = {{"file", path}, {"container", "avi"}, {"format", fourcc(reader.format())}};
+  std::vector<int64_t> const stamps = reader.getTimestamps();
+  json frames = describeFrames(
+      info, [&](Duration* duration) { return reader.doReadFrame(duration); }, stamps, with_frames);
   json metadata = json::object();
   for (auto const& [key, values] : reader.metadata()) {
     if (key == "tm64") continue;  // the per-frame timestamps, shown as frames
@@ -93,28 +105,8 @@ json describeVideoFile(std::string const& path, bool with_frames) {
   std::unique_ptr<media::VideoFileReader> reader = openVideoFile(path);
   json info = {
       {"file", path}, {"container", lowerExtension(path)}, {"format", fourcc(reader->format())}};
-  json frames = json::array();
-  int64_t count = 0;
-  double total = 0;
-  double first_duration = 0;
-  int width = 0;
-  int height = 0;
-  Duration duration;
-  while (auto frame = reader->readFrame(&duration)) {
-    if (count == 0) {
-      width = frame->width();
-      height = frame->height();
-      first_duration = duration.toSec();
-    }
-    if (with_frames) addFrame(frames, count, total, duration.toSec());
-    total += duration.toSec();
-    ++count;
-  }
-  info["width"] = width;
-  info["height"] = height;
-  info["fps"] = first_duration > 0 ? std::round(1000.0 / first_duration) / 1000.0 : 0.0;
-  info["frames"] = count;
-  info["duration"] = rounded(total);
+  json frames = describeFrames(
+      info, [&](Duration* duration) { return reader->readFrame(duration); }, {}, with_frames);
   info["metadata"] = json::object();
   if (with_frames) info["frame_list"] = frames;
   return info;
