@@ -5,6 +5,7 @@
 #include "common/deferred.h"
 #include "media_common/link_handle.h"
 #include "media_common/synthetic_clock.h"
+#include "tests/media_common/video/capture_source_test_fixture.h"
 #include "tests/media_common/video/video_test_support.h"
 #include "tests/support/manual_scheduler.h"
 
@@ -18,29 +19,11 @@ using Pacing = TestPatternVideoSource::Pacing;
 constexpr Time kStart = Time::fromNSec(9000000000000);  // 9000 s
 Duration const kPatience = Duration::fromSec(30);
 
-class TestPatternVideoSourceTest : public ::testing::Test {
+class TestPatternVideoSourceTest : public CaptureSourceTest<TestPatternVideoSource> {
  protected:
+  TestPatternVideoSourceTest() : CaptureSourceTest(kStart) {}
   void start(std::string const& device, Pacing pacing = Pacing::kOnRequest) {
-    ElementArgs args(scheduler_, root_->getNode("camera", true));
-    args.property("clock", PropertyValue(std::weak_ptr<Clock>(generator_.getClock())))
-        .property("device", PropertyValue(device))
-        .property("req_width", PropertyValue(160))
-        .property("req_height", PropertyValue(120))
-        .property("enabled", PropertyValue(true));
-    source_ = createTestPatternVideoSource(args, pacing);
-    sink_ = createElement<FrameCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
-    link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
-    settle();
-  }
-  void TearDown() override {
-    link_ = LinkHandle();
-    source_.reset();
-    scheduler_->shutdown(true);
-  }
-  void settle() {
-    do {
-      waitForDeferredCalls();
-    } while (scheduler_->runAll() > 0);
+    attach(createTestPatternVideoSource(cameraArgs(device, 160, 120), pacing));
   }
   void runFor(int seconds) {
     for (int i = 0; i < seconds; ++i) {
@@ -56,14 +39,6 @@ class TestPatternVideoSourceTest : public ::testing::Test {
     settle();
   }
   std::string statusMessage() { return source_->getStatus()->getStatusMessage(); }
-
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  SyntheticClockGenerator generator_{false, kStart};
-  std::shared_ptr<TestPatternVideoSource> source_;
-  std::shared_ptr<FrameCollector> sink_;
-  LinkHandle link_;
 };
 
 TEST_F(TestPatternVideoSourceTest, FramesAreDrawnStampedAndPublishTheMode) {

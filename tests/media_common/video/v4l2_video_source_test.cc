@@ -7,6 +7,7 @@
 #include "media_common/link_handle.h"
 #include "media_common/synthetic_clock.h"
 #include "media_common/video/v4l2_device_probe.h"
+#include "tests/media_common/video/capture_source_test_fixture.h"
 #include "tests/media_common/video/fake_v4l2_device.h"
 #include "tests/media_common/video/video_test_support.h"
 #include "tests/support/manual_scheduler.h"
@@ -41,8 +42,9 @@ bool eventually(testing::ManualScheduler& scheduler, Condition condition) {
   return true;
 }
 
-class V4L2VideoSourceTest : public ::testing::Test {
+class V4L2VideoSourceTest : public CaptureSourceTest<V4L2VideoSource> {
  protected:
+  V4L2VideoSourceTest() : CaptureSourceTest(kStart) {}
   void SetUp() override {
     camera_ = system_->addCamera("/dev/video3");
     camera_->card = "Desk camera";
@@ -52,39 +54,13 @@ class V4L2VideoSourceTest : public ::testing::Test {
     camera_->row_padding = 16;
   }
   void start(std::string const& device) {
-    ElementArgs args(scheduler_, root_->getNode("camera", true));
-    args.property("clock", PropertyValue(std::weak_ptr<Clock>(generator_.getClock())))
-        .property("device", PropertyValue(device))
-        .property("req_width", PropertyValue(320))
-        .property("req_height", PropertyValue(240))
-        .property("req_fps", PropertyValue(15.0f))
-        .property("enabled", PropertyValue(true));
-    source_ = createV4L2VideoSource(args, system_);
-    sink_ = createElement<FrameCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
-    link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
-    settle();
+    ElementArgs args = cameraArgs(device, 320, 240);
+    args.property("req_fps", PropertyValue(15.0f));
+    attach(createV4L2VideoSource(args, system_));
   }
-  void TearDown() override {
-    link_ = LinkHandle();
-    source_.reset();
-    scheduler_->shutdown(true);
-  }
-  void settle() {
-    do {
-      waitForDeferredCalls();
-    } while (scheduler_->runAll() > 0);
-  }
-  int statusCode() { return source_->getStatus()->getStatusCode(); }
 
   std::shared_ptr<FakeV4L2System> system_ = std::make_shared<FakeV4L2System>();
   std::shared_ptr<FakeCamera> camera_;
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  SyntheticClockGenerator generator_{false, kStart};
-  std::shared_ptr<V4L2VideoSource> source_;
-  std::shared_ptr<FrameCollector> sink_;
-  LinkHandle link_;
 };
 
 TEST_F(V4L2VideoSourceTest, StreamsTheChosenModeAsYuyvFrames) {
