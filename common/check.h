@@ -52,34 +52,34 @@ void logComparison(const char* expression, A const& a, B const& b, const char* f
 
 }  // namespace dravo
 
-#define DRAVO_ASSERT(cond)                                                             \
-  do {                                                                                 \
+#define DRAVO_ASSERT(cond)                                                              \
+  do {                                                                                  \
     if (!(cond) && ::dravo::handleAssertion(__FILE__, __LINE__, __func__, "%s", #cond)) \
-      ::dravo::terminateAfterAssertion();                                              \
+      ::dravo::terminateAfterAssertion();                                               \
   } while (0)
 
-#define DRAVO_ASSERT_MSG(cond, ...)                                                    \
-  do {                                                                                 \
+#define DRAVO_ASSERT_MSG(cond, ...)                                                     \
+  do {                                                                                  \
     if (!(cond) && ::dravo::handleAssertion(__FILE__, __LINE__, __func__, __VA_ARGS__)) \
-      ::dravo::terminateAfterAssertion();                                              \
+      ::dravo::terminateAfterAssertion();                                               \
   } while (0)
 
 // Unconditional: the code reached a state that must not happen.
 #define DRAVO_FAIL(...) DRAVO_ASSERT_MSG(false, __VA_ARGS__)
 
-#define DRAVO_CHECK(cond)                                                                \
-  do {                                                                                   \
-    if (!(cond))                                                                         \
+#define DRAVO_CHECK(cond)                                                                       \
+  do {                                                                                          \
+    if (!(cond))                                                                                \
       ::dravo::logging::logToLogger("check", 1, __FILE__, __LINE__, "Check failed " #cond " "); \
   } while (0)
 
-#define DRAVO_CHECK_OP(a, op, b)                                                          \
-  do {                                                                                    \
-    auto const& dravo_check_a__ = (a);                                                    \
-    auto const& dravo_check_b__ = (b);                                                    \
-    if (!(dravo_check_a__ op dravo_check_b__))                                            \
-      ::dravo::check_internal::logComparison(#a " " #op " " #b, dravo_check_a__,          \
-                                             dravo_check_b__, __FILE__, __LINE__);        \
+#define DRAVO_CHECK_OP(a, op, b)                                                                  \
+  do {                                                                                            \
+    auto const& dravo_check_a__ = (a);                                                            \
+    auto const& dravo_check_b__ = (b);                                                            \
+    if (!(dravo_check_a__ op dravo_check_b__))                                                    \
+      ::dravo::check_internal::logComparison(#a " " #op " " #b, dravo_check_a__, dravo_check_b__, \
+                                             __FILE__, __LINE__);                                 \
   } while (0)
 
 #define DRAVO_CHECK_EQ(a, b) DRAVO_CHECK_OP(a, ==, b)

@@ -179,8 +179,8 @@ void logPrintf(LogPoint const& point, const char* format, ...) {
   va_end(args);
 }
 
-void logPrintfAt(std::string_view logger, int level, const char* file, int line,
-                 const char* format, ...) {
+void logPrintfAt(std::string_view logger, int level, const char* file, int line, const char* format,
+                 ...) {
   va_list args;
   va_start(args, format);
   vlogAt(logger, level, file, line, format, args);

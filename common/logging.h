@@ -53,9 +53,7 @@ class LogPoint {
   const char* file() const { return file_; }
   int line() const { return line_; }
 
-  static uint64_t currentGeneration() {
-    return generation_.load(std::memory_order_relaxed);
-  }
+  static uint64_t currentGeneration() { return generation_.load(std::memory_order_relaxed); }
 
  private:
   friend void bumpConfigurationGeneration();
@@ -102,8 +100,8 @@ void logToLogger(std::string_view logger, int level, const char* file, int line,
                  std::string_view message);
 void logPrintf(LogPoint const& point, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
-void logPrintfAt(std::string_view logger, int level, const char* file, int line,
-                 const char* format, ...) __attribute__((format(printf, 5, 6)));
+void logPrintfAt(std::string_view logger, int level, const char* file, int line, const char* format,
+                 ...) __attribute__((format(printf, 5, 6)));
 
 // Collects a message with operator<< and logs it when destroyed.
 class LoggingStream {
@@ -161,23 +159,24 @@ void logFiltered(LoggingFilter& filter, std::string_view logger, int level, cons
 
 #define DRAVO_LOGGER(name) [[maybe_unused]] static constexpr const char* dravo_file_logger__ = name
 
-#define LOGF_TO(logger, level, ...)                                                       \
-  do {                                                                                    \
-    static const ::dravo::logging::LogPoint dravo_logging_point_uid__{logger, level,      \
-                                                                       __FILE__, __LINE__}; \
-    if (dravo_logging_point_uid__.enabled())                                              \
-      ::dravo::logging::logPrintf(dravo_logging_point_uid__, __VA_ARGS__);                \
+#define LOGF_TO(logger, level, ...)                                                            \
+  do {                                                                                         \
+    static const ::dravo::logging::LogPoint dravo_logging_point_uid__{logger, level, __FILE__, \
+                                                                      __LINE__};               \
+    if (dravo_logging_point_uid__.enabled())                                                   \
+      ::dravo::logging::logPrintf(dravo_logging_point_uid__, __VA_ARGS__);                     \
   } while (0)
 
 // An expression, so that it nests safely in if/else without braces.
-#define LOGS_TO(logger, level)                                                        \
-  !([]() -> ::dravo::logging::LogPoint const& {                                       \
-    static const ::dravo::logging::LogPoint dravo_logging_point_uid__{logger, level,  \
-                                                                       __FILE__, __LINE__}; \
-    return dravo_logging_point_uid__;                                                 \
-  }().enabled())                                                                      \
-      ? (void)0                                                                       \
-      : ::dravo::logging::StreamVoidify() &                                           \
+#define LOGS_TO(logger, level)                                                                 \
+  !([]() -> ::dravo::logging::LogPoint const& {                                                \
+    static const ::dravo::logging::LogPoint dravo_logging_point_uid__{logger, level, __FILE__, \
+                                                                      __LINE__};               \
+    return dravo_logging_point_uid__;                                                          \
+  }()                                                                                          \
+                .enabled())                                                                    \
+      ? (void)0                                                                                \
+      : ::dravo::logging::StreamVoidify() &                                                    \
             ::dravo::logging::LoggingStream(logger, level, __FILE__, __LINE__).stream()
 
 #define LOGF(level, ...) LOGF_TO(dravo_file_logger__, level, __VA_ARGS__)

@@ -39,7 +39,8 @@ std::vector<std::string> SplitString(std::string const& text, std::string const&
   size_t start = 0;
   while (true) {
     size_t end = text.find_first_of(delimiters, start);
-    std::string piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string piece =
+        text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (!(piece.empty() && (options & kSplitSkipEmpty))) pieces.push_back(std::move(piece));
     if (end == std::string::npos) break;
     start = end + 1;

@@ -23,8 +23,8 @@ namespace {
 void printSeconds(std::ostream& os, int64_t ns) {
   char text[40];
   uint64_t magnitude = ns < 0 ? 0 - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
-  snprintf(text, sizeof text, "%s%" PRIu64 ".%09" PRIu64, ns < 0 ? "-" : "",
-           magnitude / 1000000000, magnitude % 1000000000);
+  snprintf(text, sizeof text, "%s%" PRIu64 ".%09" PRIu64, ns < 0 ? "-" : "", magnitude / 1000000000,
+           magnitude % 1000000000);
   os << text;
 }
 }  // namespace

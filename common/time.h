@@ -40,8 +40,14 @@ class Duration {
   constexpr Duration operator-(Duration d) const { return Duration(ns_ - d.ns_); }
   constexpr Duration operator*(int64_t k) const { return Duration(ns_ * k); }
   constexpr Duration operator/(int64_t k) const { return Duration(ns_ / k); }
-  constexpr Duration& operator+=(Duration d) { ns_ += d.ns_; return *this; }
-  constexpr Duration& operator-=(Duration d) { ns_ -= d.ns_; return *this; }
+  constexpr Duration& operator+=(Duration d) {
+    ns_ += d.ns_;
+    return *this;
+  }
+  constexpr Duration& operator-=(Duration d) {
+    ns_ -= d.ns_;
+    return *this;
+  }
   constexpr auto operator<=>(Duration const&) const = default;
 
  private:
@@ -66,8 +72,14 @@ class Time {
   constexpr Duration operator-(Time t) const { return Duration::fromNSec(ns_ - t.ns_); }
   constexpr Time operator+(Duration d) const { return Time(ns_ + d.toNSec()); }
   constexpr Time operator-(Duration d) const { return Time(ns_ - d.toNSec()); }
-  constexpr Time& operator+=(Duration d) { ns_ += d.toNSec(); return *this; }
-  constexpr Time& operator-=(Duration d) { ns_ -= d.toNSec(); return *this; }
+  constexpr Time& operator+=(Duration d) {
+    ns_ += d.toNSec();
+    return *this;
+  }
+  constexpr Time& operator-=(Duration d) {
+    ns_ -= d.toNSec();
+    return *this;
+  }
   constexpr auto operator<=>(Time const&) const = default;
 
  private:
