@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,7 +142,7 @@ TEST(SigslotTest, CopiedReceiverStartsWithoutConnections) {
 
 // A receiver whose slot touches its own state; a call after disconnect (or
 // during destruction) shows up as a counted violation or as an ASan/TSan
-// report.
+// report. Two emitters may run the slot at once, so its state has a lock.
 class Guarded : public has_slots<multi_threaded_local> {
  public:
   ~Guarded() override {
@@ -151,8 +152,11 @@ class Guarded : public has_slots<multi_threaded_local> {
   void onTick() {
     if (!alive_) ++violations;
     in_slot_.fetch_add(1);
-    payload_.push_back(1);
-    if (payload_.size() > 64) payload_.clear();
+    {
+      std::lock_guard lock(payload_mutex_);
+      payload_.push_back(1);
+      if (payload_.size() > 64) payload_.clear();
+    }
     in_slot_.fetch_sub(1);
   }
   int inSlot() const { return in_slot_.load(); }
@@ -162,6 +166,7 @@ class Guarded : public has_slots<multi_threaded_local> {
  private:
   bool alive_ = true;
   std::atomic<int> in_slot_{0};
+  std::mutex payload_mutex_;
   std::vector<int> payload_;
 };
 std::atomic<int> Guarded::violations{0};
