@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_temp_dir.h"
+#include "bench/file_bench_support.h"
 #include "media_common/audio/wav_file_writer.h"
 
 namespace {
