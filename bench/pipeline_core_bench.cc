@@ -14,11 +14,9 @@
 
 #include "common/deferred.h"
 #include "common/property_node.h"
-#include "media_common/filter_element.h"
 #include "media_common/pad.h"
-#include "media_common/sink_mixin.h"
-#include "media_common/source_element.h"
 #include "media_common/trivial_scheduler.h"
+#include "tests/support/chain_elements.h"
 
 namespace dravo::media {
 namespace {
@@ -87,33 +85,9 @@ void BM_PadHandoff(benchmark::State& state) {
 }
 BENCHMARK(BM_PadHandoff)->Arg(0)->Arg(1)->UseRealTime();
 
-class BenchSource : public Source<BenchBuffer> {
- public:
-  ~BenchSource() override { disconnect_all(); }
-};
-
-class BenchFilter : public FilterElement<BenchBuffer, BenchBuffer> {
- public:
-  ~BenchFilter() override { disconnect_all(); }
-  void onBuffer(std::shared_ptr<BenchBuffer const> const& in) override {
-    auto out = std::make_shared<BenchBuffer>();
-    out->copyMetadata(*in);
-    sendBuffer(out);
-  }
-};
-
-class BenchSink : public Element, public SinkMixin<BenchBuffer> {
- public:
-  ~BenchSink() override { disconnect_all(); }
-  void initialize() override {
-    Element::initialize();
-    SinkMixin<BenchBuffer>::initialize();
-  }
-  void onBuffer(std::shared_ptr<BenchBuffer const> const&) override {
-    received.fetch_add(1, std::memory_order_relaxed);
-  }
-  std::atomic<int> received{0};
-};
+using BenchSource = testing::PlainSource<BenchBuffer>;
+using BenchFilter = testing::CopyFilter<BenchBuffer>;
+using BenchSink = testing::CountingSink<BenchBuffer>;
 
 void BM_SourceFilterSink(benchmark::State& state) {
   auto scheduler = createTrivialScheduler();

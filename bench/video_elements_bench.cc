@@ -12,10 +12,10 @@
 #include "media_common/clock.h"
 #include "media_common/link_handle.h"
 #include "media_common/property_clock.h"
-#include "media_common/sink_mixin.h"
 #include "media_common/video/image_buffer_util.h"
 #include "media_common/video/synthetic_overlay.h"
 #include "media_common/video/synthetic_video_source.h"
+#include "tests/support/chain_elements.h"
 #include "tests/support/manual_scheduler.h"
 
 namespace dravo::media {
@@ -60,19 +60,7 @@ void BM_PlasmaCaptionBars(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// Counts the frames that reach it; runs on the bench thread.
-class CountingSink : public Element, public SinkMixin<ImageBuffer> {
- public:
-  ~CountingSink() override { disconnect_all(); }
-  int64_t frames = 0;
-
- protected:
-  void initialize() override {
-    Element::initialize();
-    SinkMixin<ImageBuffer>::initialize();
-  }
-  void onBuffer(std::shared_ptr<ImageBuffer const> const&) override { ++frames; }
-};
+using CountingSink = testing::CountingSink<ImageBuffer>;
 
 void BM_SourceFrame(benchmark::State& state) {
   FrameSize const size = sizeOf(state);
@@ -86,8 +74,8 @@ void BM_SourceFrame(benchmark::State& state) {
   auto sink = createElement<CountingSink>(ElementArgs(scheduler, root->getNode("sink", true)));
   LinkHandle link(source->getOutputPad()->link(*sink->getInputPad()));
   for (auto _ : state) {
-    int64_t const target = sink->frames + 1;
-    while (sink->frames < target) scheduler->runOne();
+    int64_t const target = sink->received.load() + 1;
+    while (sink->received.load() < target) scheduler->runOne();
   }
   state.SetItemsProcessed(state.iterations());
   // Simulated seconds per wall second is fps / 30.
