@@ -15,6 +15,7 @@ namespace {
 using sigslot::has_slots;
 using sigslot::multi_threaded_local;
 
+// Counts what reaches it; used on the test's thread.
 class Receiver : public has_slots<multi_threaded_local> {
  public:
   ~Receiver() override { disconnect_all(); }
@@ -31,77 +32,60 @@ TEST(SigslotTest, EmitCallsSlotsInConnectionOrderWithArguments) {
   sigslot::signal1<int> signal;
   sigslot::signal2<int, std::string const&> pair_signal;
   Receiver receiver;
-  std::vector<std::string> order;
   signal.connect(&receiver, &Receiver::onValue);
-  signal.connect(&receiver,
-                 [&order](int value) { order.push_back("lambda" + std::to_string(value)); });
+  signal.connect(&receiver, [&receiver](int value) { receiver.values.push_back(-value); });
   pair_signal.connect(&receiver, &Receiver::onPair);
-
   signal(7);
   signal.emit(8);
   pair_signal(1, "x");
-
-  EXPECT_EQ(receiver.values, (std::vector<int>{7, 8}));
-  EXPECT_EQ(order, (std::vector<std::string>{"lambda7", "lambda8"}));
+  EXPECT_EQ(receiver.values, (std::vector<int>{7, -7, 8, -8}));
   EXPECT_EQ(receiver.pairs, (std::vector<std::string>{"1x"}));
-  EXPECT_EQ(receiver.connection_count(), 3u);
 }
 
-TEST(SigslotTest, DisconnectRemovesOnlyThatOwnersSlots) {
-  sigslot::signal0<> signal;
-  Receiver a, b;
-  signal.connect(&a, &Receiver::onTick);
-  signal.connect(&b, &Receiver::onTick);
-  signal.disconnect(&a);
-  signal();
-  EXPECT_EQ(a.ticks, 0);
-  EXPECT_EQ(b.ticks, 1);
-  EXPECT_FALSE(a.has_connections());
-  EXPECT_TRUE(b.has_connections());
-
-  signal.disconnect_all();
-  signal();
-  EXPECT_EQ(b.ticks, 1);
-  EXPECT_FALSE(b.has_connections());
-}
-
-TEST(SigslotTest, HasSlotsDisconnectAllLeavesOtherReceiversConnected) {
+TEST(SigslotTest, DisconnectRemovesOnlyWhatItNames) {
   sigslot::signal0<> first, second;
   Receiver a, b;
   first.connect(&a, &Receiver::onTick);
+  first.connect(&b, &Receiver::onTick);
   second.connect(&a, &Receiver::onTick);
   second.connect(&b, &Receiver::onTick);
-  a.disconnect_all();
+  first.disconnect(&a);
   first();
-  second();
   EXPECT_EQ(a.ticks, 0);
   EXPECT_EQ(b.ticks, 1);
-  EXPECT_EQ(first.connection_count(), 0u);
-  EXPECT_EQ(second.connection_count(), 1u);
+  a.disconnect_all();  // the receiver's side: leaves b on `second`
+  second();
+  EXPECT_EQ(a.ticks, 0);
+  EXPECT_EQ(b.ticks, 2);
+  EXPECT_FALSE(a.has_connections());
+  first.disconnect_all();
+  second.disconnect_all();
+  EXPECT_FALSE(b.has_connections());
 }
 
-TEST(SigslotTest, DestroyedReceiverIsNeverCalled) {
+TEST(SigslotTest, EitherSideDestroyedEndsTheConnection) {
   sigslot::signal1<int> signal;
   {
     Receiver receiver;
     signal.connect(&receiver, &Receiver::onValue);
-    EXPECT_EQ(signal.connection_count(), 1u);
   }
   EXPECT_EQ(signal.connection_count(), 0u);
   signal(1);  // would touch freed memory under ASan if still connected
-}
 
-TEST(SigslotTest, DestroyedSignalDropsReceiversConnections) {
   Receiver receiver;
   {
-    sigslot::signal0<> signal;
-    signal.connect(&receiver, &Receiver::onTick);
-    EXPECT_TRUE(receiver.has_connections());
+    sigslot::signal0<> local;
+    local.connect(&receiver, &Receiver::onTick);
   }
   EXPECT_FALSE(receiver.has_connections());
+  signal.connect(&receiver, &Receiver::onValue);
+  Receiver copy(receiver);  // a copy starts without connections
+  EXPECT_FALSE(copy.has_connections());
+  signal(2);
+  EXPECT_TRUE(copy.values.empty());
 }
 
-TEST(SigslotTest, SlotMayDisconnectItselfAndConnectOthersDuringEmission) {
+TEST(SigslotTest, SlotsMayDisconnectConnectAndEmitDuringEmission) {
   sigslot::signal0<> signal;
   Receiver self_removing, late;
   int calls = 0;
@@ -111,33 +95,19 @@ TEST(SigslotTest, SlotMayDisconnectItselfAndConnectOthersDuringEmission) {
     signal.connect(&late, &Receiver::onTick);
   });
   signal();
-  EXPECT_EQ(calls, 1);
   EXPECT_EQ(late.ticks, 0);  // connected during the emission: first called by the next one
   signal();
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(late.ticks, 1);
-}
 
-TEST(SigslotTest, SlotMayEmitItsOwnSignal) {
-  sigslot::signal1<int> signal;
+  sigslot::signal1<int> recursive;
   Receiver receiver;
-  signal.connect(&receiver, [&](int depth) {
+  recursive.connect(&receiver, [&](int depth) {
     receiver.values.push_back(depth);
-    if (depth < 3) signal(depth + 1);
+    if (depth < 3) recursive(depth + 1);
   });
-  signal(0);
+  recursive(0);
   EXPECT_EQ(receiver.values, (std::vector<int>{0, 1, 2, 3}));
-}
-
-TEST(SigslotTest, CopiedReceiverStartsWithoutConnections) {
-  sigslot::signal0<> signal;
-  Receiver original;
-  signal.connect(&original, &Receiver::onTick);
-  Receiver copy(original);
-  EXPECT_FALSE(copy.has_connections());
-  signal();
-  EXPECT_EQ(original.ticks, 1);
-  EXPECT_EQ(copy.ticks, 0);
 }
 
 // A receiver whose slot touches its own state; a call after disconnect (or
