@@ -65,34 +65,22 @@ class CountingSink : public Element, public SinkMixin<Buffer> {
   int count = 0;
 };
 
+// A bin that exposes its protected helpers and sets `destroying` when its
+// destruction starts, before the base waits for its elements.
 class TestBin : public Bin {
  public:
-  using Bin::Bin;
+  TestBin(std::shared_ptr<AbstractPipeline> const& pipeline, std::string const& name,
+          testing::WaitableFlag* destroying = nullptr)
+      : Bin(pipeline, name), destroying_(destroying) {}
+  ~TestBin() override {
+    if (destroying_) destroying_->set();
+  }
+  using Bin::addLink;
   using Bin::elementArgs;
   using Bin::setStatus;
-};
-
-// Owns a source linked to a sink; only the bin keeps the link.
-class ChainBin : public Bin {
- public:
-  explicit ChainBin(std::shared_ptr<AbstractPipeline> const& pipeline) : Bin(pipeline, "chain") {
-    source = createElement<TestSource>(elementArgs("source"));
-    sink = createElement<CountingSink>(elementArgs("sink"));
-    addLink(LinkHandle(source->getOutputPad()->link(*sink->getInputPad())));
-  }
-  std::shared_ptr<TestSource> source;
-  std::shared_ptr<CountingSink> sink;
-};
-
-// Sets a flag when its destruction starts, before the base waits.
-class FlaggingBin : public TestBin {
- public:
-  FlaggingBin(std::shared_ptr<AbstractPipeline> const& pipeline, testing::WaitableFlag* flag)
-      : TestBin(pipeline, "flagging"), flag_(flag) {}
-  ~FlaggingBin() override { flag_->set(); }
 
  private:
-  testing::WaitableFlag* flag_;
+  testing::WaitableFlag* destroying_;
 };
 
 struct Listener : sigslot::has_slots<sigslot::multi_threaded_local> {
@@ -108,138 +96,101 @@ class BinTest : public ::testing::Test {
   std::shared_ptr<Journal> journal_ = std::make_shared<Journal>();
 };
 
-TEST_F(BinTest, ElementsLiveUnderTheBinNodeAndRunOnThePipelineScheduler) {
+TEST_F(BinTest, ElementsAndStatusLiveUnderTheBinNode) {
   TestBin bin(pipeline_, "bin");
-  EXPECT_EQ(bin.getPropertyNode(), root_->getNode("bin"));
-
-  ElementArgs first = bin.elementArgs("encoder");
-  ElementArgs second = bin.elementArgs("decoder");
+  ElementArgs first = bin.elementArgs("encoder"), second = bin.elementArgs("decoder");
   EXPECT_EQ(first.getScheduler(), scheduler_);
-  EXPECT_EQ(first.getPropertyNode(), root_->getNode("bin/encoder"));
   // Both elements hold the one tracker the bin waits on.
   ASSERT_EQ(first.getTrackingObjects().size(), 1u);
   EXPECT_EQ(first.getTrackingObjects(), second.getTrackingObjects());
-
   auto element = createElement<JournalElement>(first, journal_, "encoder");
   EXPECT_EQ(element->getFullName(), "pipe/bin/encoder");
-  EXPECT_EQ(element->getScheduler(), scheduler_);
-}
 
-TEST_F(BinTest, StatusIsSharedWhenOneIsAlreadyAttached) {
+  // A status already attached to the bin's "status" node is shared.
   std::shared_ptr<Status> existing = createStatus(root_->getNode("shared/status", true));
   TestBin shared(pipeline_, "shared");
   EXPECT_EQ(shared.getStatus(), existing);
   shared.setStatus(status_codes::Error_Unknown, "broken");
-  EXPECT_EQ(existing->getStatusCode(), status_codes::Error_Unknown);
   EXPECT_EQ(existing->getStatusMessage(), "broken");
-
-  // A "status" node without a status attached gets a new one.
   root_->getNode("fresh/status", true);
   TestBin fresh(pipeline_, "fresh");
   ASSERT_TRUE(fresh.getStatus());
   EXPECT_EQ(getStatusFromProperty(root_->getNode("fresh/status")), fresh.getStatus());
 }
 
-TEST_F(BinTest, AliasesShowOneValueBothWays) {
-  testing::LogCapture log("bin:5");
-  auto inner_root = PropertyNode::create("inner");
-  auto inner = inner_root->getNode("gain", true);
-  inner->setValue(PropertyValue(5));
-  inner->setMeta("help", PropertyValue("Gain."));
-  TestBin bin(pipeline_, "bin");
-  bin.addAlias("gain", inner);
-  auto alias = bin.getNode("gain");
-  EXPECT_EQ(alias->getValue().getInt(), 5);
-  EXPECT_EQ(alias->getMeta("help").getString(), "Gain.");
-  alias->setValue(PropertyValue(7));
-  EXPECT_EQ(inner->getValue().getInt(), 7);
-  inner->setValue(PropertyValue(9));
-  EXPECT_EQ(alias->getValue().getInt(), 9);
-  EXPECT_TRUE(log.contains("Adding alias from pipe/bin/gain to inner/gain."));
-
-  // By global path.
-  getPropertyNode("bin_test/level")->setValue(PropertyValue(3));
-  bin.addAlias("level", "bin_test/level");
-  EXPECT_EQ(bin.getNode("level")->getValue().getInt(), 3);
-  bin.getNode("level")->setValue(PropertyValue(4));
-  EXPECT_EQ(getPropertyNode("bin_test/level")->getValue().getInt(), 4);
-  getRootPropertyNode()->removeNode("bin_test");
-}
-
-TEST_F(BinTest, PropertyCopiesGoOneWayOnly) {
+TEST_F(BinTest, AliasesShowOneValueBothWaysAndCopiesGoOneWay) {
   testing::LogCapture log("bin:5");
   TestBin bin(pipeline_, "bin");
   auto other = PropertyNode::create("enc");
+  auto gain = other->getNode("gain", true);
+  gain->setValue(PropertyValue(5));
+  bin.addAlias("gain", gain);
+  EXPECT_EQ(bin.getNode("gain")->getValue().getInt(), 5);
+  bin.getNode("gain")->setValue(PropertyValue(7));
+  EXPECT_EQ(gain->getValue().getInt(), 7);
+  gain->setValue(PropertyValue(9));
+  EXPECT_EQ(bin.getNode("gain")->getValue().getInt(), 9);
+
   auto bitrate = other->getNode("bitrate", true);
   bin.getNode("bitrate")->setValue(PropertyValue(100));
   bin.addPropertyCopyFromBin("bitrate", bitrate);
   EXPECT_EQ(bitrate->getValue().getInt(), 100);  // copied at once
   bin.getNode("bitrate")->setValue(PropertyValue(200));
-  EXPECT_EQ(bitrate->getValue().getInt(), 200);
   bitrate->setValue(PropertyValue(300));
   EXPECT_EQ(bin.getNode("bitrate")->getValue().getInt(), 200);
-  EXPECT_TRUE(log.contains("Adding property copy from pipe/bin/bitrate to enc/bitrate."));
-
-  // An unset bin property does not wipe the other one.
-  auto quality = other->getNode("quality", true);
-  quality->setValue(PropertyValue(42));
-  bin.addPropertyCopyFromBin(bin.getNode("quality"), quality);
-  EXPECT_EQ(quality->getValue().getInt(), 42);
 
   auto fps = other->getNode("fps", true);
   fps->setValue(PropertyValue(25));
   bin.addPropertyCopyToBin("fps", fps);
   EXPECT_EQ(bin.getNode("fps")->getValue().getInt(), 25);
+  bin.getNode("fps")->setValue(PropertyValue(15));
   fps->setValue(PropertyValue(30));
   EXPECT_EQ(bin.getNode("fps")->getValue().getInt(), 30);
-  bin.getNode("fps")->setValue(PropertyValue(15));
-  EXPECT_EQ(fps->getValue().getInt(), 30);
-  EXPECT_TRUE(log.contains("Adding property copy to pipe/bin/fps from enc/fps."));
+  EXPECT_EQ(log.messages("bin"),
+            (std::vector<std::string>{"Bin property name: pipe/bin",
+                                      "Adding alias from pipe/bin/gain to enc/gain.",
+                                      "Adding property copy from pipe/bin/bitrate to enc/bitrate.",
+                                      "Adding property copy to pipe/bin/fps from enc/fps."}));
 
-  // By global path.
-  getPropertyNode("bin_test/volume")->setValue(PropertyValue(8));
-  bin.addPropertyCopyToBin("volume", "bin_test/volume");
-  EXPECT_EQ(bin.getNode("volume")->getValue().getInt(), 8);
+  // An unset bin property does not wipe the other one; global paths work.
+  auto quality = other->getNode("quality", true);
+  quality->setValue(PropertyValue(42));
+  bin.addPropertyCopyFromBin(bin.getNode("quality"), quality);
+  EXPECT_EQ(quality->getValue().getInt(), 42);
+  getPropertyNode("bin_test/level")->setValue(PropertyValue(3));
+  bin.addAlias("level", "bin_test/level");
+  bin.addPropertyCopyToBin("volume", "bin_test/level");
+  bin.getNode("level")->setValue(PropertyValue(4));
+  EXPECT_EQ(bin.getNode("volume")->getValue().getInt(), 4);
   getRootPropertyNode()->removeNode("bin_test");
 }
 
-TEST_F(BinTest, LinksLiveAsLongAsTheBin) {
-  auto bin = std::make_unique<ChainBin>(pipeline_);
+TEST_F(BinTest, LinksAndNodesLiveAsLongAsTheBin) {
+  auto bin = std::make_unique<TestBin>(pipeline_, "chain");
+  auto source = createElement<TestSource>(bin->elementArgs("source"));
+  auto sink = createElement<CountingSink>(bin->elementArgs("sink"));
+  bin->addLink(LinkHandle(source->getOutputPad()->link(*sink->getInputPad())));
   scheduler_->runAll();
-  auto buffer = std::make_shared<Buffer>();
-  bin->source->sendBuffer(buffer);
+  source->sendBuffer(std::make_shared<Buffer>());
   scheduler_->runAll();
-  EXPECT_EQ(bin->sink->count, 1);
-
-  std::weak_ptr<PadBase> pad = bin->source->getOutputPad();
-  bin.reset();
-  // The link held the pads; released with the bin.
+  EXPECT_EQ(sink->count, 1);
+  std::weak_ptr<PadBase> pad = source->getOutputPad();
+  source.reset();
+  sink.reset();
+  bin.reset();  // with it the link that held the pads
   EXPECT_TRUE(pad.expired());
   EXPECT_FALSE(root_->getNode("chain"));
 }
 
-TEST_F(BinTest, BinWithoutElementsIsDestroyedAtOnce) {
-  Listener listener;
-  std::vector<void*> destroyed;
-  auto bin = std::make_unique<TestBin>(pipeline_, "empty");
-  void* address = static_cast<Bin*>(bin.get());
-  bin->getDestroyedSignal().connect(&listener, [&](void* bin) { destroyed.push_back(bin); });
-  bin.reset();
-  EXPECT_EQ(destroyed, std::vector<void*>{address});
-  EXPECT_FALSE(root_->getNode("empty"));
-}
-
 TEST_F(BinTest, DestructionWaitsUntilEveryElementIsGone) {
-  testing::WaitableFlag destroying;
-  auto bin = std::make_unique<FlaggingBin>(pipeline_, &destroying);
   Listener listener;
+  testing::WaitableFlag destroying;
+  auto bin = std::make_unique<TestBin>(pipeline_, "bin", &destroying);
   bin->getDestroyedSignal().connect(&listener, [this](void*) { journal_->add("bin destroyed"); });
-
   // An element that is already gone does not hold the bin up.
   createElement<JournalElement>(bin->elementArgs("early"), journal_, "early").reset();
   auto first = createElement<JournalElement>(bin->elementArgs("first"), journal_, "first");
   auto second = createElement<JournalElement>(bin->elementArgs("second"), journal_, "second");
-
   std::thread releaser([&] {
     ASSERT_TRUE(destroying.waitFor());
     first.reset();
@@ -249,6 +200,15 @@ TEST_F(BinTest, DestructionWaitsUntilEveryElementIsGone) {
   releaser.join();
   EXPECT_EQ(journal_->entries(),
             (std::vector<std::string>{"early gone", "first gone", "second gone", "bin destroyed"}));
+
+  // Without elements, at once.
+  std::vector<uintptr_t> destroyed;
+  auto empty = std::make_unique<TestBin>(pipeline_, "empty");
+  auto address = reinterpret_cast<uintptr_t>(static_cast<Bin*>(empty.get()));
+  empty->getDestroyedSignal().connect(
+      &listener, [&](void* b) { destroyed.push_back(reinterpret_cast<uintptr_t>(b)); });
+  empty.reset();
+  EXPECT_EQ(destroyed, std::vector<uintptr_t>{address});
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 namespace dravo::media {
 namespace {
 
-// Records every task queued on it, then runs it on a trivial scheduler.
+// A trivial scheduler (tasks run on the deferred thread) that remembers the
+// priority and name of the last task queued on it.
 class RecordingScheduler : public Scheduler {
  public:
   RecordingScheduler() { inner_->start(); }
@@ -22,8 +23,7 @@ class RecordingScheduler : public Scheduler {
                          std::shared_ptr<TaskInfo const> const& info) override {
     {
       std::lock_guard lock(mutex_);
-      priorities_.push_back(p);
-      names_.push_back(info ? info->getName() : "");
+      last_ = {p, info ? info->getName() : ""};
     }
     inner_->schedule(f, p, info);
   }
@@ -31,21 +31,15 @@ class RecordingScheduler : public Scheduler {
   void shutdown(bool wait) override { inner_->shutdown(wait); }
   void waitIdle() override { inner_->waitIdle(); }
   void getQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>&) override {}
-
-  std::vector<Priority> priorities() {
+  std::pair<Priority, std::string> last() {
     std::lock_guard lock(mutex_);
-    return priorities_;
-  }
-  std::vector<std::string> names() {
-    std::lock_guard lock(mutex_);
-    return names_;
+    return last_;
   }
 
  private:
   std::shared_ptr<Scheduler> inner_ = createTrivialScheduler();
   std::mutex mutex_;
-  std::vector<Priority> priorities_;
-  std::vector<std::string> names_;
+  std::pair<Priority, std::string> last_{Priority(0, false), ""};
 };
 
 class TestBuffer : public Buffer {
@@ -55,12 +49,14 @@ class TestBuffer : public Buffer {
 
 class TestEvent : public Event {};
 
-// What one side of a pipeline saw; all handlers run on deferred threads, the
+using Topology = std::vector<PipelineTopologyChangeEvent::TopologyChangeType>;
+
+// What one side of a pipeline saw; handlers run on the deferred thread, the
 // test reads after waitForDeferredCalls().
 struct Seen {
   std::vector<std::shared_ptr<DataBase const>> buffers;
   std::vector<std::shared_ptr<Event const>> events;
-  std::vector<PipelineTopologyChangeEvent::TopologyChangeType> topology;
+  Topology topology;
 
   EventHandlerFunction recordEvents(bool pass = true) {
     return [this, pass](std::shared_ptr<Event const> const& event) {
@@ -84,6 +80,12 @@ class PadTest : public ::testing::Test {
     pad->initialize(PadArgs(root_->getNode(name, true), std::move(scheduler)));
     return pad;
   }
+  std::shared_ptr<OutputPad<TestBuffer>> out(std::string const& name = "src/pads/out") {
+    return makePad<OutputPad<TestBuffer>>(name, scheduler_);
+  }
+  std::shared_ptr<InputPad<TestBuffer>> in(std::string const& name = "sink/pads/in") {
+    return makePad<InputPad<TestBuffer>>(name, scheduler_);
+  }
   void settle() { waitForDeferredCalls(); }
 
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
@@ -93,66 +95,51 @@ class PadTest : public ::testing::Test {
 
 TEST_F(PadTest, OneOutputToTwoInputsOnTheirOwnSchedulers) {
   auto other = std::make_shared<RecordingScheduler>();
-  auto out = makePad<OutputPad<TestBuffer>>("src/pads/out", scheduler_);
-  auto in1 = makePad<InputPad<TestBuffer>>("a/pads/in", scheduler_);
+  auto source = out();
+  auto in1 = in("a/pads/in");
   auto in2 = makePad<InputPad<TestBuffer>>("b/pads/in", other);
   Seen seen1, seen2;
   in1->setBufferHandler(owner_, seen1.recordBuffers());
   in2->setBufferHandler(owner_, seen2.recordBuffers());
-  LinkHandle l1 = out->link(*in1);
-  LinkHandle l2 = out->link(*in2);
+  LinkHandle l1 = source->link(*in1), l2 = source->link(*in2);
   settle();
   auto buffer = std::make_shared<TestBuffer>(7);
-  out->sendBuffer(buffer);
+  source->sendBuffer(buffer);
   settle();
-  ASSERT_EQ(seen1.buffers.size(), 1u);
-  ASSERT_EQ(seen2.buffers.size(), 1u);
-  EXPECT_EQ(seen1.buffers[0], buffer);  // shared, never copied
-  EXPECT_EQ(seen2.buffers[0], buffer);
-  // The delivery task on each receiving scheduler carries the buffer's priority.
-  auto last = other->priorities().back();
-  EXPECT_EQ(last, Priority(*buffer));
-  EXPECT_EQ(other->names().back(), "pipeline/b/pads/in buffer");
+  // Shared, never copied; delivered by a task carrying the buffer's priority.
+  EXPECT_EQ(seen1.buffers, std::vector<std::shared_ptr<DataBase const>>{buffer});
+  EXPECT_EQ(seen2.buffers, std::vector<std::shared_ptr<DataBase const>>{buffer});
+  EXPECT_EQ(other->last().first, Priority(*buffer));
+  EXPECT_EQ(other->last().second, "pipeline/b/pads/in buffer");
 }
 
-TEST_F(PadTest, UnhandledOrReleasedLinksDropBuffers) {
+TEST_F(PadTest, LinksAreToldToBothSidesAndCarryBuffersOnlyWhileHeldAndHandled) {
   testing::LogCapture log("pad:5");
-  auto out = makePad<OutputPad<TestBuffer>>("src/pads/out", scheduler_);
-  auto in = makePad<InputPad<TestBuffer>>("sink/pads/in", scheduler_);
-  LinkHandle link = out->link(*in);
-  out->sendBuffer(std::make_shared<TestBuffer>());
+  auto source = out();
+  auto sink = in();
+  Seen upstream, downstream;
+  source->setUpstreamEventHandler(owner_, upstream.recordEvents());
+  sink->setDownstreamEventHandler(owner_, downstream.recordEvents());
+  LinkHandle link = source->link(*sink);
+  source->sendBuffer(std::make_shared<TestBuffer>());
   settle();
+  using T = PipelineTopologyChangeEvent;
+  EXPECT_EQ(downstream.topology, Topology{T::Linked});
+  EXPECT_EQ(upstream.topology, Topology{T::Linked});
   EXPECT_TRUE(log.contains("didn't schedule pad with dead handler"));
 
   Seen seen;
-  in->setBufferHandler(owner_, seen.recordBuffers());
+  sink->setBufferHandler(owner_, seen.recordBuffers());
   link.reset();
-  out->sendBuffer(std::make_shared<TestBuffer>());
+  source->sendBuffer(std::make_shared<TestBuffer>());
   settle();
-  EXPECT_TRUE(seen.buffers.empty());
-
+  EXPECT_EQ(downstream.topology, (Topology{T::Linked, T::Unlinked}));
+  EXPECT_EQ(upstream.topology, (Topology{T::Linked, T::Unlinked}));
   // A link whose handle was never kept is undone at once.
-  { LinkHandle dropped = out->link(*in); }
-  out->sendBuffer(std::make_shared<TestBuffer>());
+  { LinkHandle dropped = source->link(*sink); }
+  source->sendBuffer(std::make_shared<TestBuffer>());
   settle();
   EXPECT_TRUE(seen.buffers.empty());
-}
-
-TEST_F(PadTest, LinkAndUnlinkAreToldToBothSides) {
-  auto out = makePad<OutputPad<TestBuffer>>("src/pads/out", scheduler_);
-  auto in = makePad<InputPad<TestBuffer>>("sink/pads/in", scheduler_);
-  Seen upstream, downstream;
-  out->setUpstreamEventHandler(owner_, upstream.recordEvents());
-  in->setDownstreamEventHandler(owner_, downstream.recordEvents());
-  LinkHandle link = out->link(*in);
-  settle();
-  using T = PipelineTopologyChangeEvent;
-  EXPECT_EQ(downstream.topology, std::vector<T::TopologyChangeType>{T::Linked});
-  EXPECT_EQ(upstream.topology, std::vector<T::TopologyChangeType>{T::Linked});
-  link.reset();
-  settle();
-  EXPECT_EQ(downstream.topology, (std::vector<T::TopologyChangeType>{T::Linked, T::Unlinked}));
-  EXPECT_EQ(upstream.topology, (std::vector<T::TopologyChangeType>{T::Linked, T::Unlinked}));
 }
 
 // source.out -> [filter.in => filter.out] -> sink.in, where the filter has no
@@ -169,40 +156,30 @@ class FilterChainTest : public PadTest {
   }
   void TearDown() override { links_.reset(); }
 
-  std::shared_ptr<OutputPad<TestBuffer>> source_out_ =
-      makePad<OutputPad<TestBuffer>>("s/o", scheduler_);
-  std::shared_ptr<InputPad<TestBuffer>> filter_in_ =
-      makePad<InputPad<TestBuffer>>("f/i", scheduler_);
-  std::shared_ptr<OutputPad<TestBuffer>> filter_out_ =
-      makePad<OutputPad<TestBuffer>>("f/o", scheduler_);
-  std::shared_ptr<InputPad<TestBuffer>> sink_in_ = makePad<InputPad<TestBuffer>>("k/i", scheduler_);
+  std::shared_ptr<OutputPad<TestBuffer>> source_out_ = out("s/o");
+  std::shared_ptr<InputPad<TestBuffer>> filter_in_ = in("f/i");
+  std::shared_ptr<OutputPad<TestBuffer>> filter_out_ = out("f/o");
+  std::shared_ptr<InputPad<TestBuffer>> sink_in_ = in("k/i");
   LinkHandles links_;
   Seen source_, filter_, sink_;
 };
 
-TEST_F(FilterChainTest, EventsPassThroughAFilterBothWays) {
-  auto down = std::make_shared<TestEvent>();
+TEST_F(FilterChainTest, EventsPassAFilterBothWaysUnlessItsHandlerStopsThem) {
+  auto down = std::make_shared<TestEvent>(), up = std::make_shared<TestEvent>();
   source_out_->sendDownstreamEvent(down);
-  auto up = std::make_shared<TestEvent>();
   sink_in_->sendUpstreamEvent(up);
   settle();
   EXPECT_EQ(sink_.events, std::vector<std::shared_ptr<Event const>>{down});
   EXPECT_EQ(source_.events, std::vector<std::shared_ptr<Event const>>{up});
-}
 
-TEST_F(FilterChainTest, HandlerDecidesWhetherTheEventTravelsOn) {
   auto keeper = std::make_shared<int>(0);
-  filter_in_->setDownstreamEventHandler(keeper, filter_.recordEvents(false));
-  source_out_->sendDownstreamEvent(std::make_shared<TestEvent>());
-  settle();
-  EXPECT_EQ(filter_.events.size(), 1u);
-  EXPECT_TRUE(sink_.events.empty());
-
-  filter_in_->setDownstreamEventHandler(keeper, filter_.recordEvents(true));
-  source_out_->sendDownstreamEvent(std::make_shared<TestEvent>());
-  settle();
+  for (bool pass : {false, true}) {
+    filter_in_->setDownstreamEventHandler(keeper, filter_.recordEvents(pass));
+    source_out_->sendDownstreamEvent(std::make_shared<TestEvent>());
+    settle();
+  }
   EXPECT_EQ(filter_.events.size(), 2u);
-  EXPECT_EQ(sink_.events.size(), 1u);
+  EXPECT_EQ(sink_.events.size(), 2u);
 }
 
 TEST_F(FilterChainTest, EventIsPropagatedWhenItsHandlersOwnerDied) {
@@ -210,8 +187,8 @@ TEST_F(FilterChainTest, EventIsPropagatedWhenItsHandlersOwnerDied) {
   // handler's owner can die between the dispatch and the handler task.
   auto manual = std::make_shared<testing::ManualScheduler>();
   auto filter_in = makePad<InputPad<TestBuffer>>("g/i", manual);
-  auto filter_out = makePad<OutputPad<TestBuffer>>("g/o", scheduler_);
-  auto source_out = makePad<OutputPad<TestBuffer>>("t/o", scheduler_);
+  auto filter_out = out("g/o");
+  auto source_out = out("t/o");
   LinkHandles links;
   links += LinkHandle(source_out->link(*filter_in));
   links += LinkHandle(filter_in->eventOnlyLink(*filter_out));
@@ -234,16 +211,17 @@ TEST_F(FilterChainTest, EventIsPropagatedWhenItsHandlersOwnerDied) {
   links.reset();
 }
 
-TEST_F(PadTest, OneTokenPoolHoldsTheSecondBufferUntilTheFirstIsReleased) {
-  auto out = makePad<OutputPad<TestBuffer>>("src/pads/out", scheduler_);
-  auto in = makePad<InputPad<TestBuffer>>("sink/pads/in", scheduler_);
+TEST_F(PadTest, TokenPoolHoldsBuffersUntilReleasedAndDropsBeyondItsQueue) {
+  testing::LogCapture log;
+  auto source = out();
+  auto sink = in();
   Seen seen;
-  in->setBufferHandler(owner_, seen.recordBuffers());
-  LinkHandle link = out->link(*in);
-  TokenPool pool = out->getOrCreateTokenPool();
+  sink->setBufferHandler(owner_, seen.recordBuffers());
+  LinkHandle link = source->link(*sink);
+  TokenPool pool = source->getOrCreateTokenPool();
   EXPECT_EQ(pool.getNumTokens(), 1u);
-  out->sendBuffer(std::make_shared<TestBuffer>());
-  out->sendBuffer(std::make_shared<TestBuffer>());
+  source->sendBuffer(std::make_shared<TestBuffer>());
+  source->sendBuffer(std::make_shared<TestBuffer>());
   settle();
   ASSERT_EQ(seen.buffers.size(), 1u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 1u);
@@ -255,39 +233,29 @@ TEST_F(PadTest, OneTokenPoolHoldsTheSecondBufferUntilTheFirstIsReleased) {
   settle();
   EXPECT_EQ(seen.buffers.size(), 1u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
-}
 
-TEST_F(PadTest, FullQueueDropsWithAThrottledMessage) {
-  testing::LogCapture log;
-  auto out = makePad<OutputPad<TestBuffer>>("src/pads/out", scheduler_);
-  auto in = makePad<InputPad<TestBuffer>>("sink/pads/in", scheduler_);
-  Seen seen;
-  in->setBufferHandler(owner_, seen.recordBuffers());
-  LinkHandle link = out->link(*in);
-  out->getOrCreateTokenPool().setQueueLength(1);
-  for (int i = 0; i < 4; ++i) out->sendBuffer(std::make_shared<TestBuffer>());
+  pool.setQueueLength(1);
+  for (int i = 0; i < 4; ++i) source->sendBuffer(std::make_shared<TestBuffer>());
   settle();
-  auto drops = log.messages("pad");
-  ASSERT_EQ(drops.size(), 1u);  // the next two drops within 5 s go to level 7
-  EXPECT_EQ(drops[0], "Buffer dropped because of full queue on pad pipeline/src/pads/out buffer.");
+  // The second buffer still holds the token: one request waits, the rest are
+  // refused, and only the first drop within 5 s is logged at this level.
+  EXPECT_EQ(log.messages("pad"), std::vector<std::string>{"Buffer dropped because of full queue "
+                                                          "on pad pipeline/src/pads/out buffer."});
 }
 
 TEST_F(PadTest, ContractFailures) {
   testing::LogCapture log;
   testing::AssertionCapture assertions;
-  auto out = makePad<OutputPad<TestBuffer>>("src/pads/out", scheduler_);
-  out->initialize(PadArgs(root_, scheduler_));
-  out->sendBuffer(std::make_shared<TestBuffer>(0));
-  out->sendBuffer(nullptr);
+  auto source = out();
+  source->initialize(PadArgs(root_, scheduler_));
+  source->sendBuffer(std::make_shared<TestBuffer>(0));
+  source->sendBuffer(nullptr);
   EXPECT_EQ(assertions.messages(),
             (std::vector<std::string>{
                 "Assertion failed: Attempted to initialize a pad more than once.",
                 "Assertion failed: Read comment in the code above this assertion to understand "
                 "how to solve this issue."}));
   EXPECT_EQ(log.messages("check"), std::vector<std::string>{"Check failed buff.get() "});
-  LinkHandles empty;
-  empty.reset();
-  EXPECT_EQ(empty.size(), 0u);
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ namespace {
 
 using testing::WaitableFlag;
 
-// Calls `on_line` for every line of the scheduler's logger, on the thread
-// that logs it (the sink is synchronous).
+// Calls `on_line` for every line of the scheduler's logger, synchronously on
+// the thread that logs it.
 class SchedulerLogHook {
  public:
   explicit SchedulerLogHook(std::function<void(std::string const&)> on_line) {
@@ -40,116 +40,101 @@ class SchedulerLogHook {
   logging::LogSink previous_;
 };
 
-// Names of the tasks that ran, in order; thread-safe.
-class RunLog {
- public:
+std::string threadName() { return Thread::current()->getName(); }
+
+// Owns the schedulers of a test and a thread-safe log of the tasks that ran.
+class ThreadedSchedulerTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    schedulers_.clear();  // destroyed on the deferred thread
+    waitForDeferredCalls();
+  }
+  template <typename Bins>
+  std::shared_ptr<Scheduler> make(Bins const& bins) {
+    schedulers_.push_back(createThreadedScheduler(bins, root_));
+    return schedulers_.back();
+  }
+  void schedule(Scheduler& s, std::shared_ptr<int> const& owner, int level, std::string name) {
+    s.schedule(TaskFunction(owner, [this, name] { add(name); }), Priority(level, t0_), nullptr);
+  }
   void add(std::string const& name) {
     std::lock_guard lock(mutex_);
     ran_.push_back(name);
   }
-  std::vector<std::string> ran() const {
+  std::vector<std::string> ran() {
     std::lock_guard lock(mutex_);
     return ran_;
   }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> ran_;
-};
-
-std::string currentThreadName() { return Thread::current()->getName(); }
-
-class ThreadedSchedulerTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    // Schedulers are destroyed on the deferred thread; make sure their
-    // workers are joined before the next test.
-    schedulers_.clear();
-    waitForDeferredCalls();
-  }
-
-  std::shared_ptr<Scheduler> make(std::vector<ThreadedSchedulerBin> const& bins) {
-    schedulers_.push_back(createThreadedScheduler(bins, root_));
-    return schedulers_.back();
-  }
-  std::shared_ptr<Scheduler> make(unsigned threads) {
-    schedulers_.push_back(createThreadedScheduler(threads, root_));
-    return schedulers_.back();
+  size_t queued(Scheduler& s) {
+    std::vector<std::shared_ptr<TaskInfo const>> tasks;
+    s.getQueuedTasks(tasks);
+    return tasks.size();
   }
 
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("scheduler");
   std::vector<std::shared_ptr<Scheduler>> schedulers_;
   std::shared_ptr<int> owner_ = std::make_shared<int>(0);
-  RunLog log_;
+  std::mutex mutex_;
+  std::vector<std::string> ran_;
   Time t0_ = Time::now();
 };
 
-TEST_F(ThreadedSchedulerTest, DefaultBinStartsNamedWorkersWithPropertyNodes) {
-  auto scheduler = make(2);
+TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
+  auto scheduler = make(2u);
   // Two owners whose tasks wait for each other must be on two threads.
   std::mutex mutex;
   std::condition_variable both_in;
-  int arrived = 0;
   std::set<std::string> names;
   auto meet = [&] {
     std::unique_lock lock(mutex);
-    names.insert(currentThreadName());
-    ++arrived;
+    names.insert(threadName());
     both_in.notify_all();
-    both_in.wait_for(lock, std::chrono::seconds(30), [&] { return arrived == 2; });
+    both_in.wait_for(lock, std::chrono::seconds(30), [&] { return names.size() == 2; });
   };
-  auto other_owner = std::make_shared<int>(1);
+  auto other = std::make_shared<int>(1);
   scheduler->schedule(TaskFunction(owner_, meet), Priority(1, false), nullptr);
-  scheduler->schedule(TaskFunction(other_owner, meet), Priority(1, false), nullptr);
+  scheduler->schedule(TaskFunction(other, meet), Priority(1, false), nullptr);
   scheduler->start();
   scheduler->waitIdle();
   EXPECT_EQ(names, (std::set<std::string>{"scheduler_default_0_minpriority_-2147483648_0",
                                           "scheduler_default_1_minpriority_-2147483648_1"}));
-  EXPECT_TRUE(root_->getNode("bins/default/thread0"));
   EXPECT_TRUE(root_->getNode("bins/default/thread1"));
-}
 
-TEST_F(ThreadedSchedulerTest, UrgentWorkTakesItsOwnBin) {
-  auto scheduler = make({ThreadedSchedulerBin("low", Priority::lowest(), 1),
-                         ThreadedSchedulerBin("high", Priority(100, false), 1)});
-  scheduler->start();
+  auto binned = make(std::vector{ThreadedSchedulerBin("low", Priority::lowest(), 1),
+                                 ThreadedSchedulerBin("high", Priority(100, false), 1)});
+  binned->start();
   WaitableFlag low_busy, release_low, urgent_done;
-  std::string low_thread, urgent_thread, at_min_thread;
-  auto blocker = std::make_shared<int>(1);
-  scheduler->schedule(TaskFunction(blocker,
-                                   [&] {
-                                     low_thread = currentThreadName();
-                                     low_busy.set();
-                                     release_low.waitFor();
-                                   }),
-                      Priority(50, false), nullptr);
+  std::string low_thread, urgent_thread;
+  binned->schedule(TaskFunction(other,
+                                [&] {
+                                  low_thread = threadName();
+                                  low_busy.set();
+                                  release_low.waitFor();
+                                }),
+                   Priority(50, false), nullptr);
   ASSERT_TRUE(low_busy.waitFor());
   // The only "low" thread is busy, yet urgent work runs.
-  scheduler->schedule(TaskFunction(owner_,
-                                   [&] {
-                                     urgent_thread = currentThreadName();
-                                     urgent_done.set();
-                                   }),
-                      Priority(150, false), nullptr);
+  binned->schedule(TaskFunction(owner_,
+                                [&] {
+                                  urgent_thread = threadName();
+                                  urgent_done.set();
+                                }),
+                   Priority(100, false), nullptr);
   EXPECT_TRUE(urgent_done.waitFor());
   release_low.set();
-  scheduler->schedule(TaskFunction(owner_, [&] { at_min_thread = currentThreadName(); }),
-                      Priority(100, false), nullptr);
-  scheduler->waitIdle();
+  binned->waitIdle();
   EXPECT_EQ(low_thread, "scheduler_low_0_minpriority_-2147483648_0");
   EXPECT_EQ(urgent_thread, "scheduler_high_1_minpriority_100_0");
-  EXPECT_EQ(at_min_thread, urgent_thread);
 }
 
 TEST_F(ThreadedSchedulerTest, RefusesIdlePrioritiesAndLevelsWithoutABin) {
-  auto scheduler = make({ThreadedSchedulerBin("only", Priority(0, false), 1)});
+  auto scheduler = make(std::vector{ThreadedSchedulerBin("only", Priority(0, false), 1)});
   scheduler->start();
   testing::AssertionCapture assertions;
-  scheduler->schedule(TaskFunction(owner_, [&] { log_.add("below"); }), Priority(-5, false),
-                      nullptr);
-  scheduler->schedule(TaskFunction(owner_, [&] { log_.add("idle"); }), Priority::idle(5), nullptr);
+  schedule(*scheduler, owner_, -5, "below");
+  scheduler->schedule(TaskFunction(owner_, [&] { add("idle"); }), Priority::idle(5), nullptr);
   scheduler->waitIdle();  // refused tasks are not counted
-  EXPECT_TRUE(log_.ran().empty());
+  EXPECT_TRUE(ran().empty());
   EXPECT_EQ(assertions.messages(),
             (std::vector<std::string>{
                 "Assertion failed: Threaded scheduler doesn't have a bin usable by min priority "
@@ -159,11 +144,9 @@ TEST_F(ThreadedSchedulerTest, RefusesIdlePrioritiesAndLevelsWithoutABin) {
 }
 
 TEST_F(ThreadedSchedulerTest, OneOwnersTasksNeverOverlapAndRunByPriorityThenFirstCome) {
-  auto scheduler = make(4);
-  std::atomic<int> in_flight{0};
-  std::atomic<int> overlaps{0};
-  std::vector<std::pair<int, int>> expected;  // (level, index)
-  std::vector<std::pair<int, int>> ran;       // written by the strand's tasks only
+  auto scheduler = make(4u);
+  std::atomic<int> in_flight{0}, overlaps{0};
+  std::vector<std::pair<int, int>> expected, ran;  // (level, index); `ran` by the strand only
   for (int i = 0; i < 300; ++i) {
     int level = (i * 7) % 5;
     expected.emplace_back(level, i);
@@ -175,21 +158,25 @@ TEST_F(ThreadedSchedulerTest, OneOwnersTasksNeverOverlapAndRunByPriorityThenFirs
                                      }),
                         Priority(level, t0_), nullptr);
   }
+  // A dead owner's tasks are skipped.
+  auto doomed = std::make_shared<int>(1);
+  schedule(*scheduler, doomed, 9, "dead");
+  doomed.reset();
   scheduler->start();
   scheduler->waitIdle();
   std::stable_sort(expected.begin(), expected.end(),
                    [](auto const& a, auto const& b) { return a.first > b.first; });
   EXPECT_EQ(overlaps.load(), 0);
   EXPECT_EQ(ran, expected);
+  EXPECT_TRUE(this->ran().empty());
 }
 
 TEST_F(ThreadedSchedulerTest, HigherPriorityPushOvertakesAWaitingStrand) {
-  auto scheduler = make(1);
+  auto scheduler = make(1u);
   scheduler->start();
   WaitableFlag busy, release;
-  auto blocker = std::make_shared<int>(1);
-  auto b = std::make_shared<int>(2);
-  auto c = std::make_shared<int>(3);
+  auto blocker = std::make_shared<int>(1), b = std::make_shared<int>(2),
+       c = std::make_shared<int>(3);
   scheduler->schedule(TaskFunction(blocker,
                                    [&] {
                                      busy.set();
@@ -197,42 +184,29 @@ TEST_F(ThreadedSchedulerTest, HigherPriorityPushOvertakesAWaitingStrand) {
                                    }),
                       Priority(10, t0_), nullptr);
   ASSERT_TRUE(busy.waitFor());
-  scheduler->schedule(TaskFunction(b, [&] { log_.add("b1"); }), Priority(1, t0_), nullptr);
-  scheduler->schedule(TaskFunction(c, [&] { log_.add("c3"); }), Priority(3, t0_), nullptr);
-  scheduler->schedule(TaskFunction(b, [&] { log_.add("b5"); }), Priority(5, t0_), nullptr);
+  schedule(*scheduler, b, 1, "b1");
+  schedule(*scheduler, c, 3, "c3");
+  schedule(*scheduler, b, 5, "b5");
   release.set();
   scheduler->waitIdle();
   // b's first runner item (level 1) went stale; b runs at level 5 first.
-  EXPECT_EQ(log_.ran(), (std::vector<std::string>{"b5", "c3", "b1"}));
-}
-
-TEST_F(ThreadedSchedulerTest, DeadOwnersTasksAreSkippedButCountedAsRun) {
-  auto scheduler = make(2);
-  auto doomed = std::make_shared<int>(1);
-  scheduler->schedule(TaskFunction(doomed, [&] { log_.add("dead"); }), Priority(5, false), nullptr);
-  scheduler->schedule(TaskFunction(owner_, [&] { log_.add("alive"); }), Priority(1, false),
-                      nullptr);
-  doomed.reset();
-  scheduler->start();
-  scheduler->waitIdle();
-  EXPECT_EQ(log_.ran(), std::vector<std::string>{"alive"});
+  EXPECT_EQ(ran(), (std::vector<std::string>{"b5", "c3", "b1"}));
 }
 
 TEST_F(ThreadedSchedulerTest, WaitIdleCoversTasksThatScheduleMoreTasks) {
-  auto scheduler = make(3);
+  auto scheduler = make(3u);
   scheduler->waitIdle();  // a new scheduler has nothing to run
   std::vector<std::shared_ptr<int>> owners;
   for (int i = 0; i < 8; ++i) owners.push_back(std::make_shared<int>(i));
   std::atomic<int> ran{0};
-  Scheduler* raw = scheduler.get();
   std::function<void(int, int)> spawn = [&](int depth, int seed) {
-    raw->schedule(TaskFunction(owners[seed % owners.size()],
-                               [&, depth, seed] {
-                                 ++ran;
-                                 if (depth < 5)
-                                   for (int k = 0; k < 3; ++k) spawn(depth + 1, seed * 3 + k);
-                               }),
-                  Priority(seed % 4, false), nullptr);
+    scheduler->schedule(TaskFunction(owners[seed % owners.size()],
+                                     [&, depth, seed] {
+                                       ++ran;
+                                       if (depth < 5)
+                                         for (int k = 0; k < 3; ++k) spawn(depth + 1, seed * 3 + k);
+                                     }),
+                        Priority(seed % 4, false), nullptr);
   };
   scheduler->start();
   for (int round = 1; round <= 3; ++round) {
@@ -242,54 +216,21 @@ TEST_F(ThreadedSchedulerTest, WaitIdleCoversTasksThatScheduleMoreTasks) {
   }
 }
 
-TEST_F(ThreadedSchedulerTest, GetQueuedTasksListsEachOwnerInRunOrder) {
-  auto scheduler = make(1);
-  auto a = std::make_shared<int>(1);
-  auto b = std::make_shared<int>(2);
-  auto queue = [&](std::shared_ptr<int> const& owner, int level, const char* name) {
-    std::shared_ptr<TaskInfo const> info;
-    if (name) info = std::make_shared<SimpleTaskInfo>(name);
-    scheduler->schedule(TaskFunction(owner, [] {}), Priority(level, t0_), info);
-  };
-  queue(a, 1, "a1");
-  queue(b, 2, "b2");
-  queue(a, 5, "a5");
-  queue(a, 3, "a3");
-  queue(b, 0, nullptr);
-  queue(a, 3, "a3-later");
-  std::vector<std::shared_ptr<TaskInfo const>> tasks;
-  scheduler->getQueuedTasks(tasks);
-  std::vector<std::string> names;
-  for (auto const& info : tasks) names.push_back(info ? info->getName() : "<none>");
-
-  std::vector<std::string> of_a{"a5", "a3", "a3-later", "a1"};
-  std::vector<std::string> of_b{"b2", "<none>"};
-  std::vector<std::string> expected = of_a;
-  expected.insert(std::owner_less<>()(a, b) ? expected.end() : expected.begin(), of_b.begin(),
-                  of_b.end());
-  EXPECT_EQ(names, expected);
-}
-
-TEST_F(ThreadedSchedulerTest, ShutdownBeforeStartRunsNothing) {
-  auto scheduler = make(2);
-  scheduler->schedule(TaskFunction(owner_, [&] { log_.add("queued"); }), Priority(1, false),
-                      nullptr);
-  scheduler->shutdown(false);
-  scheduler->waitIdle();
-  scheduler->schedule(TaskFunction(owner_, [&] { log_.add("late"); }), Priority(1, false), nullptr);
-  scheduler->waitIdle();  // tasks queued after shutdown do not count
-  std::vector<std::shared_ptr<TaskInfo const>> tasks;
-  scheduler->getQueuedTasks(tasks);
-  EXPECT_EQ(tasks.size(), 2u);
-  EXPECT_TRUE(log_.ran().empty());
-}
-
 class ThreadedSchedulerShutdownTest : public ThreadedSchedulerTest,
                                       public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ThreadedSchedulerShutdownTest, QueuedTasksNeverRunOnceShutdownReturns) {
-  bool wait = GetParam();
-  auto scheduler = make(2);
+  // Before start: nothing ever runs.
+  auto unstarted = make(2u);
+  schedule(*unstarted, owner_, 1, "queued");
+  unstarted->shutdown(false);
+  unstarted->waitIdle();
+  schedule(*unstarted, owner_, 1, "late");
+  unstarted->waitIdle();  // tasks queued after shutdown do not count
+  EXPECT_EQ(queued(*unstarted), 2u);
+  EXPECT_TRUE(ran().empty());
+
+  auto scheduler = make(2u);
   WaitableFlag running, shutting_down;
   SchedulerLogHook hook([&](std::string const& line) {
     if (line == "Scheduler shutting down.") shutting_down.set();
@@ -301,46 +242,39 @@ TEST_P(ThreadedSchedulerShutdownTest, QueuedTasksNeverRunOnceShutdownReturns) {
                                    [&] {
                                      running.set();
                                      shutting_down.waitFor();
-                                     log_.add("running");
+                                     add("running");
                                    }),
                       Priority(1, false), nullptr);
   scheduler->start();
   ASSERT_TRUE(running.waitFor());
-  for (int i = 0; i < 5; ++i)
-    scheduler->schedule(TaskFunction(blocker, [&] { log_.add("queued"); }), Priority(1, false),
-                        nullptr);
-  std::thread stopper([&] { scheduler->shutdown(wait); });
-  stopper.join();
+  for (int i = 0; i < 5; ++i) schedule(*scheduler, blocker, 1, "queued");
+  std::thread([&] { scheduler->shutdown(GetParam()); }).join();
   // The running task finished before shutdown returned; nothing else ran.
-  EXPECT_EQ(log_.ran(), std::vector<std::string>{"running"});
-  scheduler->schedule(TaskFunction(owner_, [&] { log_.add("late"); }), Priority(1, false), nullptr);
+  EXPECT_EQ(ran(), std::vector<std::string>{"running"});
+  schedule(*scheduler, owner_, 1, "late");
   scheduler->waitIdle();
-  std::vector<std::shared_ptr<TaskInfo const>> tasks;
-  scheduler->getQueuedTasks(tasks);
-  EXPECT_EQ(tasks.size(), 6u);
-  EXPECT_EQ(log_.ran(), std::vector<std::string>{"running"});
+  EXPECT_EQ(queued(*scheduler), 6u);
+  EXPECT_EQ(ran(), std::vector<std::string>{"running"});
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutWaiting, ThreadedSchedulerShutdownTest, ::testing::Bool());
 
 TEST_F(ThreadedSchedulerTest, LastReleaseOnAWorkerDestroysOnTheDeferredThread) {
   testing::AssertionCapture assertions;
-  WaitableFlag destructing;
-  std::string destroyed_on;
-  std::string task_ran_on;
+  WaitableFlag destructing, released;
+  std::string destroyed_on, task_ran_on;
   SchedulerLogHook hook([&](std::string const& line) {
     if (line != "Destructing") return;
-    destroyed_on = currentThreadName();
+    destroyed_on = threadName();
     destructing.set();
   });
-  WaitableFlag released;
   auto scheduler = createThreadedScheduler(1, root_);
   // The task holds the last reference once the test lets go of its own; the
   // reference is dropped on the worker after the task has run.
   scheduler->schedule(TaskFunction(owner_,
                                    [&, keep = scheduler] {
                                      released.waitFor();
-                                     task_ran_on = currentThreadName();
+                                     task_ran_on = threadName();
                                    }),
                       Priority(1, false), nullptr);
   scheduler->start();
@@ -355,15 +289,16 @@ TEST_F(ThreadedSchedulerTest, LastReleaseOnAWorkerDestroysOnTheDeferredThread) {
 
 TEST_F(ThreadedSchedulerTest, OverloadedStrandIsReportedNotRefused) {
   testing::LogCapture capture("threaded_scheduler:7");  // whatever the throttle decides
-  auto scheduler = make(1);
+  auto scheduler = make(1u);
   for (int i = 0; i < 2002; ++i)
-    scheduler->schedule(TaskFunction(owner_, [&] {}), Priority(1, false),
+    scheduler->schedule(TaskFunction(owner_, [&] { add("flood"); }), Priority(1, false),
                         std::make_shared<SimpleTaskInfo>("flood"));
   EXPECT_TRUE(capture.contains(
       "Excessive number of queued tasks in threaded scheduler strand. Tasks: 2001 first task: "
       "flood"));
   scheduler->start();
   scheduler->waitIdle();
+  EXPECT_EQ(ran().size(), 2002u);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Tearing a running threaded pipeline down in every order: source, filter
-// and sink elements each on their own threaded scheduler, a producer thread
-// feeding the source, then one part after another destroyed while buffers
-// are in flight. Nothing may crash or hang, and every token comes back to the
-// source's pool. Under AddressSanitizer this also checks that nothing leaks.
+// and sink each on their own threaded scheduler, a producer thread feeding
+// the source, then one part after another destroyed while buffers are in
+// flight. Nothing may crash, hang or reorder buffers, and every token comes
+// back to the source's pool. Under AddressSanitizer this also checks leaks.
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,12 @@
 namespace dravo::media {
 namespace {
 
-class Frame : public Buffer {};
+// Numbered in the order the producer sends them.
+class Frame : public Buffer {
+ public:
+  explicit Frame(int index = 0) : index(index) {}
+  int index;
+};
 
 class FrameSource : public Source<Frame> {
  public:
@@ -30,7 +35,7 @@ class CopyFilter : public FilterElement<Frame, Frame> {
  public:
   ~CopyFilter() override { disconnect_all(); }
   void onBuffer(std::shared_ptr<Frame const> const& in) override {
-    auto out = std::make_shared<Frame>();
+    auto out = std::make_shared<Frame>(in->index);
     out->copyMetadata(*in);
     sendBuffer(out);
   }
@@ -43,10 +48,16 @@ class CountingSink : public Element, public SinkMixin<Frame> {
     Element::initialize();
     SinkMixin<Frame>::initialize();
   }
-  void onBuffer(std::shared_ptr<Frame const> const&) override {
+  // The only producer thread never waits for a token, so every send happens
+  // on it, in order, and must arrive in order across the three schedulers.
+  void onBuffer(std::shared_ptr<Frame const> const& frame) override {
+    if (frame->index <= last_index) ++*out_of_order;
+    last_index = frame->index;
     if (++received == 20) running.set();
   }
+  int last_index = -1;  // the sink's strand only
   std::atomic<int> received{0};
+  std::shared_ptr<std::atomic<int>> out_of_order = std::make_shared<std::atomic<int>>(0);
   testing::WaitableFlag running;
 };
 
@@ -75,9 +86,9 @@ class ThreadedTeardownTest : public ::testing::TestWithParam<Teardown> {
   // source's pool throttles it.
   void startProducer() {
     producer_ = std::thread([this] {
-      while (!stop_producer_.load()) {
+      for (int index = 0; !stop_producer_.load();) {
         if (pool_.getNumTokensOutstanding() < pool_.getNumTokens())
-          source_->sendBuffer(std::make_shared<Frame>());
+          source_->sendBuffer(std::make_shared<Frame>(index++));
         else
           std::this_thread::yield();
       }
@@ -102,6 +113,7 @@ class ThreadedTeardownTest : public ::testing::TestWithParam<Teardown> {
 TEST_P(ThreadedTeardownTest, NothingCrashesHangsOrKeepsATokenWhateverGoesFirst) {
   startProducer();
   ASSERT_TRUE(sink_->running.waitFor());
+  auto out_of_order = sink_->out_of_order;
   switch (GetParam()) {
     case Teardown::kSinkFirst:
       sink_.reset();
@@ -134,6 +146,7 @@ TEST_P(ThreadedTeardownTest, NothingCrashesHangsOrKeepsATokenWhateverGoesFirst) 
   schedulers_.clear();
   waitForDeferredCalls();
   EXPECT_EQ(pool_.getNumTokensOutstanding(), 0u);
+  EXPECT_EQ(out_of_order->load(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOrder, ThreadedTeardownTest,

@@ -13,40 +13,32 @@
 namespace dravo::media {
 namespace {
 
-// Records, per named request, the answer it got and the thread it ran on.
+// Records, per named request, the answer it got and the thread it ran on;
+// keeps granted tokens until released by name.
 class Requester {
  public:
-  struct Answer {
-    std::string name;
-    bool granted;
-    std::thread::id thread;
-  };
-
   TokenRequest request(std::string const& name) {
     return TokenRequest(owner_, [this, name](TokenReference const& token) {
       std::lock_guard lock(mutex_);
-      answers_.push_back({name, !token.empty(), std::this_thread::get_id()});
+      summary_ += (summary_.empty() ? "" : " ") + name + (token.empty() ? "-" : "+");
+      threads_.push_back(std::this_thread::get_id());
       if (!token.empty()) tokens_[name] = token;
     });
   }
-
-  std::vector<Answer> answers() const {
-    std::lock_guard lock(mutex_);
-    return answers_;
-  }
   // "A+ B-": granted (+) and refused (-) requests in answer order.
   std::string summary() const {
-    std::string text;
-    for (auto const& answer : answers())
-      text += (text.empty() ? "" : " ") + answer.name + (answer.granted ? "+" : "-");
-    return text;
+    std::lock_guard lock(mutex_);
+    return summary_;
   }
-  // Drops the token granted to `name`.
+  std::thread::id thread(size_t answer) const {
+    std::lock_guard lock(mutex_);
+    return threads_.at(answer);
+  }
   void release(std::string const& name) {
     TokenReference token;
     {
       std::lock_guard lock(mutex_);
-      token = tokens_[name];
+      token = std::move(tokens_[name]);
       tokens_.erase(name);
     }
     ASSERT_FALSE(token.empty()) << name;
@@ -56,138 +48,79 @@ class Requester {
  private:
   std::shared_ptr<int> owner_ = std::make_shared<int>();
   mutable std::mutex mutex_;
-  std::vector<Answer> answers_;
+  std::string summary_;
+  std::vector<std::thread::id> threads_;
   std::map<std::string, TokenReference> tokens_;
 };
 
-TEST(TokenPoolTest, SecondRequestWaitsAndIsGrantedOnTheReleasingThread) {
+TEST(TokenPoolTest, ExhaustedPoolQueuesRequestsAndGrantsThemOnTheReleasingThread) {
   TokenPool pool(1, 4294967295u, true);
   Requester requester;
   pool.getToken(requester.request("A"));
   EXPECT_EQ(requester.summary(), "A+");
-  EXPECT_EQ(requester.answers()[0].thread, std::this_thread::get_id());
-
+  EXPECT_EQ(requester.thread(0), std::this_thread::get_id());
   pool.getToken(requester.request("B"));
+  EXPECT_TRUE(pool.tryGetToken().empty());  // never queues
   EXPECT_EQ(requester.summary(), "A+");
   EXPECT_EQ(pool.getNumQueuedRequests(), 1u);
 
   std::thread::id releasing_thread;
-  std::thread releaser([&] {
+  std::thread([&] {
     releasing_thread = std::this_thread::get_id();
     requester.release("A");
-  });
-  releaser.join();
+  }).join();
   EXPECT_EQ(requester.summary(), "A+ B+");
-  EXPECT_EQ(requester.answers()[1].thread, releasing_thread);
+  EXPECT_EQ(requester.thread(1), releasing_thread);
   EXPECT_EQ(pool.getNumTokensOutstanding(), 1u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
 }
 
-TEST(TokenPoolTest, DropOldestRefusesTheFrontOfAFullQueue) {
-  TokenPool pool(1, 2, true);
-  TokenReference held = pool.tryGetToken();
-  Requester requester;
-  pool.getToken(requester.request("A"));
-  pool.getToken(requester.request("B"));
-  EXPECT_EQ(requester.summary(), "");
-  pool.getToken(requester.request("C"));
-  EXPECT_EQ(requester.summary(), "A-");
-  pool.getToken(requester.request("D"));
-  EXPECT_EQ(requester.summary(), "A- B-");
-
-  held.reset();
-  EXPECT_EQ(requester.summary(), "A- B- C+");
-  requester.release("C");
-  EXPECT_EQ(requester.summary(), "A- B- C+ D+");
+TEST(TokenPoolTest, FullQueueRefusesTheOldestOrTheNewestByPolicy) {
+  for (bool drop_oldest : {true, false}) {
+    SCOPED_TRACE(drop_oldest);
+    TokenPool pool(1, 2, drop_oldest);
+    TokenReference held = pool.tryGetToken();
+    Requester requester;
+    for (char const* name : {"A", "B", "C", "D"}) pool.getToken(requester.request(name));
+    EXPECT_EQ(requester.summary(), drop_oldest ? "A- B-" : "C- D-");
+    held.reset();
+    requester.release(drop_oldest ? "C" : "A");
+    EXPECT_EQ(requester.summary(), drop_oldest ? "A- B- C+ D+" : "C- D- A+ B+");
+  }
 }
 
-TEST(TokenPoolTest, DropNewestRefusesArrivalsAtAFullQueue) {
-  TokenPool pool(1, 2, false);
-  TokenReference held = pool.tryGetToken();
-  Requester requester;
-  pool.getToken(requester.request("A"));
-  pool.getToken(requester.request("B"));
-  pool.getToken(requester.request("C"));
-  EXPECT_EQ(requester.summary(), "C-");
-  pool.getToken(requester.request("D"));
-  EXPECT_EQ(requester.summary(), "C- D-");
-
-  held.reset();
-  requester.release("A");
-  EXPECT_EQ(requester.summary(), "C- D- A+ B+");
-}
-
-TEST(TokenPoolTest, RaisingTheTokenCountGrantsWaitingRequestsInOrder) {
-  TokenPool pool(1, 4294967295u, true);
-  TokenReference held = pool.tryGetToken();
-  Requester requester;
-  pool.getToken(requester.request("A"));
-  pool.getToken(requester.request("B"));
-  EXPECT_EQ(pool.getNumQueuedRequests(), 2u);
-
-  pool.setNumTokens(3);
-  EXPECT_EQ(requester.summary(), "A+ B+");
-  EXPECT_EQ(pool.getNumTokensOutstanding(), 3u);
-}
-
-TEST(TokenPoolTest, ShorteningTheQueueRefusesTheSurplus) {
+TEST(TokenPoolTest, ResizingGrantsWaitingRequestsOrRefusesTheSurplus) {
   TokenPool pool(0, 10, true);
   Requester requester;
-  for (char const* name : {"A", "B", "C"}) pool.getToken(requester.request(name));
-  pool.setQueueLength(1).setDropPolicy(false);
+  for (char const* name : {"A", "B", "C", "D"}) pool.getToken(requester.request(name));
+  pool.setQueueLength(2).setDropPolicy(false);
   EXPECT_EQ(requester.summary(), "A- B-");
   EXPECT_FALSE(pool.getDropPolicy());
-  EXPECT_EQ(pool.getQueueLength(), 1u);
+  pool.setNumTokens(3);
+  EXPECT_EQ(requester.summary(), "A- B- C+ D+");
+  EXPECT_EQ(pool.getNumTokensOutstanding(), 2u);
 }
 
-TEST(TokenPoolTest, TryGetTokenNeverQueues) {
-  TokenPool pool(1, 4, true);
-  TokenReference first = pool.tryGetToken();
-  EXPECT_FALSE(first.empty());
-  Requester requester;
-  pool.getToken(requester.request("A"));
-  EXPECT_TRUE(pool.tryGetToken().empty());
-  EXPECT_EQ(pool.getNumQueuedRequests(), 1u);
-  EXPECT_EQ(pool.getNumTokensOutstanding(), 1u);
-}
-
-TEST(TokenPoolTest, TokenReturnsWithTheLastCopyOfTheBufferThatHoldsIt) {
-  TokenPool pool(1, 4, true);
-  auto buffer = std::make_shared<Buffer>();
-  buffer->addToken(pool.tryGetToken());
-  auto downstream_copy = std::make_shared<Buffer>(*buffer);
-  buffer.reset();
-  EXPECT_EQ(pool.getNumTokensOutstanding(), 1u);
-  downstream_copy.reset();
-  EXPECT_EQ(pool.getNumTokensOutstanding(), 0u);
-}
-
-TEST(TokenPoolTest, ReleasingATokenAfterThePoolIsGoneDoesNothing) {
+TEST(TokenPoolTest, DeadOwnersAndDeadPoolsAreHarmless) {
   TokenReference survivor;
   {
     TokenPool pool(1, 4, true);
+    TokenReference held = pool.tryGetToken();
+    Requester dead, alive;
+    pool.getToken(dead.request("dead"));
+    pool.getToken(alive.request("alive"));
+    dead.killOwner();
+    held.reset();
+    EXPECT_EQ(dead.summary(), "");
+    EXPECT_EQ(alive.summary(), "alive+");
+    alive.release("alive");
     survivor = pool.tryGetToken();
     TokenPool copy = pool;  // copies share the pool; it dies with the last
   }
-  survivor.reset();
-  SUCCEED();
+  survivor.reset();  // released after the pool is gone
 }
 
-TEST(TokenPoolTest, RequestOfADeadOwnerIsSkippedAndItsTokenComesBack) {
-  TokenPool pool(1, 4, true);
-  TokenReference held = pool.tryGetToken();
-  Requester dead;
-  Requester alive;
-  pool.getToken(dead.request("dead"));
-  pool.getToken(alive.request("alive"));
-  dead.killOwner();
-  held.reset();
-  EXPECT_EQ(dead.summary(), "");
-  EXPECT_EQ(alive.summary(), "alive+");
-  EXPECT_EQ(pool.getNumTokensOutstanding(), 1u);
-}
-
-TEST(TokenPoolTest, AnswersMayCallBackIntoThePool) {
+TEST(TokenPoolTest, AnswersMayReenterThePoolAndDropTheirRequest) {
   TokenPool pool(1, 4, true);
   auto owner = std::make_shared<int>();
   std::vector<std::string> log;
@@ -201,23 +134,18 @@ TEST(TokenPoolTest, AnswersMayCallBackIntoThePool) {
   };
   request_next(1);
   EXPECT_EQ(log, (std::vector<std::string>{"1+", "2+", "3+"}));
-  EXPECT_EQ(pool.getNumTokensOutstanding(), 0u);
-}
 
-TEST(TokenPoolTest, RequestHoldingTheOnlyCopyOfItsBufferReleasesWithoutDeadlock) {
-  TokenPool pool(1, 4, true);
-  auto owner = std::make_shared<int>();
-  auto sent = std::make_shared<int>(0);
+  // A request owning the only copy of its buffer: once answered, the buffer
+  // and its token go with the request, inside the pool's servicing.
+  int sent = 0;
   for (int i = 0; i < 3; ++i) {
-    // The request owns the buffer; once answered, the buffer and its token
-    // go with the request itself, inside the pool's servicing.
-    auto buffer = std::make_shared<Buffer>();
-    pool.getToken(TokenRequest(owner, [buffer, sent](TokenReference const& token) {
-      buffer->addToken(token);
-      ++*sent;
-    }));
+    pool.getToken(TokenRequest(
+        owner, [buffer = std::make_shared<Buffer>(), &sent](TokenReference const& token) {
+          buffer->addToken(token);
+          ++sent;
+        }));
   }
-  EXPECT_EQ(*sent, 3);
+  EXPECT_EQ(sent, 3);
   EXPECT_EQ(pool.getNumTokensOutstanding(), 0u);
 }
 
@@ -225,44 +153,36 @@ TEST(TokenPoolTest, EveryRequestIsAnsweredOnceUnderConcurrentUse) {
   TokenPool pool(2, 3, true);
   auto owner = std::make_shared<int>();
   std::mutex mutex;
-  int granted = 0;
-  int refused = 0;
+  int granted = 0, refused = 0;
   std::vector<TokenReference> kept;
-  constexpr int kThreads = 4;
-  constexpr int kRequestsPerThread = 500;
-
-  auto worker = [&] {
-    for (int i = 0; i < kRequestsPerThread; ++i) {
-      pool.getToken(TokenRequest(owner, [&](TokenReference const& token) {
-        std::lock_guard lock(mutex);
-        if (token.empty()) {
-          ++refused;
-        } else {
-          ++granted;
-          kept.push_back(token);  // returned later by another thread
-        }
-      }));
-      std::vector<TokenReference> to_release;
-      {
-        std::lock_guard lock(mutex);
-        to_release.swap(kept);
-      }
-    }
+  constexpr int kThreads = 4, kRequestsPerThread = 500;
+  // Takes the kept tokens, to release them outside the lock; true when done.
+  auto releaseKept = [&] {
+    std::vector<TokenReference> to_release;
+    std::lock_guard lock(mutex);
+    to_release.swap(kept);
+    return granted + refused == kThreads * kRequestsPerThread && to_release.empty();
   };
   std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) threads.emplace_back(worker);
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRequestsPerThread; ++i) {
+        pool.getToken(TokenRequest(owner, [&](TokenReference const& token) {
+          std::lock_guard lock(mutex);
+          if (token.empty()) {
+            ++refused;
+          } else {
+            ++granted;
+            kept.push_back(token);  // returned later, often by another thread
+          }
+        }));
+        releaseKept();
+      }
+    });
   for (auto& thread : threads) thread.join();
-
   // Requests still queued are granted as the last kept tokens come back.
-  for (;;) {
-    std::vector<TokenReference> to_release;
-    {
-      std::lock_guard lock(mutex);
-      if (granted + refused == kThreads * kRequestsPerThread && kept.empty()) break;
-      to_release.swap(kept);
-    }
+  while (!releaseKept()) {
   }
-  EXPECT_EQ(granted + refused, kThreads * kRequestsPerThread);
   EXPECT_GT(granted, 0);
   EXPECT_EQ(pool.getNumTokensOutstanding(), 0u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
