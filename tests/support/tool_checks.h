@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "common/file.h"
 #include "tests/support/run_command.h"
 
 // Skips the current test when `tool` is not on the PATH.
@@ -30,15 +32,47 @@ inline std::string commandOutput(std::string const& command) {
 inline std::vector<std::string> ffmpegFrameMd5s(std::string const& input_args) {
   std::vector<std::string> md5s;
   std::string const text = commandOutput("ffmpeg -v error " + input_args + " -f framemd5 -");
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
     std::string const line = text.substr(start, end - start);
     if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
-    start = end + 1;
   }
   return md5s;
+}
+
+// ffmpeg's decode of `path` as packed yuv420p frames of `width` x `height`.
+inline std::vector<std::string> ffmpegI420Frames(std::string const& path, int width, int height) {
+  std::string const raw =
+      commandOutput("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt yuv420p -");
+  size_t const frame_bytes =
+      size_t(width) * height + 2 * size_t((width + 1) / 2) * ((height + 1) / 2);
+  std::vector<std::string> frames;
+  for (size_t at = 0; at + frame_bytes <= raw.size(); at += frame_bytes)
+    frames.push_back(raw.substr(at, frame_bytes));
+  EXPECT_EQ(raw.size() % frame_bytes, 0u) << path;
+  return frames;
+}
+
+// Expects ffprobe to find `frames.size()` frames of `width` x `height` at
+// `rate` in the video file `path`, and ffmpeg to decode them to `frames`
+// (packed yuv420p each): the per-frame MD5s of the file must equal those of
+// the same bytes given to ffmpeg as raw video (written next to `path`).
+inline void expectFfmpegPlays(std::string const& path, int width, int height,
+                              std::string const& rate, std::vector<std::string> const& frames) {
+  SCOPED_TRACE(path);
+  std::string const size = std::to_string(width) + "x" + std::to_string(height);
+  EXPECT_EQ(commandOutput("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                          "stream=width,height,r_frame_rate,nb_read_frames -of csv=p=0 '" +
+                          path + "'"),
+            std::to_string(width) + "," + std::to_string(height) + "," + rate + "," +
+                std::to_string(frames.size()) + "\n");
+  std::string raw;
+  for (std::string const& frame : frames) raw += frame;
+  ASSERT_TRUE(File::writeStringToFile(path + ".yuv", raw));
+  std::vector<std::string> const expected =
+      ffmpegFrameMd5s("-f rawvideo -pix_fmt yuv420p -s " + size + " -i '" + path + ".yuv'");
+  ASSERT_EQ(expected.size(), frames.size());
+  EXPECT_EQ(ffmpegFrameMd5s("-i '" + path + "' -pix_fmt yuv420p"), expected);
 }
 
 // The number of video frames ffprobe decodes from `path`, or -1 when it
