@@ -10,43 +10,36 @@ namespace {
 
 enum PixelFormat { FORMAT_I420 = 1, FORMAT_RGB = 7 };
 
+// An element's property tree and the signal its processing pass raises.
 class CachedPropertyTest : public ::testing::Test {
  protected:
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("el");
   sigslot::signal0<sigslot::multi_threaded_local> pass_;
 };
 
-TEST_F(CachedPropertyTest, ReadingBeforeTheFirstUpdateIsAnAssertion) {
+TEST_F(CachedPropertyTest, BindingSetsDefaultHelpReadOnlyAndNeedsAnUpdate) {
   testing::AssertionCapture assertions;
-  CachedProperty<int32_t> width(root_->getNode("width", true), 640, "Actual width.");
-  EXPECT_EQ(width.get(), 640);
-  ASSERT_EQ(assertions.messages().size(), 1u);
-  EXPECT_EQ(assertions.messages()[0],
-            "Assertion failed: Must update a cached property wrapper before using it.");
-  width.update();
-  EXPECT_EQ(*width, 640);
-  EXPECT_EQ(assertions.messages().size(), 1u);
-}
-
-TEST_F(CachedPropertyTest, BindingSetsDefaultHelpAndReadOnly) {
   auto preset = root_->getNode("height", true);
   preset->setValue(720);
   CachedProperty<int32_t> height(preset, 480, "Actual height.", CachedProperty<int32_t>::READ_ONLY);
-  CachedProperty<bool> enabled(root_->getNode("enabled", true), false);
-  EXPECT_EQ(preset->getValue(), PropertyValue(720));  // a given value wins over the default
+  EXPECT_EQ(*height, 480);
+  EXPECT_EQ(assertions.messages(),
+            std::vector<std::string>{
+                "Assertion failed: Must update a cached property wrapper before using it."});
+  height.update();
+  EXPECT_EQ(*height, 720) << "a given value wins over the default";
   EXPECT_EQ(preset->getDefaultValue(), PropertyValue(480));
   EXPECT_EQ(preset->getMeta("help"), PropertyValue("Actual height."));
   EXPECT_EQ(preset->getMeta("read_only"), PropertyValue(true));
-  EXPECT_FALSE(enabled.node()->hasMeta("help"));
+  CachedProperty<bool> enabled(root_->getNode("enabled", true), false);
   EXPECT_FALSE(enabled.node()->hasMeta("read_only"));
   EXPECT_EQ(enabled.node()->getValue(), PropertyValue(false));
 }
 
-TEST_F(CachedPropertyTest, ChangedTellsWhetherTheLastUpdateSawANewValue) {
+TEST_F(CachedPropertyTest, ChangedTellsWhetherTheLastPassSawANewValue) {
   CachedProperty<float> fps(pass_, root_->getNode("fps", true), 30.0f);
   pass_();
   EXPECT_TRUE(fps.changed());  // the first update always counts
-  EXPECT_EQ(*fps, 30.0f);
   pass_();
   EXPECT_FALSE(fps.changed());
   fps.node()->setValue(25.0f);
@@ -57,19 +50,15 @@ TEST_F(CachedPropertyTest, ChangedTellsWhetherTheLastUpdateSawANewValue) {
   fps.node()->setValue(25.0);  // another type, same number
   pass_();
   EXPECT_FALSE(fps.changed());
-}
-
-TEST_F(CachedPropertyTest, SetWritesThroughWithoutMarkingAChange) {
-  CachedProperty<bool> reopen(pass_, root_->getNode("reopen", true), false);
+  fps.set(12.0f);  // writes through without marking a change
+  EXPECT_EQ(fps.node()->getValue(), PropertyValue(12.0f));
   pass_();
-  reopen.node()->setValue(true);
-  pass_();
-  ASSERT_TRUE(*reopen);
-  reopen.set(false);
-  EXPECT_FALSE(*reopen);
-  EXPECT_EQ(reopen.node()->getValue(), PropertyValue(false));
-  pass_();
-  EXPECT_FALSE(reopen.changed());
+  EXPECT_FALSE(fps.changed());
+  {
+    CachedProperty<std::string> name(pass_, root_->getNode("name", true), "x");
+    EXPECT_EQ(pass_.connection_count(), 2u);
+  }
+  EXPECT_EQ(pass_.connection_count(), 1u) << "a destroyed wrapper leaves the signal";
 }
 
 TEST_F(CachedPropertyTest, UnreadableValueKeepsThePreviousOne) {
@@ -95,15 +84,6 @@ TEST_F(CachedPropertyTest, EnumWrapperReadsAndWritesEntryNames) {
   EXPECT_EQ(*format, FORMAT_RGB);
   format.set(FORMAT_I420);
   EXPECT_EQ(node->getValue(), PropertyValue("i420"));
-}
-
-TEST_F(CachedPropertyTest, DestroyedWrapperLeavesTheSignal) {
-  {
-    CachedProperty<std::string> name(pass_, root_->getNode("name", true), "x");
-    EXPECT_EQ(pass_.connection_count(), 1u);
-  }
-  EXPECT_EQ(pass_.connection_count(), 0u);
-  pass_();
 }
 
 }  // namespace

@@ -2,10 +2,7 @@
 
 #include "common/diagnostics/buffer_trace.h"
 #include "common/diagnostics/history_dump_trigger.h"
-#include "common/diagnostics/history_property_updater.h"
 #include "common/diagnostics/sample_history.h"
-#include "common/diagnostics/scoped_profile.h"
-#include "common/diagnostics/watchdog.h"
 #include "tests/support/capture.h"
 
 namespace dravo {
@@ -17,8 +14,6 @@ TEST(BufferTraceTest, InstanceInfosAreInternedAndTracingFollowsTheLogger) {
   InstanceInfo const* convert = createInstanceInfo(pad, "convert");
   EXPECT_EQ(createInstanceInfo(nullptr, "pad:src"), pad);
   EXPECT_NE(createInstanceInfo(nullptr, "convert"), convert) << "the parent is part of the key";
-  EXPECT_EQ(convert->fullName(), "pad:src/convert");
-
   {
     testing::LogCapture capture("buffer_trace:4");
     EXPECT_FALSE(isEnabled());
@@ -26,7 +21,6 @@ TEST(BufferTraceTest, InstanceInfosAreInternedAndTracingFollowsTheLogger) {
     EXPECT_TRUE(capture.messages("buffer_trace").empty());
   }
   testing::LogCapture capture("buffer_trace:5");
-  EXPECT_TRUE(isEnabled());
   track(&capture, convert);
   ASSERT_EQ(capture.messages("buffer_trace").size(), 1u);
   EXPECT_TRUE(capture.contains("pad:src/convert"));
@@ -34,7 +28,7 @@ TEST(BufferTraceTest, InstanceInfosAreInternedAndTracingFollowsTheLogger) {
 
 TEST(SampleHistoryTest, BucketsCombineAndOldOnesFallOff) {
   SampleHistory history(2, Duration::fromMSec(10));
-  Time t0 = Time::fromNSec(1'000'000'000);
+  Time const t0 = Time::fromNSec(1'000'000'000);
   history.addAt(t0, 4);
   history.addAt(t0 + Duration::fromMSec(9), 2);
   history.addAt(t0 + Duration::fromMSec(10), 7);
@@ -54,30 +48,12 @@ TEST(SampleHistoryTest, BucketsCombineAndOldOnesFallOff) {
 TEST(HistoryDumpTriggerTest, FiresAtMostOncePerPeriod) {
   testing::LogCapture capture("history:4");
   HistoryDumpTrigger trigger("threaded scheduler task too full", Duration::fromSec(10));
-  Time t0 = Time::fromNSec(5);
+  Time const t0 = Time::fromNSec(5);
   EXPECT_TRUE(trigger.triggerAt(t0));
   EXPECT_FALSE(trigger.triggerAt(t0 + Duration::fromSec(9)));
   EXPECT_TRUE(trigger.triggerAt(t0 + Duration::fromSec(10)));
   EXPECT_EQ(capture.messages("history").size(), 2u);
   EXPECT_TRUE(capture.contains("threaded scheduler task too full (1 held back)"));
-}
-
-TEST(DiagnosticsShellsTest, WatchdogProfileAndUpdaterAreCheap) {
-  Watchdog watchdog("Threaded scheduler worker w0", Duration::fromSec(5), Duration::fromSec(60),
-                    Duration::fromSec(1));
-  watchdog.setIdle(true);
-  EXPECT_EQ(watchdog.stalledFor(), Duration());
-  watchdog.setIdle(false);
-  EXPECT_GE(watchdog.stalledFor(), Duration());
-  EXPECT_EQ(watchdog.failAfter(), Duration::fromSec(60));
-
-  { ScopedProfile profile("test scope"); }
-
-  HistoryPropertyUpdater updater(nullptr, 4, Duration::fromSec(1));
-  updater.add(1.0);
-  updater.add(1.0);
-  ASSERT_EQ(updater.history().buckets().size(), 1u);
-  EXPECT_EQ(updater.history().buckets()[0].sum, 2.0);
 }
 
 }  // namespace

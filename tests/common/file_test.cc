@@ -2,90 +2,71 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
+
+#include <optional>
 
 #include "tests/support/capture.h"
+#include "tests/support/scoped_temp_dir.h"
 
 namespace dravo {
 namespace {
 
-// A fresh directory under the system temp dir, removed with its files.
+// A fresh directory for the test's files; failed opens log at level 2.
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/dravo_file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { ASSERT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0); }
-  std::string path(std::string const& name) const { return File::joinPath(dir_, name); }
-
-  std::string dir_;
-  testing::LogCapture quiet_;  // failed opens log at level 2
+  std::string path(std::string const& name) const { return dir_.file(name); }
+  testing::ScopedTempDir dir_;
+  testing::LogCapture quiet_;
 };
 
-TEST_F(FileTest, RoundTripSeekTellSizeAndShortReads) {
+TEST_F(FileTest, RoundTripSeekTellSizeShortReadsAndLines) {
   auto file = File::open(path("data.bin"), File::kWrite);
   ASSERT_TRUE(file);
-  ASSERT_TRUE(file->write("hello world", 11));
-  EXPECT_EQ(file->size(), 11) << "size counts unflushed bytes";
+  ASSERT_TRUE(file->write("hello world\n", 12));
+  EXPECT_EQ(file->size(), 12) << "size counts unflushed bytes";
   ASSERT_TRUE(file->seek(6));
   ASSERT_TRUE(file->write("WORLD", 5));
-  EXPECT_EQ(file->tell(), 11);
   EXPECT_FALSE(file->seek(-1, File::kFromStart));
   EXPECT_EQ(file->tell(), 11);
-  file.reset();
 
+  file = File::open(path("data.bin"), File::kAppend);
+  ASSERT_TRUE(file->write("0123456789\n\nlast", 16));
   file = File::open(path("data.bin"), File::kRead);
   ASSERT_TRUE(file);
+  EXPECT_FALSE(file->write("x", 1)) << "read-only file";
+  std::string line;
+  for (auto [limit, expected] :
+       std::vector<std::pair<size_t, std::optional<std::string>>>{{100, "hello WORLD"},
+                                                                  {4, "0123"},
+                                                                  {100, "456789"},
+                                                                  {100, ""},
+                                                                  {100, "last"},
+                                                                  {100, std::nullopt}}) {
+    EXPECT_EQ(file->readLine(&line, limit), expected.has_value());
+    EXPECT_EQ(line, expected.value_or(line));
+  }
   char buffer[32] = {};
   ASSERT_TRUE(file->seek(-5, File::kFromEnd));
   EXPECT_EQ(file->read(buffer, sizeof buffer), 5u) << "a read past the end is short";
-  EXPECT_EQ(std::string(buffer, 5), "WORLD");
+  EXPECT_EQ(std::string(buffer, 5), "\nlast");
   EXPECT_EQ(file->read(buffer, sizeof buffer), 0u);
   EXPECT_TRUE(file->eof());
-  EXPECT_FALSE(file->write("x", 1)) << "read-only file";
-
-  file = File::open(path("data.bin"), File::kAppend);
-  ASSERT_TRUE(file->write("!", 1));
-  file.reset();
-  std::string contents;
-  ASSERT_TRUE(File::readFileToStringIfExists(path("data.bin"), &contents));
-  EXPECT_EQ(contents, "hello WORLD!");
 }
 
 TEST_F(FileTest, OpenFailuresGiveNull) {
   EXPECT_FALSE(File::open(path("missing"), File::kRead));
   EXPECT_FALSE(File::open(path("missing"), File::kReadWrite));
-  EXPECT_FALSE(File::open(dir_, File::kRead)) << "a directory is not a file";
+  EXPECT_FALSE(File::open(dir_.path(), File::kRead)) << "a directory is not a file";
   EXPECT_FALSE(File::open(path("no/such/dir/file"), File::kWrite));
   ASSERT_TRUE(File::open(path("once"), File::kWrite, File::kExclusive));
   EXPECT_FALSE(File::open(path("once"), File::kWrite, File::kExclusive));
 }
 
-TEST_F(FileTest, ReadLineIsBounded) {
-  ASSERT_TRUE(File::writeStringToFile(path("lines"), "short\r\n0123456789\n\nlast"));
-  auto file = File::open(path("lines"), File::kRead);
-  std::string line;
-  ASSERT_TRUE(file->readLine(&line, 100));
-  EXPECT_EQ(line, "short\r");
-  ASSERT_TRUE(file->readLine(&line, 4));
-  EXPECT_EQ(line, "0123");
-  ASSERT_TRUE(file->readLine(&line, 100));
-  EXPECT_EQ(line, "456789");
-  ASSERT_TRUE(file->readLine(&line, 100));
-  EXPECT_EQ(line, "");
-  ASSERT_TRUE(file->readLine(&line, 100));
-  EXPECT_EQ(line, "last");
-  EXPECT_FALSE(file->readLine(&line, 100));
-}
-
-TEST_F(FileTest, WholeFileHelpers) {
+TEST_F(FileTest, WholeFileHelpersAndDirectories) {
   std::string contents = "stale";
   EXPECT_FALSE(File::readFileToStringIfExists(path("missing"), &contents));
   EXPECT_EQ(contents, "");
-
-  std::string binary("a\0b\n", 4);
+  std::string const binary("a\0b\n", 4);
   ASSERT_TRUE(File::writeStringToFile(path("f"), binary));
   ASSERT_TRUE(File::writeStringToFile(path("f"), binary + binary)) << "replaces";
   ASSERT_TRUE(File::readFileToStringIfExists(path("f"), &contents));
@@ -93,18 +74,14 @@ TEST_F(FileTest, WholeFileHelpers) {
   EXPECT_FALSE(File::readFileToStringIfExists(path("f"), &contents, 7)) << "over the limit";
   EXPECT_EQ(contents, "");
   EXPECT_FALSE(File::writeStringToFile(path("no/dir/f"), "x"));
-
   EXPECT_TRUE(File::remove(path("f")));
   EXPECT_FALSE(File::exists(path("f")));
   EXPECT_FALSE(File::remove(path("f")));
   // No temporary files are left behind.
-  EXPECT_EQ(system(("test -z \"$(ls '" + dir_ + "')\"").c_str()), 0);
-}
+  EXPECT_EQ(system(("test -z \"$(ls '" + dir_.path() + "')\"").c_str()), 0);
 
-TEST_F(FileTest, RecursivelyCreateDir) {
-  std::string deep = path("a/b//c/");
-  EXPECT_TRUE(File::recursivelyCreateDir(deep));
-  EXPECT_TRUE(File::recursivelyCreateDir(deep)) << "existing is fine";
+  EXPECT_TRUE(File::recursivelyCreateDir(path("a/b//c/")));
+  EXPECT_TRUE(File::recursivelyCreateDir(path("a/b//c/"))) << "existing is fine";
   EXPECT_TRUE(File::writeStringToFile(path("a/b/c/x"), "1"));
   EXPECT_FALSE(File::recursivelyCreateDir(path("a/b/c/x/y"))) << "a file is in the way";
   EXPECT_FALSE(File::recursivelyCreateDir(""));
@@ -125,61 +102,42 @@ TEST_F(FileTest, OffsetsBeyondFourGiB) {
   EXPECT_EQ(std::string(buffer, 3), "end");
 }
 
-TEST(FilePathTest, Extension) {
-  EXPECT_EQ(File::extension("movie.Y4M"), "Y4M");
-  EXPECT_EQ(File::extension("/a/b/archive.tar.gz"), "gz");
-  EXPECT_EQ(File::extension("dir.x/file"), "");
-  EXPECT_EQ(File::extension("file"), "");
-  EXPECT_EQ(File::extension("file."), "");
-  EXPECT_EQ(File::extension(".hidden"), "hidden");
-  EXPECT_EQ(File::extension(""), "");
-}
-
-TEST(FilePathTest, JoinPath) {
-  EXPECT_EQ(File::joinPath("a", "b"), "a/b");
+TEST(FilePathTest, ExtensionAndJoinPath) {
+  for (auto [name, extension] :
+       std::vector<std::pair<const char*, const char*>>{{"movie.Y4M", "Y4M"},
+                                                        {"/a/b/archive.tar.gz", "gz"},
+                                                        {"dir.x/file", ""},
+                                                        {"file.", ""},
+                                                        {".hidden", "hidden"},
+                                                        {"", ""}})
+    EXPECT_EQ(File::extension(name), extension) << name;
   EXPECT_EQ(File::joinPath("a/", "/b"), "a/b");
   EXPECT_EQ(File::joinPath("/", "b"), "/b");
   EXPECT_EQ(File::joinPath("", "b"), "b");
   EXPECT_EQ(File::joinPath("a", ""), "a");
 }
 
-// Restores an environment variable when destroyed.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    had_ = getenv(name) != nullptr;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_;
-};
-
 TEST(FilePathTest, ConfigPathPrecedence) {
-  ScopedEnv override_path("DRAVO_CONFIG_PATH", nullptr);
-  ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-  ScopedEnv home("HOME", "/home/tester");
+  const char* const names[] = {"DRAVO_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"};
+  std::optional<std::string> saved[3];
+  for (int i = 0; i < 3; ++i)
+    if (const char* value = getenv(names[i])) saved[i] = value;
+  unsetenv("DRAVO_CONFIG_PATH");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", "/home/tester", 1);
   EXPECT_EQ(getConfigPath(), "/home/tester/.config/media_common");
-  {
-    ScopedEnv set_xdg("XDG_CONFIG_HOME", "/xdg/");
-    EXPECT_EQ(getConfigPath(), "/xdg/media_common");
-    ScopedEnv set_override("DRAVO_CONFIG_PATH", "/tmp/cfg");
-    EXPECT_EQ(getConfigPath(), "/tmp/cfg");
+  setenv("XDG_CONFIG_HOME", "relative", 1);
+  EXPECT_EQ(getConfigPath(), "/home/tester/.config/media_common");
+  setenv("XDG_CONFIG_HOME", "/xdg/", 1);
+  EXPECT_EQ(getConfigPath(), "/xdg/media_common");
+  setenv("DRAVO_CONFIG_PATH", "/tmp/cfg", 1);
+  EXPECT_EQ(getConfigPath(), "/tmp/cfg");
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i])
+      setenv(names[i], saved[i]->c_str(), 1);
+    else
+      unsetenv(names[i]);
   }
-  ScopedEnv relative_xdg("XDG_CONFIG_HOME", "relative");
-  EXPECT_EQ(getConfigPath(), "/home/tester/.config/media_common");
 }
 
 }  // namespace

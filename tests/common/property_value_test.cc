@@ -4,29 +4,16 @@
 
 #include <cstdint>
 #include <limits>
-#include <sstream>
 
 namespace dravo {
 namespace {
 
 enum class Mode : int { kFirst = 3 };
 
-TEST(PropertyValueTest, ConstructionPicksTheType) {
-  EXPECT_EQ(PropertyValue().getType(), PropertyValue::TYPE_EMPTY);
-  EXPECT_EQ(PropertyValue(true).getType(), PropertyValue::TYPE_BOOL);
-  EXPECT_EQ(PropertyValue(-1).getType(), PropertyValue::TYPE_INT32);
-  EXPECT_EQ(PropertyValue(1u).getType(), PropertyValue::TYPE_UINT32);
-  EXPECT_EQ(PropertyValue(int64_t{1}).getType(), PropertyValue::TYPE_INT64);
-  EXPECT_EQ(PropertyValue(uint64_t{1}).getType(), PropertyValue::TYPE_UINT64);
+TEST(PropertyValueTest, TypesEqualityAndNumericSameValue) {
   EXPECT_EQ(PropertyValue(int16_t{1}).getType(), PropertyValue::TYPE_INT32);
-  EXPECT_EQ(PropertyValue(1.0f).getType(), PropertyValue::TYPE_FLOAT);
-  EXPECT_EQ(PropertyValue(1.0).getType(), PropertyValue::TYPE_DOUBLE);
-  EXPECT_EQ(PropertyValue("text").getType(), PropertyValue::TYPE_STRING);
-  EXPECT_EQ(PropertyValue(Duration::fromSec(5)).getType(), PropertyValue::TYPE_DURATION);
+  EXPECT_EQ(PropertyValue(uint64_t{1}).getType(), PropertyValue::TYPE_UINT64);
   EXPECT_EQ(PropertyValue(Mode::kFirst), PropertyValue(3));
-}
-
-TEST(PropertyValueTest, EqualityIsStrictSameValueIsNumeric) {
   EXPECT_EQ(PropertyValue("a"), PropertyValue(std::string("a")));
   EXPECT_FALSE(PropertyValue(1) == PropertyValue(1u));
   EXPECT_FALSE(PropertyValue(1) == PropertyValue("1"));
@@ -36,39 +23,24 @@ TEST(PropertyValueTest, EqualityIsStrictSameValueIsNumeric) {
   EXPECT_FALSE(PropertyValue(1).sameValue(PropertyValue("1")));
 }
 
-TEST(PropertyValueTest, NumbersConvertWithSaturationAndRounding) {
+TEST(PropertyValueTest, ConversionsSaturateRoundAndParseWholeText) {
   EXPECT_EQ(PropertyValue(1e12).getInt(), std::numeric_limits<int32_t>::max());
   EXPECT_EQ(PropertyValue(-5).getUInt(), 0u);
   EXPECT_EQ(PropertyValue(2.6f).getInt(), 3);
   EXPECT_EQ(PropertyValue(std::numeric_limits<uint64_t>::max()).getInt64(),
             std::numeric_limits<int64_t>::max());
-  EXPECT_TRUE(PropertyValue(2).getBool());
-  EXPECT_EQ(PropertyValue(true).getInt(), 1);
   EXPECT_EQ(PropertyValue(Duration::fromMSec(1500)).getDouble(), 1.5);
   EXPECT_EQ(PropertyValue(2).getDuration(), Duration::fromSec(2));
-}
-
-TEST(PropertyValueTest, StringsParseWholeText) {
   EXPECT_EQ(PropertyValue("42").convert<int32_t>(), 42);
   EXPECT_EQ(PropertyValue("42x").convert<int32_t>(), std::nullopt);
   EXPECT_EQ(PropertyValue("").convert<int32_t>(), std::nullopt);
   EXPECT_EQ(PropertyValue("TRUE").convert<bool>(), true);
   EXPECT_EQ(PropertyValue("yes").convert<bool>(), std::nullopt);
   EXPECT_EQ(PropertyValue("1.5s").getDuration(), Duration::fromMSec(1500));
-  EXPECT_EQ(PropertyValue("2.5").getFloat(), 2.5f);
   EXPECT_EQ(PropertyValue().convert<std::string>(), std::nullopt);
-  EXPECT_EQ(PropertyValue().getString(), "");
-}
-
-TEST(PropertyValueTest, TextFormReadsBack) {
   EXPECT_EQ(PropertyValue(0.1f).toString(), "0.1");
-  EXPECT_EQ(PropertyValue(-7).toString(), "-7");
-  EXPECT_EQ(PropertyValue(false).toString(), "false");
-  std::string duration = PropertyValue(Duration::fromMSec(40)).toString();
+  std::string const duration = PropertyValue(Duration::fromMSec(40)).toString();
   EXPECT_EQ(PropertyValue(duration).getDuration(), Duration::fromMSec(40));
-  std::ostringstream stream;
-  stream << PropertyValue("x") << PropertyValue(3u);
-  EXPECT_EQ(stream.str(), "x3");
 }
 
 struct Thing {
@@ -79,15 +51,11 @@ TEST(PropertyValueTest, ObjectsAreReadWithTheirStoredType) {
   auto thing = std::make_shared<Thing>();
   PropertyValue weak{std::weak_ptr<Thing>(thing)};
   PropertyValue shared{thing};
-  EXPECT_TRUE(weak.isWeakObject());
-  EXPECT_TRUE(shared.isSharedObject());
   EXPECT_EQ(weak.getObject<Thing>(), thing);
   EXPECT_EQ(shared.getObject<Thing>(), thing);
   EXPECT_EQ(shared.getObject<int>(), nullptr);
   EXPECT_EQ(PropertyValue(std::weak_ptr<Thing>(thing)), weak);
   EXPECT_FALSE(PropertyValue(std::make_shared<Thing>()) == shared);
-  EXPECT_EQ(weak.getInt(), 0);
-
   shared = PropertyValue();
   thing.reset();
   EXPECT_EQ(weak.getObject<Thing>(), nullptr);
