@@ -34,97 +34,77 @@ class ScheduleOnClockTest : public ::testing::Test {
   EventRecorder recorder_{clock_};
 };
 
-TEST_F(ScheduleOnClockTest, EventsBecomeTasksOnTheSchedulerWithTheirPriority) {
+TEST_F(ScheduleOnClockTest, EventsBecomeTasksInPriorityOrderAndNormalOnlyDropsTheOthers) {
+  int normal_only_calls = 0;
+  auto owner = std::make_shared<int>(0);
+  WeakFunction<void()> count(owner, [&] { ++normal_only_calls; });
   clock_->scheduleAt(ClockTime(0, kStart + ms(10)), scheduler_, Priority(1, false), info_,
                      recorder_.callback(1));
   clock_->scheduleIn(ms(10), scheduler_, Priority(9, false), info_, recorder_.callback(9),
                      Clock::FireIfFrozen);
+  clock_->scheduleInNormalOnly(ms(10), scheduler_, Priority(0, false), info_, count,
+                               Clock::FireIfFrozen);
+  ClockTimerHandle cancelled = clock_->scheduleIn(ms(20), scheduler_, Priority(0, false), info_,
+                                                  recorder_.callback(2), Clock::FireIfFrozen);
+  clock_->scheduleAtNormalOnly(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
+                               count);
+  clock_->scheduleAt(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
+                     recorder_.callback(4));
+  cancelled->cancel();
   generator_.advanceClock(ms(10));
   waitForDeferredCalls();
-  // Delivered on the clock's thread, but nothing ran there: two tasks wait.
+  // Delivered on the clock's thread, but nothing ran there: the tasks wait.
   EXPECT_EQ(0u, recorder_.size());
   std::vector<std::shared_ptr<TaskInfo const>> queued;
   scheduler_->getQueuedTasks(queued);
-  ASSERT_EQ(2u, queued.size());
+  ASSERT_EQ(4u, queued.size());  // 1, 9, the count and the cancel of 2
   EXPECT_STREQ("timer", queued[0]->getName());
-  EXPECT_EQ(2, scheduler_->runAll());
-  // The higher level runs first.
-  EXPECT_EQ((std::vector<int>{9, 1}), recorder_.tags());
+  scheduler_->runAll();
+  EXPECT_EQ((std::vector<int>{9, 1, 2}), recorder_.tags());  // higher levels first
   EXPECT_EQ(Clock::Normal, recorder_.events()[0].event);
-}
-
-TEST_F(ScheduleOnClockTest, EveryEventIsPostedButNormalOnlyDropsTheOthers) {
-  int normal_only_calls = 0;
-  auto owner = std::make_shared<int>(0);
-  WeakFunction<void()> count(owner, [&] { ++normal_only_calls; });
-  ClockTimerHandle cancelled = clock_->scheduleIn(ms(10), scheduler_, Priority(0, false), info_,
-                                                  recorder_.callback(1), Clock::FireIfFrozen);
-  ClockTimerHandle cancelled_normal_only = clock_->scheduleInNormalOnly(
-      ms(10), scheduler_, Priority(0, false), info_, count, Clock::FireIfFrozen);
-  clock_->scheduleAt(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
-                     recorder_.callback(2));
-  clock_->scheduleAtNormalOnly(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
-                               count);
-  cancelled->cancel();
-  cancelled_normal_only->cancel();
+  EXPECT_EQ(Clock::Cancelled, recorder_.events()[2].event);
+  EXPECT_EQ(1, normal_only_calls);
   generator_.setTime(kStart - ms(100), true, Duration());  // a jump aborts the rest
   waitForDeferredCalls();
   scheduler_->runAll();
-  EXPECT_EQ(0, normal_only_calls);
-  ASSERT_EQ(2u, recorder_.size());
-  EXPECT_EQ(Clock::Cancelled, recorder_.events()[0].event);
-  EXPECT_EQ(Clock::Aborted, recorder_.events()[1].event);
-
-  clock_->scheduleInNormalOnly(ms(1), scheduler_, Priority(0, false), info_, count,
-                               Clock::FireIfFrozen);
-  generator_.advanceClock(ms(1));
-  waitForDeferredCalls();
-  scheduler_->runAll();
   EXPECT_EQ(1, normal_only_calls);
-}
+  ASSERT_EQ(4u, recorder_.size());
+  EXPECT_EQ(Clock::Aborted, recorder_.events()[3].event);
 
-TEST_F(ScheduleOnClockTest, NothingRunsIfTheOwnerDiesBeforeTheTaskRuns) {
-  clock_->scheduleIn(ms(1), scheduler_, Priority(0, false), info_, recorder_.callback(1),
+  // Nothing runs if the owner dies before the task runs.
+  clock_->scheduleIn(ms(1), scheduler_, Priority(0, false), info_, recorder_.callback(5),
                      Clock::FireIfFrozen);
   generator_.advanceClock(ms(1));
   waitForDeferredCalls();
   EXPECT_EQ(1u, scheduler_->size());
   recorder_.kill();
   scheduler_->runAll();
-  EXPECT_EQ(0u, recorder_.size());
+  EXPECT_EQ(4u, recorder_.size());
 }
 
-TEST(ClockSleepTest, SleepReturnsTrueWhenReachedAndFalseWhenAborted) {
+TEST(ClockSleepTest, SleepIsTrueWhenReachedFalseWhenAbortedOrDestroyed) {
   SyntheticClockGenerator generator(false, kStart);
   auto clock = generator.getClock();
-  std::atomic<int> result{-1};
-  std::thread sleeper([&] { result = clock->sleep(ms(30), Clock::FireIfFrozen) ? 1 : 0; });
-  // Advance in steps until the sleeper's timer is registered and reached.
-  while (clock->impl()->timerCount() == 0) std::this_thread::yield();
-  generator.advanceClock(ms(30));
-  sleeper.join();
-  EXPECT_EQ(1, result.load());
-
-  std::thread aborted([&] { result = clock->sleepUntil(ClockTime(0, kStart + ms(100))) ? 1 : 0; });
-  while (clock->impl()->timerCount() == 0) std::this_thread::yield();
-  generator.freeze();
-  aborted.join();
-  EXPECT_EQ(0, result.load());
-  EXPECT_EQ(0u, clock->impl()->timerCount());
-}
-
-TEST(ClockSleepTest, SleepReturnsFalseWhenTheClockIsDestroyed) {
-  auto generator = std::make_unique<SyntheticClockGenerator>(false, kStart);
-  std::shared_ptr<Clock> clock = generator->getClock();
   ClockPrivate* impl = clock->impl().get();
   std::atomic<int> result{-1};
-  std::thread sleeper([&, copy = *clock] { result = copy.sleep(ms(30), Clock::FireIfFrozen); });
-  while (impl->timerCount() == 0) std::this_thread::yield();
-  // The sleeper's copy of the Clock keeps the clock alive; this test destroys
-  // it by hand through finalize, as the last owner's release would.
-  impl->finalize();
-  sleeper.join();
-  EXPECT_EQ(0, result.load());
+  auto sleepOnAnotherThread = [&](std::function<bool()> sleep, std::function<void()> then) {
+    std::thread sleeper([&] { result = sleep() ? 1 : 0; });
+    while (impl->timerCount() == 0) std::this_thread::yield();
+    then();
+    sleeper.join();
+    EXPECT_EQ(0u, impl->timerCount());
+    return result.load();
+  };
+  EXPECT_EQ(1, sleepOnAnotherThread([&] { return clock->sleep(ms(30), Clock::FireIfFrozen); },
+                                    [&] { generator.advanceClock(ms(30)); }));
+  EXPECT_EQ(0,
+            sleepOnAnotherThread([&] { return clock->sleepUntil(ClockTime(0, kStart + ms(100))); },
+                                 [&] { generator.freeze(); }));
+  // The sleeper's copy of the Clock keeps the clock alive; finalize destroys
+  // it by hand, as the last owner's release would.
+  Clock copy = *clock;
+  EXPECT_EQ(0, sleepOnAnotherThread([&] { return copy.sleep(ms(30), Clock::WaitUntilUnfrozen); },
+                                    [&] { impl->finalize(); }));
 }
 
 TEST(FrozenClockTest, NeverDeliversNormalAndAbortsEverythingWhenDestroyed) {
@@ -185,16 +165,6 @@ TEST(ClockReadingTest, AFrozenReadingWithATimeIsReportedAndReturnedAnyway) {
       "return unnormalized time ClockTime(3, "));
   EXPECT_TRUE(
       capture.contains("clock type: dravo::media::(anonymous namespace)::UnnormalizedClock"));
-}
-
-TEST(ClockRequestTest, FrozenTargetsLoseTheirTime) {
-  SyntheticClockGenerator generator(true);
-  EventRecorder recorder(generator.getClock());
-  // (1, t) is normalized to (1, 0): due on the frozen clock at once.
-  generator.getClock()->requestCallbackAt(ClockTime(1, kStart), recorder.callback(1));
-  waitForDeferredCalls();
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())}}),
-            recorder.events());
 }
 
 }  // namespace

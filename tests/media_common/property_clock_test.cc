@@ -29,58 +29,34 @@ class PropertyClockTest : public ::testing::Test {
   SyntheticClockGenerator b_{false, kTimeB};
 };
 
-TEST_F(PropertyClockTest, StoresClocksWeaklyAndReadsThemBack) {
-  setPropertyClock(*node_, a_.getClock());
-  EXPECT_TRUE(node_->getValue().isWeakObject());
-  EXPECT_EQ(a_.getClock(), getClockFromPropertyValue(node_->getValue()));
-  EXPECT_EQ(nullptr, getClockFromPropertyValue(PropertyValue(5)));
-  setPropertyClock(*node_, nullptr);
-  EXPECT_TRUE(node_->getValue().empty());
-  // A shared reference reads the same way.
-  EXPECT_EQ(b_.getClock(), getClockFromPropertyValue(PropertyValue(b_.getClock())));
-}
-
-TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitches) {
-  auto frozen = getFrozenClock();
-  setPropertyClock(*node_, a_.getClock());
-  auto clock = getPropertyClock(node_, frozen);
-  EXPECT_EQ(ClockTime(2, kTimeA), clock->getNormalizedClockTime());
-  a_.advanceClock(ms(5));
-  EXPECT_EQ(ClockTime(2, kTimeA + ms(5)), clock->getNormalizedClockTime());
-  setPropertyClock(*node_, nullptr);  // back to the frozen default
-  EXPECT_EQ(ClockTime(3, Time()), clock->getNormalizedClockTime());
-  setPropertyClock(*node_, a_.getClock());
-  EXPECT_EQ(ClockTime(4, kTimeA + ms(5)), clock->getNormalizedClockTime());
-  setPropertyClock(*node_, b_.getClock());
-  EXPECT_EQ(ClockTime(6, kTimeB), clock->getNormalizedClockTime());
-}
-
-TEST_F(PropertyClockTest, FollowsTheParentsOwnGenerationChanges) {
+TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChanges) {
   setPropertyClock(*node_, a_.getClock());
   auto clock = getPropertyClock(node_, getFrozenClock());
-  a_.freeze();
-  EXPECT_EQ(ClockTime(3, Time()), clock->getNormalizedClockTime());
-  a_.setTime(kTimeA);
-  EXPECT_EQ(ClockTime(4, kTimeA), clock->getNormalizedClockTime());
-  // A switch after changes nobody read still moves above them.
-  a_.freeze();
-  a_.setTime(kTimeA + ms(1));
-  setPropertyClock(*node_, b_.getClock());
-  EXPECT_EQ(ClockTime(8, kTimeB), clock->getNormalizedClockTime());
-}
-
-TEST_F(PropertyClockTest, TimersFireOnTheParentsTimeline) {
-  setPropertyClock(*node_, a_.getClock());
-  auto clock = getPropertyClock(node_, getFrozenClock());
-  EventRecorder recorder(clock);
-  clock->requestCallbackIn(ms(10), recorder.callback(1), Clock::FireIfFrozen);
-  a_.advanceClock(ms(9));
-  waitForDeferredCalls();
-  EXPECT_EQ(0u, recorder.size());
-  a_.advanceClock(ms(1));
-  waitForDeferredCalls();
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(2, kTimeA + ms(10))}}),
-            recorder.events());
+  struct Step {
+    char const* what;
+    std::function<void()> act;
+    ClockTime expected;
+  } const steps[] = {
+      {"on A", [] {}, ClockTime(2, kTimeA)},
+      {"A runs", [&] { a_.advanceClock(ms(5)); }, ClockTime(2, kTimeA + ms(5))},
+      {"the frozen default", [&] { setPropertyClock(*node_, nullptr); }, ClockTime(3, Time())},
+      {"A again", [&] { setPropertyClock(*node_, a_.getClock()); }, ClockTime(4, kTimeA + ms(5))},
+      {"B", [&] { setPropertyClock(*node_, b_.getClock()); }, ClockTime(6, kTimeB)},
+      {"B freezes", [&] { b_.freeze(); }, ClockTime(7, Time())},
+      {"B runs again", [&] { b_.setTime(kTimeB); }, ClockTime(8, kTimeB)},
+      {"a switch after changes nobody read",
+       [&] {
+         b_.freeze();
+         b_.setTime(kTimeB + ms(1));
+         setPropertyClock(*node_, a_.getClock());
+       },
+       ClockTime(12, kTimeA + ms(5))},
+  };
+  for (Step const& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(step.expected, clock->getNormalizedClockTime());
+  }
 }
 
 TEST_F(PropertyClockTest, TimersFromBeforeASwitchAreAbortedPromptly) {
@@ -120,19 +96,17 @@ TEST_F(PropertyClockTest, ARepeatingTimerKeepsTickingAcrossASwitchMidRun) {
   auto tick = recorder.callback(0);
   RepeatingTimer timer(
       clock, WeakFunction<void()>(recorder.owner(), [tick] { tick(Clock::Normal); }), ms(40));
-  a_.advanceClock(ms(40));
-  waitForDeferredCalls();
-  a_.advanceClock(ms(40));
-  waitForDeferredCalls();
-  setPropertyClock(*node_, b_.getClock());
-  waitForDeferredCalls();
-  b_.advanceClock(ms(30));
-  waitForDeferredCalls();
-  b_.advanceClock(ms(10));
-  waitForDeferredCalls();
-  b_.advanceClock(ms(40));
-  waitForDeferredCalls();
-  // Two ticks on A; the switch skips one and re-anchors at B's time.
+  // Two ticks on A, then B from the switch on, at its own time.
+  std::pair<SyntheticClockGenerator*, int> const steps[] = {{&a_, 40}, {&a_, 40}, {nullptr, 0},
+                                                            {&b_, 30}, {&b_, 10}, {&b_, 40}};
+  for (auto [generator, step] : steps) {
+    if (generator)
+      generator->advanceClock(ms(step));
+    else
+      setPropertyClock(*node_, b_.getClock());
+    waitForDeferredCalls();
+  }
+  // The switch skips one tick and re-anchors at B's time.
   EXPECT_EQ((std::vector<TimerEvent>{{0, Clock::Normal, ClockTime(2, kTimeA + ms(40))},
                                      {0, Clock::Normal, ClockTime(2, kTimeA + ms(80))},
                                      {0, Clock::Normal, ClockTime(4, kTimeB + ms(40))},

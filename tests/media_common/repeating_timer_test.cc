@@ -7,26 +7,19 @@
 #include "common/deferred.h"
 #include "media_common/clock_private.h"
 #include "media_common/synthetic_clock.h"
-#include "tests/media_common/clock_test_support.h"
 
 namespace dravo::media {
 namespace {
 
-using testing::EventRecorder;
-
 constexpr Time kStart = Time::fromNSec(3000000000000);
 Duration ms(int64_t n) { return Duration::fromMSec(n); }
+ClockTime at(int64_t milliseconds, unsigned generation = 0) {
+  return ClockTime(generation, kStart + ms(milliseconds));
+}
 
-// Records, per call, the clock reading and which target the call was for.
+// Records the clock reading of every call.
 class RepeatingTimerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::weak_ptr<void const> owner = owner_;
-    callback_ = WeakFunction<void()>(owner_, [this] {
-      std::lock_guard lock(mutex_);
-      calls_.push_back(clock_->getNormalizedClockTime());
-    });
-  }
   void advance(Duration d) {
     generator_.advanceClock(d);
     waitForDeferredCalls();
@@ -35,114 +28,83 @@ class RepeatingTimerTest : public ::testing::Test {
     std::lock_guard lock(mutex_);
     return calls_;
   }
-  ClockTime at(int64_t milliseconds, unsigned generation = 0) {
-    return ClockTime(generation, kStart + ms(milliseconds));
-  }
-  // The single timer request pending on the clock, if any.
   size_t pendingRequests() { return clock_->impl()->timerCount(); }
 
   SyntheticClockGenerator generator_{false, kStart};
   std::shared_ptr<Clock> clock_ = generator_.getClock();
   std::shared_ptr<int> owner_ = std::make_shared<int>(0);
-  WeakFunction<void()> callback_;
   std::mutex mutex_;
   std::vector<ClockTime> calls_;
+  WeakFunction<void()> callback_{owner_, [this] {
+                                   std::lock_guard lock(mutex_);
+                                   calls_.push_back(clock_->getNormalizedClockTime());
+                                 }};
 };
 
-TEST_F(RepeatingTimerTest, CallsMissedByALargeAdvanceRunInOnePassAndKeepTheCadence) {
+TEST_F(RepeatingTimerTest, KeepsItsCadenceAcrossLateCallsJumpsFreezesAndIntervalChanges) {
   RepeatingTimer timer(clock_, callback_, ms(40));
-  EXPECT_EQ(ms(40), timer.getInterval());
-  advance(ms(100));
-  // Targets 40 and 80, both delivered in the pass at 100.
-  EXPECT_EQ((std::vector<ClockTime>{at(100), at(100)}), calls());
-  advance(ms(19));
-  EXPECT_EQ(2u, calls().size());
-  advance(ms(1));  // 120: the next whole multiple
-  EXPECT_EQ(3u, calls().size());
-}
-
-TEST_F(RepeatingTimerTest, LateDeliveryDoesNotShiftLaterCalls) {
-  RepeatingTimer timer(clock_, callback_, ms(40));
-  advance(ms(45));  // 5 ms late
-  advance(ms(34));
-  EXPECT_EQ((std::vector<ClockTime>{at(45)}), calls());
-  advance(ms(1));  // 80, not 85
-  EXPECT_EQ((std::vector<ClockTime>{at(45), at(80)}), calls());
-}
-
-TEST_F(RepeatingTimerTest, AJumpSkipsTheDueCallAndReanchorsOneIntervalLater) {
-  RepeatingTimer timer(clock_, callback_, ms(40));
-  advance(ms(40));
-  generator_.setTime(kStart, true, Duration());  // back 40 ms: generation 2
-  waitForDeferredCalls();
-  EXPECT_EQ((std::vector<ClockTime>{at(40)}), calls());
-  advance(ms(39));
-  EXPECT_EQ(1u, calls().size());
-  advance(ms(1));
-  EXPECT_EQ((std::vector<ClockTime>{at(40), at(40, 2)}), calls());
-}
-
-TEST_F(RepeatingTimerTest, WaitsWhileFrozenAndResumesOneIntervalAfterTheClockRuns) {
-  RepeatingTimer timer(clock_, callback_, ms(40));
-  advance(ms(40));
-  generator_.freeze();
-  waitForDeferredCalls();
-  // Waiting, not spinning: exactly one request, and nothing queued.
-  EXPECT_EQ(1u, pendingRequests());
-  EXPECT_EQ(1u, calls().size());
-  generator_.setTime(kStart + ms(1000));
-  waitForDeferredCalls();
-  EXPECT_EQ(1u, calls().size());
-  advance(ms(39));
-  EXPECT_EQ(1u, calls().size());
-  advance(ms(1));
-  EXPECT_EQ((std::vector<ClockTime>{at(40), at(1040, 2)}), calls());
-  advance(ms(40));
-  EXPECT_EQ(3u, calls().size());
+  // '+' advances, 'j' jumps back to, 's' sets the frozen clock running at,
+  // 'f' freezes, 'i' sets the interval (ms); then the calls so far and the last.
+  struct Step {
+    char action;
+    int64_t arg;
+    size_t calls;
+    ClockTime last;
+  } const steps[] = {
+      {'+', 100, 2, at(100)},  // targets 40 and 80, in one pass
+      {'+', 19, 2, at(100)},      {'+', 1, 3, at(120)},      {'+', 45, 4, at(165)},  // 5 ms late
+      {'+', 34, 4, at(165)},      {'+', 1, 5, at(200)},                              // 200, not 205
+      {'j', 160, 5, at(200)},  // generation 2: the due call is skipped
+      {'+', 39, 5, at(200)},      {'+', 1, 6, at(200, 2)},   {'f', 0, 6, at(200, 2)},
+      {'s', 1000, 6, at(200, 2)},  // generation 4
+      {'+', 39, 6, at(200, 2)},   {'+', 1, 7, at(1040, 4)},  {'i', 0, 7, at(1040, 4)},
+      {'+', 200, 7, at(1040, 4)}, {'i', 50, 7, at(1040, 4)},  // restarts from now
+      {'+', 49, 7, at(1040, 4)},  {'+', 1, 8, at(1290, 4)},  {'+', 5, 8, at(1290, 4)},
+      {'i', 20, 8, at(1290, 4)},  // next 1330 -> 1310
+      {'+', 14, 8, at(1290, 4)},  {'+', 1, 9, at(1310, 4)},  {'+', 19, 9, at(1310, 4)},
+      {'i', 5, 10, at(1329, 4)},  // 1315 is past: now
+      {'+', 5, 11, at(1334, 4)},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    Step const& step = steps[i];
+    SCOPED_TRACE(::testing::Message() << "step " << i << " " << step.action << step.arg);
+    switch (step.action) {
+      case '+':
+        generator_.advanceClock(ms(step.arg));
+        break;
+      case 'j':
+        generator_.setTime(kStart + ms(step.arg), true, Duration());
+        break;
+      case 's':
+        generator_.setTime(kStart + ms(step.arg));
+        break;
+      case 'f':
+        generator_.freeze();
+        break;
+      case 'i':
+        timer.setInterval(ms(step.arg));
+        break;
+    }
+    waitForDeferredCalls();
+    // Frozen: waiting, not spinning. Interval 0: nothing left.
+    if (step.action == 'f' || (step.action == 'i' && step.arg == 0)) {
+      EXPECT_EQ(step.action == 'f' ? 1u : 0u, pendingRequests());
+    }
+    auto const seen = calls();
+    ASSERT_EQ(step.calls, seen.size());
+    EXPECT_EQ(step.last, seen.back());
+  }
 }
 
 TEST_F(RepeatingTimerTest, StartingOnAFrozenClockWaitsForItToRun) {
-  SyntheticClockGenerator frozen_generator;  // starts frozen
+  SyntheticClockGenerator frozen_generator;
   clock_ = frozen_generator.getClock();
   RepeatingTimer timer(clock_, callback_, ms(40));
-  waitForDeferredCalls();
   frozen_generator.setTime(kStart);
   waitForDeferredCalls();
   frozen_generator.advanceClock(ms(40));
   waitForDeferredCalls();
   EXPECT_EQ((std::vector<ClockTime>{at(40, 2)}), calls());
-}
-
-TEST_F(RepeatingTimerTest, IntervalZeroStopsAndAPositiveOneRestartsFromNow) {
-  RepeatingTimer timer(clock_, callback_, ms(40));
-  advance(ms(40));
-  timer.setInterval(Duration());
-  EXPECT_EQ(0u, pendingRequests());
-  advance(ms(200));
-  EXPECT_EQ(1u, calls().size());
-  timer.setInterval(ms(50));  // at 240: next at 290
-  advance(ms(49));
-  EXPECT_EQ(1u, calls().size());
-  advance(ms(1));
-  EXPECT_EQ((std::vector<ClockTime>{at(40), at(290)}), calls());
-}
-
-TEST_F(RepeatingTimerTest, ShorterIntervalMovesTheNextCallEarlierButNotBeforeNow) {
-  RepeatingTimer timer(clock_, callback_, ms(40));
-  advance(ms(40));
-  advance(ms(5));
-  timer.setInterval(ms(20));  // next 80 -> 60
-  advance(ms(14));
-  EXPECT_EQ(1u, calls().size());
-  advance(ms(1));
-  EXPECT_EQ((std::vector<ClockTime>{at(40), at(60)}), calls());
-  advance(ms(19));
-  // At 79 (next due at 80): 20 -> 5 would aim at 65, in the past: now.
-  timer.setInterval(ms(5));
-  waitForDeferredCalls();
-  EXPECT_EQ((std::vector<ClockTime>{at(40), at(60), at(79)}), calls());
-  advance(ms(5));
-  EXPECT_EQ(4u, calls().size());
 }
 
 TEST_F(RepeatingTimerTest, TheFunctionMayChangeItsOwnInterval) {
@@ -160,7 +122,7 @@ TEST_F(RepeatingTimerTest, TheFunctionMayChangeItsOwnInterval) {
   EXPECT_EQ(0u, pendingRequests());
 }
 
-TEST_F(RepeatingTimerTest, DroppingTheLastCopyCancelsThePendingRequest) {
+TEST_F(RepeatingTimerTest, StopsWithItsLastCopyOrItsFunctionsOwner) {
   {
     RepeatingTimer timer(clock_, callback_, ms(40));
     RepeatingTimer copy = timer;
@@ -168,16 +130,11 @@ TEST_F(RepeatingTimerTest, DroppingTheLastCopyCancelsThePendingRequest) {
     EXPECT_EQ(1u, pendingRequests());
   }
   EXPECT_EQ(0u, pendingRequests());
-  advance(ms(100));
-  EXPECT_TRUE(calls().empty());
-}
-
-TEST_F(RepeatingTimerTest, NothingIsCalledOnceTheFunctionsOwnerIsGone) {
   RepeatingTimer timer(clock_, callback_, ms(40));
   advance(ms(40));
   owner_.reset();
   advance(ms(200));
-  EXPECT_EQ(1u, calls().size());
+  EXPECT_EQ((std::vector<ClockTime>{at(40)}), calls());
 }
 
 }  // namespace
