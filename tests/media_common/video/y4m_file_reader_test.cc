@@ -10,34 +10,32 @@
 namespace dravo::media {
 namespace {
 
-using avi_testing::makeFrame;
-using avi_testing::packedI420;
+std::string frameBytes(int width, int height, int seed) {
+  return avi_testing::packedI420(*avi_testing::makeFrame(width, height, seed));
+}
 
 struct ReadResult {
   bool opened = false;
   std::vector<std::string> frames;  // packed I420 bytes
-  std::vector<Duration> durations;
+  Duration first_duration;
   bool eof = false;
 };
 
+// Reads Y4M files written into a temporary folder.
 class Y4MFileReaderTest : public ::testing::Test {
  protected:
-  std::string write(std::string const& contents, std::string const& name = "clip.y4m") {
-    std::string const path = dir_.file(name);
-    EXPECT_TRUE(File::writeStringToFile(path, contents));
-    return path;
-  }
   ReadResult readAll(std::string const& contents) {
+    EXPECT_TRUE(File::writeStringToFile(path_, contents));
     ReadResult result;
     Y4MFileReader reader;
-    result.opened = reader.openFile(write(contents));
+    result.opened = reader.openFile(path_);
     Duration duration;
     // Bounded: a reader that never ends is a failure, not a hang.
     for (int i = 0; i < 16; ++i) {
       auto frame = reader.readFrame(&duration);
       if (!frame) break;
-      result.frames.push_back(packedI420(*frame));
-      result.durations.push_back(duration);
+      result.frames.push_back(avi_testing::packedI420(*frame));
+      if (i == 0) result.first_duration = duration;
     }
     EXPECT_EQ(reader.getFrameIndex(), static_cast<int>(result.frames.size()));
     result.eof = reader.getEof();
@@ -45,48 +43,43 @@ class Y4MFileReaderTest : public ::testing::Test {
   }
 
   testing::ScopedTempDir dir_;
+  std::string const path_ = dir_.file("clip.y4m");
 };
 
-std::string frameBytes(int width, int height, int seed) {
-  return packedI420(*makeFrame(width, height, seed));
-}
-
 TEST_F(Y4MFileReaderTest, ReadsSizesRatesAndFrameParameters) {
+  Duration const kDefault = Duration::fromSec(1.0 / 30.0f);
   struct Case {
     std::string header;
     int width, height;
     Duration duration;
   } const cases[] = {
       {"YUV4MPEG2 W4 H2 F25:1 Ip A1:1", 4, 2, Duration::fromMSec(40)},
-      {"YUV4MPEG2 W5 H3", 5, 3, Duration::fromSec(1.0 / 30.0f)},
+      {"YUV4MPEG2 W5 H3", 5, 3, kDefault},
       {"YUV4MPEG2 W5 H3 F30000:1001 It A16:11 C420jpeg XYSCSS=420JPEG", 5, 3,
        Duration::fromSec(1.0 / static_cast<float>(30000.0 / 1001.0))},
       // Unusable rates leave the default.
-      {"YUV4MPEG2 W4 H2 F0:1", 4, 2, Duration::fromSec(1.0 / 30.0f)},
-      {"YUV4MPEG2 F25:0 W4  H2", 4, 2, Duration::fromSec(1.0 / 30.0f)},
-      {"YUV4MPEG2 W4 H2 F1:99999999999999999999", 4, 2, Duration::fromSec(1.0 / 30.0f)},
+      {"YUV4MPEG2 W4 H2 F0:1", 4, 2, kDefault},
+      {"YUV4MPEG2 F25:0 W4  H2", 4, 2, kDefault},
+      {"YUV4MPEG2 W4 H2 F1:99999999999999999999", 4, 2, kDefault},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.header);
-    std::string contents = c.header + "\n";
-    contents += "FRAME\n" + frameBytes(c.width, c.height, 1);
-    contents += "FRAME Ixyz\n" + frameBytes(c.width, c.height, 2);
-    ReadResult result = readAll(contents);
+    std::vector<std::string> const frames = {frameBytes(c.width, c.height, 1),
+                                             frameBytes(c.width, c.height, 2)};
+    ReadResult result = readAll(c.header + "\nFRAME\n" + frames[0] + "FRAME Ixyz\n" + frames[1]);
     ASSERT_TRUE(result.opened);
-    ASSERT_EQ(result.frames.size(), 2u);
-    EXPECT_EQ(result.frames[0], frameBytes(c.width, c.height, 1));
-    EXPECT_EQ(result.frames[1], frameBytes(c.width, c.height, 2));
-    EXPECT_EQ(result.durations[0], c.duration);
+    EXPECT_EQ(result.frames, frames);
+    EXPECT_EQ(result.first_duration, c.duration);
     EXPECT_TRUE(result.eof);
   }
-  // 5x3: 15 luma and 2 x 6 chroma bytes per frame.
-  EXPECT_EQ(y4mFrameBytes(5, 3), 27);
-  EXPECT_EQ(y4mFrameBytes(4, 2), 12);
+  EXPECT_EQ(y4mFrameBytes(5, 3), 27);  // 15 luma and 2 x 6 chroma bytes
 }
 
-// Hostile and damaged files: each is refused at open or ends with the
-// invalid-frame line, and never reads or allocates beyond the file.
-TEST_F(Y4MFileReaderTest, RefusesOrEndsDamagedFiles) {
+// Hostile and damaged files are refused at open or end with the
+// invalid-frame line, never reading or allocating beyond the file; every
+// prefix of a valid file returns the frames whose data began (a cut one
+// zero-filled) and ends only at a frame boundary.
+TEST_F(Y4MFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
   std::string const good = frameBytes(4, 2, 3);
   struct Case {
     char const* name;
@@ -123,31 +116,15 @@ TEST_F(Y4MFileReaderTest, RefusesOrEndsDamagedFiles) {
     EXPECT_EQ(result.frames.size(), c.frames);
     EXPECT_EQ(result.eof, c.eof);
     if (!c.opens) {
-      EXPECT_TRUE(log.contains("Can't read Y4M file " + dir_.file("clip.y4m")));
-    }
-    bool const ended_early = c.opens && !c.eof;
-    if (ended_early) {
-      EXPECT_TRUE(log.contains("Frame " + std::to_string(c.frames) + " invalid at " +
-                               dir_.file("clip.y4m") + ":"))
-          << (log.lines().empty() ? "" : log.lines().back().message);
+      EXPECT_TRUE(log.contains("Can't read Y4M file " + path_));
+    } else if (!c.eof) {
+      EXPECT_TRUE(log.contains("Frame " + std::to_string(c.frames) + " invalid at " + path_ + ":"));
     }
   }
-  // The cut frame keeps what arrived and is zero after it.
-  ReadResult cut = readAll("YUV4MPEG2 W4 H2\nFRAME\n" + good.substr(0, 5));
-  ASSERT_EQ(cut.frames.size(), 1u);
-  EXPECT_EQ(cut.frames[0], good.substr(0, 5) + std::string(7, '\0'));
-}
 
-// Every prefix of a small valid file: frames whose data began are returned
-// (a cut one zero-filled), end of file only at a frame boundary.
-TEST_F(Y4MFileReaderTest, EveryPrefixOfAValidFileReadsSafely) {
   std::string const header = "YUV4MPEG2 W5 H3 F25:1 Ip A1:1\n";
-  std::vector<std::string> frames;
   std::string whole = header;
-  for (int i = 0; i < 3; ++i) {
-    frames.push_back(frameBytes(5, 3, i));
-    whole += "FRAME\n" + frames.back();
-  }
+  for (int i = 0; i < 3; ++i) whole += "FRAME\n" + frameBytes(5, 3, i);
   size_t const stride = 6 + 27;
   testing::LogCapture quiet;
   for (size_t length = 0; length <= whole.size(); ++length) {
@@ -164,7 +141,8 @@ TEST_F(Y4MFileReaderTest, EveryPrefixOfAValidFileReadsSafely) {
     ASSERT_EQ(result.frames.size(), started);
     for (size_t k = 0; k < started; ++k) {
       size_t const have = std::min<size_t>(27, body - k * stride - 6);
-      EXPECT_EQ(result.frames[k], frames[k].substr(0, have) + std::string(27 - have, '\0'));
+      EXPECT_EQ(result.frames[k], frameBytes(5, 3, static_cast<int>(k)).substr(0, have) +
+                                      std::string(27 - have, '\0'));
     }
     EXPECT_EQ(result.eof, body % stride == 0 || body % stride > 6);
   }
