@@ -51,11 +51,9 @@ class DebugProbeTest : public ::testing::Test {
   LinkHandle link_;
 };
 
-TEST_F(DebugProbeTest, IdleProbeReportsTheErrorAtEveryCheck) {
+TEST_F(DebugProbeTest, ReportsIdleAtEveryCheckWithoutABufferSinceTheLast) {
   advance(Duration::fromMSec(999));
   EXPECT_EQ(code(), status_codes::Ok);
-  EXPECT_EQ(message(), "");
-
   // The timer only posts the check; it runs on the element's scheduler.
   generator_.advanceClock(Duration::fromMSec(1));
   waitForDeferredCalls();
@@ -64,36 +62,23 @@ TEST_F(DebugProbeTest, IdleProbeReportsTheErrorAtEveryCheck) {
   EXPECT_EQ(code(), status_codes::Error_PipelineProbeIdle);
   EXPECT_EQ(message(), kIdleMessage);
 
-  feed();
-  advance(Duration::fromSec(1));
-  EXPECT_EQ(code(), status_codes::Ok);
-  advance(Duration::fromSec(1));
-  EXPECT_EQ(code(), status_codes::Error_PipelineProbeIdle);
-  EXPECT_EQ(message(), kIdleMessage);
-}
-
-TEST_F(DebugProbeTest, SteadyBuffersKeepTheProbeOk) {
-  for (int tick = 1; tick <= 30; ++tick) {
+  // Steady buffers keep it Ok; a second without one is idle again.
+  for (int tick = 0; tick < 20; ++tick) {
     feed();
     advance(Duration::fromMSec(100));
-    if (tick % 10 == 0) {
-      EXPECT_EQ(code(), status_codes::Ok) << "after " << tick * 100 << " ms";
-      EXPECT_EQ(message(), "Element Ok");
-    }
   }
-}
-
-TEST_F(DebugProbeTest, SparseBuffersAlternateBetweenOkAndIdle) {
+  EXPECT_EQ(code(), status_codes::Ok);
+  EXPECT_EQ(message(), "Element Ok");
   std::vector<int> codes;
-  for (int second = 0; second < 6; ++second) {
+  for (int second = 0; second < 4; ++second) {
     advance(Duration::fromMSec(500));
     if (second % 2 == 0) feed();
     advance(Duration::fromMSec(500));
     codes.push_back(code());
   }
-  int const ok = status_codes::Ok;
-  int const idle = status_codes::Error_PipelineProbeIdle;
-  EXPECT_EQ(codes, (std::vector<int>{ok, idle, ok, idle, ok, idle}));
+  int const ok = status_codes::Ok, idle = status_codes::Error_PipelineProbeIdle;
+  EXPECT_EQ(codes, (std::vector<int>{ok, idle, ok, idle}));
+  EXPECT_EQ(message(), kIdleMessage);
 }
 
 TEST_F(DebugProbeTest, LogsEveryBuffer) {
@@ -108,17 +93,6 @@ TEST_F(DebugProbeTest, LogsEveryBuffer) {
   EXPECT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
   EXPECT_TRUE(lines[0].ends_with(". Priority 7")) << lines[0];
   EXPECT_TRUE(lines[1].ends_with(". Priority 9")) << lines[1];
-}
-
-TEST(DebugProbeFactoryTest, MakesASinkOnTheSystemClock) {
-  auto scheduler = std::make_shared<testing::ManualScheduler>();
-  auto root = PropertyNode::create();
-  std::shared_ptr<Sink<Buffer>> probe =
-      getDebugProbe(ElementArgs(scheduler, root->getNode("probe", true)));
-  ASSERT_TRUE(probe);
-  EXPECT_TRUE(probe->getInputPad());
-  EXPECT_TRUE(dynamic_cast<DebugProbe*>(probe.get()));
-  EXPECT_EQ(probe->getStatus()->getStatusCode(), status_codes::Ok);
 }
 
 }  // namespace
