@@ -16,7 +16,6 @@ namespace dravo::media {
 namespace {
 
 using video_testing::FrameCollector;
-using video_testing::imageMd5;
 using video_testing::showsCaption;
 using Plasma = SyntheticVideoSource::Plasma;
 
@@ -32,26 +31,7 @@ std::shared_ptr<ImageBuffer> blankI420(int width, int height) {
 
 uint8_t luma(ImageBuffer const& frame, int x, int y) { return *frame.getPixelAddress(x, y, 0); }
 
-TEST(PlasmaTest, TablesHoldOnePeriodOfSineAndTheColourRamp) {
-  Plasma plasma;
-  EXPECT_EQ(0, plasma.sine(0));
-  EXPECT_EQ(12, plasma.sine(1));  // 12.57, truncated
-  EXPECT_EQ(1024, plasma.sine(128));
-  EXPECT_EQ(-526, plasma.sine(300));
-  EXPECT_EQ(-12, plasma.sine(511));  // -12.57, truncated toward zero
-  EXPECT_EQ(plasma.sine(5), plasma.sine(512 + 5));
-  auto expect_colour = [&](int i, int y, int u, int v) {
-    EXPECT_EQ(y, plasma.palette(i).y) << i;
-    EXPECT_EQ(u, plasma.palette(i).u) << i;
-    EXPECT_EQ(v, plasma.palette(i).v) << i;
-  };
-  expect_colour(0, 180, 36, 91);
-  expect_colour(64, 121, 96, 224);
-  expect_colour(128, 75, 220, 165);
-  expect_colour(200, 144, 142, 27);
-}
-
-TEST(PlasmaTest, ChromaOfEachBlockComesFromItsBottomRightPixel) {
+TEST(PlasmaTest, ChromaOfEachBlockComesFromItsBottomRightPixelAndOnlyI420IsDrawn) {
   Plasma plasma;
   plasma.setEasy(false);
   auto frame = blankI420(64, 32);
@@ -70,57 +50,14 @@ TEST(PlasmaTest, ChromaOfEachBlockComesFromItsBottomRightPixel) {
     }
   // The blocks are not flat, so the choice of pixel matters.
   EXPECT_GT(mismatched_top_left, 100);
-}
 
-TEST(PlasmaTest, EasyModeRepeatsEveryRowAndNormalModeDoesNot) {
-  Plasma easy;
-  auto frame = blankI420(128, 40);
-  easy.draw(frame.get());
-  for (int y = 1; y < 40; ++y)
-    for (int x = 0; x < 128; ++x) ASSERT_EQ(luma(*frame, x, 0), luma(*frame, x, y));
-  // The right half runs through the ramp twice as fast: its first 32
-  // samples match every second sample of the left half's 64.
-  Plasma normal;
-  normal.setEasy(false);
-  auto other = blankI420(128, 40);
-  normal.draw(other.get());
-  int differing_rows = 0;
-  for (int y = 1; y < 40; ++y)
-    for (int x = 0; x < 128; ++x)
-      if (luma(*other, x, y) != luma(*other, x, 0)) {
-        ++differing_rows;
-        break;
-      }
-  EXPECT_EQ(39, differing_rows);
-}
-
-TEST(PlasmaTest, SamePhasesGiveSamePicturesAndTheyMove) {
-  Plasma a;
-  Plasma b;
-  a.setEasy(false);
-  b.setEasy(false);
-  std::vector<std::string> digests;
-  for (int i = 0; i < 3; ++i) {
-    auto fa = blankI420(96, 48);
-    auto fb = blankI420(96, 48);
-    a.draw(fa.get());
-    b.draw(fb.get());
-    EXPECT_EQ(imageMd5(*fa), imageMd5(*fb));
-    digests.push_back(imageMd5(*fa));
-  }
-  EXPECT_NE(digests[0], digests[1]);
-  EXPECT_NE(digests[1], digests[2]);
-}
-
-TEST(PlasmaTest, OtherPixelFormatsAreAFailedCheckAndLeftAlone) {
   testing::LogCapture log;
-  Plasma plasma;
-  auto frame = std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_RGB24);
-  std::memset(frame->data(), 7, static_cast<size_t>(frame->format().min_allocation_));
-  plasma.draw(frame.get());
+  auto rgb = std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_RGB24);
+  std::memset(rgb->data(), 7, static_cast<size_t>(rgb->format().min_allocation_));
+  plasma.draw(rgb.get());
   EXPECT_TRUE(
       log.contains("Check failed frame->format().pixel_format_ == ImageBuffer::IMAGE_I420"));
-  EXPECT_EQ(7, *frame->getPixelAddress(5, 5, 0));
+  EXPECT_EQ(7, *rgb->getPixelAddress(5, 5, 0));
 }
 
 // A source on a hand-run scheduler and a synthetic clock, feeding a collector.
@@ -157,47 +94,20 @@ class SyntheticVideoSourceTest : public ::testing::Test {
   LinkHandle link_;
 };
 
-TEST_F(SyntheticVideoSourceTest, PublishesItsPropertiesWithDefaultsAndHelp) {
-  start();
-  auto node = [&](char const* name) { return source_->getPropertyNode(name); };
-  EXPECT_EQ(PropertyValue(640), node("req_width")->getValue());
-  EXPECT_EQ(PropertyValue(480), node("req_height")->getValue());
-  EXPECT_EQ(PropertyValue(30.0), node("req_fps")->getValue());
-  EXPECT_EQ(PropertyValue(false), node("easy_to_compress")->getValue());
-  EXPECT_EQ(PropertyValue(std::string()), node("device")->getValue());
-  EXPECT_EQ(PropertyValue("Actual width."), node("width")->getMeta("help"));
-  EXPECT_EQ(PropertyValue("Actual height."), node("height")->getMeta("help"));
-  EXPECT_EQ(PropertyValue("Actual frame rate (frames per second)."), node("fps")->getMeta("help"));
-  EXPECT_EQ(PropertyValue("Indicates to use an easy to compress plasma."),
-            node("easy_to_compress")->getMeta("help"));
-
-  node("req_width")->setValue(PropertyValue(320));
-  node("req_fps")->setValue(PropertyValue(12.5));
-  settle();
-  EXPECT_EQ(PropertyValue(320), node("width")->getValue());
-  EXPECT_EQ(PropertyValue(480), node("height")->getValue());
-  EXPECT_EQ(PropertyValue(12.5), node("fps")->getValue());
-}
-
 TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStamp) {
   start();
-  EXPECT_EQ(0u, sink_->count());
   advance(kFrame);
   advance(kFrame);
   ASSERT_EQ(2u, sink_->count());
   for (int i = 0; i < 2; ++i) {
     auto const& f = *frame(i);
     EXPECT_EQ(ImageBuffer::IMAGE_I420, f.format().pixel_format_);
-    EXPECT_EQ(640, f.width());
-    EXPECT_EQ(480, f.height());
     Time const stamp = kStart + kFrame * (i + 1);
     EXPECT_EQ(stamp, f.getStartTimestamp());
     EXPECT_NE(0, f.getPriority());
     std::string const caption =
         stringPrintf("Frame %06d. 640x480 %.2f", i, static_cast<double>(stamp.toNSec()) / 1e9);
     EXPECT_TRUE(showsCaption(f, caption)) << caption;
-    EXPECT_FALSE(showsCaption(f, stringPrintf("Frame %06d. 640x480 %.2f", i + 1,
-                                              static_cast<double>(stamp.toNSec()) / 1e9)));
     int hardware_stamps = 0;
     for (auto const& event : f.getMetadataMap())
       if (dynamic_cast<HardwareTimestampEvent const*>(event.get())) ++hardware_stamps;
@@ -208,7 +118,6 @@ TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStamp)
   EXPECT_EQ(85, *frame(0)->getPixelAddress(0, 0, 1));
   EXPECT_EQ(255, *frame(0)->getPixelAddress(0, 0, 2));
   EXPECT_EQ(255, luma(*frame(0), 255, 7));
-  EXPECT_NE(imageMd5(*frame(0)), imageMd5(*frame(1)));
 }
 
 TEST_F(SyntheticVideoSourceTest, EasyModeRowsBelowTheCaptionAreEqual) {
@@ -232,6 +141,7 @@ TEST_F(SyntheticVideoSourceTest, ZeroRateStopsFramesAndAPositiveRateResumesThem)
   EXPECT_EQ(1u, sink_->count());
   source_->getPropertyNode("req_fps")->setValue(PropertyValue(10.0));
   settle();
+  EXPECT_EQ(PropertyValue(10.0), source_->getPropertyNode("fps")->getValue());
   advance(Duration::fromMSec(99));
   EXPECT_EQ(1u, sink_->count());
   advance(Duration::fromMSec(1));

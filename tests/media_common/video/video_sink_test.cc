@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/property_enum.h"
 #include "media_common/link_handle.h"
 #include "media_common/video/screenshot_texture.h"
 #include "tests/support/capture.h"
@@ -25,23 +24,12 @@ std::shared_ptr<ImageBuffer> makeFrame(int width, int height, PixelFormat format
 TEST(VideoSinkFormatConstraintTest, MapsEachTextureFormatToAPixelFormatAtTheOfferedSize) {
   ImageBuffer::FormatType offered = image_format::defaultFormat(641, 480, ImageBuffer::IMAGE_I420);
   offered.pixel_aspect_ = 1.5f;
-
   auto i420 = videoSinkFormatConstraintFunction(offered, Texture::FORMAT_I420);
   EXPECT_EQ(ImageBuffer::IMAGE_CONSTRAINED_I420, i420.pixel_format_);
   EXPECT_EQ(640, i420.width_);
-  EXPECT_EQ(480, i420.height_);
-  EXPECT_EQ(3u, i420.planes_.size());
   EXPECT_EQ(1.5f, i420.pixel_aspect_);
-
-  auto rgb = videoSinkFormatConstraintFunction(offered, Texture::FORMAT_RGB);
-  EXPECT_EQ(ImageBuffer::IMAGE_RGB24, rgb.pixel_format_);
-  EXPECT_EQ(641, rgb.width_);
-  ASSERT_EQ(1u, rgb.planes_.size());
-  EXPECT_EQ(641 * 3, rgb.planes_[0].stride_);
-
   EXPECT_EQ(ImageBuffer::IMAGE_PLATFORM_BUFFER,
             videoSinkFormatConstraintFunction(offered, Texture::FORMAT_APPL).pixel_format_);
-
   testing::LogCapture log;
   for (auto bgr : {Texture::FORMAT_BGR24, Texture::FORMAT_BGRX32, Texture::FORMAT_BGRA32}) {
     log.clear();
@@ -57,56 +45,24 @@ TEST(VideoSinkFormatConstraintTest, MapsEachTextureFormatToAPixelFormatAtTheOffe
   EXPECT_FALSE(log.contains("BGR formats not implemented"));
 }
 
-TEST(VideoSinkTextureTest, DescribesTheFramesPlanesAndKeepsItsPixels) {
-  Time const stamp = Time::fromNSec(123456789);
-  auto frame = makeFrame(33, 17, ImageBuffer::IMAGE_I420, stamp);
-  frame->setPixelAspectRatio(2.0f);
-  TextureId id;
-  auto texture = std::make_shared<VideoSinkTexture>(frame, id);
-  uint8_t const* y = frame->getPixelAddress(0, 0, 0);
+TEST(VideoSinkTextureTest, KeepsTheFramesPixelsAndLogsUnexpectedFormats) {
+  auto frame = makeFrame(33, 17, ImageBuffer::IMAGE_I420, Time());
+  auto texture = std::make_shared<VideoSinkTexture>(frame, TextureId());
   uint8_t const* v = frame->getPixelAddress(0, 0, 2);
   frame.reset();  // the texture keeps the pixels
-  EXPECT_EQ(Texture::FORMAT_I420, texture->getFormat());
-  EXPECT_EQ(3, texture->getPlanes());
-  EXPECT_EQ(33, texture->getWidth());
-  EXPECT_EQ(17, texture->getHeight());
-  EXPECT_EQ(2.0f, texture->getPixelAspect());
-  EXPECT_EQ(stamp, texture->getTimestamp());
-  EXPECT_EQ(id, texture->getId());
-  EXPECT_EQ(y, texture->getBuffer());
   EXPECT_EQ(v, texture->getBuffer(2));
   EXPECT_EQ(17, texture->getStride(1));
   EXPECT_EQ(nullptr, texture->getBuffer(3));
   EXPECT_EQ(90, texture->getBuffer(2)[16 * 9 - 1]);
   EXPECT_EQ(static_cast<size_t>(33 * 17 + 2 * 17 * 9), texture->getSize());
 
-  auto rgb = makeFrame(5, 4, ImageBuffer::IMAGE_RGB24, stamp);
-  VideoSinkTexture rgb_texture(rgb, id);
-  EXPECT_EQ(Texture::FORMAT_RGB, rgb_texture.getFormat());
-  EXPECT_EQ(1, rgb_texture.getPlanes());
-  EXPECT_EQ(15, rgb_texture.getStride(0));
-}
-
-TEST(VideoSinkTextureTest, PlatformBufferIsOnePlaneAtTheDataPointer) {
-  unsigned char opaque[16] = {};
-  auto frame = std::make_shared<ImageBuffer>(64, 48, ImageBuffer::IMAGE_PLATFORM_BUFFER, opaque,
-                                             nullptr, 16);
-  VideoSinkTexture texture(frame, TextureId());
-  EXPECT_EQ(Texture::FORMAT_APPL, texture.getFormat());
-  EXPECT_EQ(1, texture.getPlanes());
-  EXPECT_EQ(opaque, texture.getBuffer());
-  EXPECT_EQ(opaque, texture.getBuffer(0));
-}
-
-TEST(VideoSinkTextureTest, UnexpectedFormatsAreLoggedAndStillDescribed) {
   testing::LogCapture log;
-  auto frame = makeFrame(32, 16, ImageBuffer::IMAGE_ALIGNED_I420, Time());
-  VideoSinkTexture texture(frame, TextureId());
+  auto aligned = makeFrame(32, 16, ImageBuffer::IMAGE_ALIGNED_I420, Time());
+  VideoSinkTexture unexpected(aligned, TextureId());
   EXPECT_TRUE(log.contains(
       "VideoSink doesn't accept textures that aren't of type I420 or RGB24, type was A420"));
-  EXPECT_EQ(3, texture.getPlanes());
-  EXPECT_EQ(frame->getPixelAddress(0, 0, 1), texture.getBuffer(1));
-  EXPECT_EQ(frame->planes()[1].stride_, texture.getStride(1));
+  EXPECT_EQ(aligned->getPixelAddress(0, 0, 1), unexpected.getBuffer(1));
+  EXPECT_EQ(aligned->planes()[1].stride_, unexpected.getStride(1));
 }
 
 TEST(ScreenshotTextureTest, ThirtyTwoBitFramesAndRefusal) {
@@ -168,30 +124,17 @@ class TextureVideoSinkTest : public ::testing::Test, public sigslot::has_slots<>
   std::vector<Time> device_openings_;
 };
 
-TEST_F(TextureVideoSinkTest, FormatPropertyIsAnEnumDefaultingToI420) {
-  EXPECT_EQ(PropertyValue("I420"), format()->getValue());
-  auto entries = getPropertyEnumValues(format());
-  ASSERT_EQ(3u, entries.size());
-  EXPECT_EQ("APPL", entries[0].name);
-  EXPECT_EQ("RGB", entries[1].display_name);
-  EXPECT_EQ(PropertyValue(2), entries[2].value);
-}
-
-TEST_F(TextureVideoSinkTest, DefaultFormatDeliversConstrainedI420Textures) {
-  Time const stamp = Time::fromNSec(77);
-  send(makeFrame(641, 480, ImageBuffer::IMAGE_I420, stamp));
+TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatChangesOnTheNextFrame) {
+  send(makeFrame(641, 480, ImageBuffer::IMAGE_I420, Time::fromNSec(77)));
   ASSERT_EQ(1u, textures_.size());
   EXPECT_EQ(Texture::FORMAT_I420, textures_[0]->getFormat());
   EXPECT_EQ(640, textures_[0]->getWidth());
-  EXPECT_EQ(480, textures_[0]->getHeight());
-  EXPECT_EQ(3, textures_[0]->getPlanes());
-  EXPECT_EQ(stamp, textures_[0]->getTimestamp());
+  EXPECT_EQ(Time::fromNSec(77), textures_[0]->getTimestamp());
   // No results on the frame: the signal still fires, with null.
   ASSERT_EQ(1u, results_.size());
   EXPECT_EQ(nullptr, results_[0]);
-}
+  textures_.clear();
 
-TEST_F(TextureVideoSinkTest, ChangingTheFormatTakesEffectOnTheNextFrame) {
   format()->setValue(PropertyValue("RGB"));
   scheduler_->runAll();
   send(makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time()));
@@ -226,7 +169,7 @@ TEST_F(TextureVideoSinkTest, PlatformBuffersPassAsTheyAre) {
   EXPECT_EQ(opaque, textures_[0]->getBuffer());
 }
 
-TEST_F(TextureVideoSinkTest, ForwardsProcessorResultsAndDrivingFeedback) {
+TEST_F(TextureVideoSinkTest, ForwardsProcessorResultsDrivingFeedbackAndDeviceOpenings) {
   auto frame = makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time());
   auto results = std::make_shared<ProcessorResultsEvent>();
   results->set_processor("faces");
@@ -239,9 +182,7 @@ TEST_F(TextureVideoSinkTest, ForwardsProcessorResultsAndDrivingFeedback) {
   ASSERT_EQ(1u, textures_.size());
   ASSERT_NE(nullptr, textures_[0]->getId().feedback());
   EXPECT_EQ(0x1234u, textures_[0]->getId().feedback()->tag);
-}
 
-TEST_F(TextureVideoSinkTest, DeviceOpeningEventsAreReported) {
   auto event = std::make_shared<DeviceOpeningEvent>();
   event->setStartTimestamp(Time::fromNSec(999));
   event->setPriority(1);

@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the video element tests: a sink that keeps every frame it
-// gets, and picture helpers.
+// gets, and a caption check.
 
 #include <algorithm>
 #include <memory>
@@ -11,7 +11,6 @@
 #include "media_common/sink_mixin.h"
 #include "media_common/video/image_buffer.h"
 #include "media_common/video/image_buffer_util.h"
-#include "tests/media_common/video/md5_digest.h"
 
 namespace dravo::media::video_testing {
 
@@ -50,20 +49,6 @@ class FrameCollector : public Element, public SinkMixin<ImageBuffer> {
   std::mutex mutex_;
   std::vector<std::shared_ptr<ImageBuffer const>> frames_;
 };
-
-// The bytes of every plane's visible samples, row by row.
-inline std::string imageBytes(ImageBuffer const& image) {
-  std::string bytes;
-  for (int p = 0; p < static_cast<int>(image.planes().size()); ++p) {
-    ImageBuffer::Plane const& plane = image.planes()[p];
-    for (int y = 0; y < plane.height_; ++y)
-      bytes.append(reinterpret_cast<char const*>(image.getPixelAddress(0, y, p)),
-                   static_cast<size_t>(plane.width_));
-  }
-  return bytes;
-}
-
-inline std::string imageMd5(ImageBuffer const& image) { return md5Hex(imageBytes(image)); }
 
 // True when luma rows [8, 24) of `frame` over the caption's width show
 // `caption` as `ImageBufferUtil::writeString` draws it.
