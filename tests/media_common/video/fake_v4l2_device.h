@@ -50,8 +50,6 @@ class FakeCamera {
   uint32_t row_padding = 0;
   // Answers every ENUM_FMT index with the first format.
   bool endless_formats = false;
-  // REQBUFS grants this many buffers (0: as asked).
-  uint32_t granted_buffers = 0;
 
   // Fills the next queued buffer with `bytes` and reports `bytes_used`
   // (default: bytes.size()) to the driver's reader. False when not
@@ -63,8 +61,7 @@ class FakeCamera {
     queued_.pop_front();
     std::vector<uint8_t>& buffer = buffers_[index];
     std::memcpy(buffer.data(), bytes.data(), std::min(buffer.size(), bytes.size()));
-    done_.push_back({index, bytes_used < 0 ? static_cast<uint32_t>(bytes.size())
-                                           : static_cast<uint32_t>(bytes_used)});
+    done_.push_back({index, static_cast<uint32_t>(bytes_used < 0 ? bytes.size() : bytes_used)});
     changed_.notify_all();
     return true;
   }
@@ -79,45 +76,29 @@ class FakeCamera {
     return changed_.wait_for(lock, std::chrono::seconds(30),
                              [&] { return streaming_ && !queued_.empty(); });
   }
+  // One piece of the driver's state, read under its lock, e.g.
+  // `camera->get(&FakeCamera::open_count_)`.
+  template <typename T>
+  T get(T FakeCamera::*field) {
+    std::lock_guard lock(mutex_);
+    return this->*field;
+  }
 
-  v4l2_pix_format lastFormat() {
-    std::lock_guard lock(mutex_);
-    return format_;
-  }
-  v4l2_fract lastInterval() {
-    std::lock_guard lock(mutex_);
-    return interval_;
-  }
-  int openCount() {
-    std::lock_guard lock(mutex_);
-    return open_count_;
-  }
-  bool isOpen() {
-    std::lock_guard lock(mutex_);
-    return open_;
-  }
-  bool isStreaming() {
-    std::lock_guard lock(mutex_);
-    return streaming_;
-  }
-  size_t mappedBuffers() {
-    std::lock_guard lock(mutex_);
-    return mapped_;
-  }
+  // The driver's state, guarded by `mutex_`.
+  bool open_ = false;
+  int open_count_ = 0;
+  bool streaming_ = false;
+  size_t mapped_ = 0;
+  v4l2_pix_format format_{};
+  v4l2_fract interval_{1, 30};
 
  private:
   friend class FakeV4L2Device;
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool open_ = false;
-  int open_count_ = 0;
-  bool streaming_ = false;
   bool unplugged_ = false;
   bool interrupted_ = false;
-  size_t mapped_ = 0;
-  v4l2_pix_format format_{};
-  v4l2_fract interval_{1, 30};
   std::vector<std::vector<uint8_t>> buffers_;
   std::deque<uint32_t> queued_;
   std::deque<std::pair<uint32_t, uint32_t>> done_;  // index, bytes used
@@ -216,9 +197,7 @@ class FakeV4L2Device : public V4L2Device {
         c.buffers_.clear();
         c.queued_.clear();
         c.done_.clear();
-        if (r->count == 0) return 0;
-        if (c.granted_buffers) r->count = c.granted_buffers;
-        if (r->count <= 64)
+        if (r->count > 0 && r->count <= 64)
           c.buffers_.assign(r->count, std::vector<uint8_t>(std::max(c.format_.sizeimage, 16u)));
         return 0;
       }

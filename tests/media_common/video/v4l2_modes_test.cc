@@ -29,15 +29,6 @@ class V4L2ModesTest : public ::testing::Test {
   std::shared_ptr<v4l2_testing::FakeCamera> camera_;
 };
 
-TEST_F(V4L2ModesTest, FourccsMapToTheImageFormatsTheyAreDeliveredAs) {
-  EXPECT_EQ(ImageBuffer::IMAGE_YUYV, pixelFormatForFourcc(V4L2_PIX_FMT_YUYV));
-  EXPECT_EQ(ImageBuffer::IMAGE_I420, pixelFormatForFourcc(V4L2_PIX_FMT_YUV420));
-  EXPECT_EQ(ImageBuffer::IMAGE_I420, pixelFormatForFourcc(V4L2_PIX_FMT_NV12));
-  EXPECT_EQ(ImageBuffer::IMAGE_MJPEG, pixelFormatForFourcc(V4L2_PIX_FMT_MJPEG));
-  EXPECT_EQ(ImageBuffer::IMAGE_UNKNOWN, pixelFormatForFourcc(V4L2_PIX_FMT_H264));
-  EXPECT_EQ("YUYV", fourccName(V4L2_PIX_FMT_YUYV));
-}
-
 TEST_F(V4L2ModesTest, NearestModeWinsAndFormatBreaksTies) {
   camera_->formats = {
       FakeFormat{V4L2_PIX_FMT_YUYV, {{640, 480}}, false, {}, {{1, 30}, {1, 10}}},
