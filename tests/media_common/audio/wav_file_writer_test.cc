@@ -41,7 +41,7 @@ class WAVFileWriterTest : public ::testing::Test {
   testing::LogCapture log_{"wav_file_writer:5"};
 };
 
-TEST_F(WAVFileWriterTest, OneSecondOfStereoHasTheExactLayout) {
+TEST_F(WAVFileWriterTest, WritesTheExactLayoutAndRoundTripsPerChannel) {
   int const rate = 8000;
   std::vector<short> samples(2 * rate);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = short(i * 7);
@@ -50,9 +50,7 @@ TEST_F(WAVFileWriterTest, OneSecondOfStereoHasTheExactLayout) {
                                le16(2) + le32(rate) + le32(4 * rate) + le16(4) + le16(16) + "data" +
                                le32(4 * rate) + samples16(samples);
   EXPECT_EQ(contentsOf("a.wav"), expected);
-}
 
-TEST_F(WAVFileWriterTest, RoundTripsPerChannelIncludingTheEmptyRecording) {
   Channels const channels = {{1, 2, 3, -32768}, {4, 5, 6, 32767}, {7, 8, 9, 0}};
   ASSERT_TRUE(WAVFileWriter::writeToFile(dir_.file("p.wav"), channels, 22050));
   Channels read;
@@ -87,6 +85,12 @@ TEST_F(WAVFileWriterTest, FormatChangesContinueInPartFilesAndNothingIsTruncated)
   EXPECT_EQ(formatOf("rec_part2.wav", &samples), "2@16000");
   EXPECT_EQ(samples, (std::vector<short>{1, 2}));
   EXPECT_FALSE(File::exists(dir_.file("rec_part3.wav")));
+  // Names without ".wav" get the suffix appended.
+  ASSERT_TRUE(writer.openFile(dir_.file("dump")));
+  writer.writeSamples(a, 1, 8000, 4);
+  writer.writeSamples(a, 2, 8000, 4);
+  writer.close();
+  EXPECT_EQ(formatOf("dump_part1"), "2@8000");
 
   // Samples already in the provisional format stay where they are.
   ASSERT_TRUE(writer.openFile(dir_.file("keep.wav")));
@@ -96,25 +100,6 @@ TEST_F(WAVFileWriterTest, FormatChangesContinueInPartFilesAndNothingIsTruncated)
   EXPECT_EQ(formatOf("keep.wav", &samples), "2@44000");
   EXPECT_EQ(samples.size(), 4u);
   EXPECT_EQ(formatOf("keep_part1.wav"), "1@8000");
-}
-
-TEST_F(WAVFileWriterTest, NamesWithoutWavGetAnAppendedSuffix) {
-  short const a[] = {1, 2};
-  WAVFileWriter writer;
-  ASSERT_TRUE(writer.openFile(dir_.file("dump")));
-  writer.writeSamples(a, 1, 8000, 4);
-  writer.writeSamples(a, 2, 8000, 4);
-  writer.writeSamples(a, 1, 8000, 2);
-  writer.close();
-  EXPECT_EQ(formatOf("dump"), "1@8000");
-  EXPECT_EQ(formatOf("dump_part1"), "2@8000");
-  EXPECT_EQ(formatOf("dump_part2"), "1@8000");
-
-  // An empty name never invents a file.
-  EXPECT_FALSE(writer.openFile(""));
-  writer.writeSamples(a, 1, 8000, 4);
-  writer.writeSamples(a, 2, 8000, 4);
-  EXPECT_FALSE(File::exists("_part1"));
 }
 
 TEST_F(WAVFileWriterTest, SizeLimitsSplitAndWarn) {
@@ -137,7 +122,7 @@ TEST_F(WAVFileWriterTest, SizeLimitsSplitAndWarn) {
   EXPECT_EQ(header.substr(40, 4), le32(0xFFFFFFFF));
 }
 
-TEST_F(WAVFileWriterTest, UncreatableFilesAreLoggedAndSamplesDropped) {
+TEST_F(WAVFileWriterTest, UncreatableFilesAreLoggedAndSamplesDroppedWithoutInventingParts) {
   std::string const name = dir_.file("missing/dir/x.wav");
   WAVFileWriter writer;
   EXPECT_FALSE(writer.openFile(name));
@@ -146,6 +131,10 @@ TEST_F(WAVFileWriterTest, UncreatableFilesAreLoggedAndSamplesDropped) {
   writer.close();
   EXPECT_EQ(log_.messages("wav_file_writer"),
             std::vector<std::string>{"Could not create file " + name});
+  EXPECT_FALSE(writer.openFile(""));  // an empty name never invents a part file
+  writer.writeSamples(a, 1, 8000, 4);
+  writer.writeSamples(a, 2, 8000, 4);
+  EXPECT_FALSE(File::exists("_part1"));
 }
 
 TEST(InterleaveWaveTest, AppendsFrameByFrameAndRefusesRaggedChannels) {
