@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "media_common/event.h"
@@ -38,115 +36,58 @@ std::shared_ptr<T> roundTrip(T const& event) {
   return std::dynamic_pointer_cast<T>(copy);
 }
 
-TEST(EventSerializationTest, DrivingFeedbackRoundTrips) {
-  DrivingFeedbackEvent event;
-  event.set_tag(0xfedcba9876543210ull);
-  auto copy = roundTrip(event);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_TRUE(copy->has_tag());
-  EXPECT_EQ(copy->tag(), 0xfedcba9876543210ull);
-}
+TEST(EventSerializationTest, RegisteredEventsRoundTripBehindAVarintTypeId) {
+  auto feedback = drivingFeedbackToEvent(DrivingFeedback{0xfedcba9876543210ull});
+  auto feedback_copy = roundTrip(*feedback);
+  ASSERT_NE(feedback_copy, nullptr);
+  EXPECT_EQ(drivingFeedbackFromEvent(*feedback_copy)->tag, 0xfedcba9876543210ull);
 
-TEST(EventSerializationTest, ProcessorResultsRoundTrip) {
-  ProcessorResultsEvent event;
-  event.set_processor("faces");
-  event.set_frame_timestamp_ns(-5);
-  auto* result = event.add_results();
-  result->set_name("count");
-  result->set_value(2.5);
-  auto copy = roundTrip(event);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->DebugString(), event.DebugString());
-  EXPECT_EQ(copy->results(0).name(), "count");
-}
-
-TEST(EventSerializationTest, DeviceOpeningRoundTripsIncludingAnEmptyMessage) {
-  DeviceOpeningEvent event;
-  event.set_device_id("usb:046d:0825");
-  event.set_requested_width(1280);
-  event.set_actual_fps(29.97);
-  event.set_success(true);
-  auto copy = roundTrip(event);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->DebugString(), event.DebugString());
-
-  DeviceOpeningEvent empty;
-  EXPECT_EQ(bytesOf(empty), std::string("\x0a", 1));
-  EXPECT_NE(roundTrip(empty), nullptr);
-}
-
-TEST(EventSerializationTest, HeaderIsTheTypeIdAsVarint) {
   ProcessorResultsEvent results;
-  results.set_processor("x");
+  results.set_processor("faces");
+  results.set_frame_timestamp_ns(-5);
+  results.add_results()->set_value(2.5);
   std::string const bytes = bytesOf(results);
   EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x09);
   EXPECT_EQ(bytes.substr(1), results.SerializeAsString());
+  auto results_copy = roundTrip(results);
+  ASSERT_NE(results_copy, nullptr);
+  EXPECT_EQ(results_copy->DebugString(), results.DebugString());
+
+  DeviceOpeningEvent opening;
+  opening.set_device_id("usb:046d:0825");
+  opening.set_actual_fps(29.97);
+  auto opening_copy = roundTrip(opening);
+  ASSERT_NE(opening_copy, nullptr);
+  EXPECT_EQ(opening_copy->DebugString(), opening.DebugString());
+  EXPECT_EQ(bytesOf(DeviceOpeningEvent()), std::string("\x0a", 1));
+  EXPECT_NE(roundTrip(DeviceOpeningEvent()), nullptr);
 
   WideIdEvent wide;
-  wide.set_key("k");
   wide.set_value("v");
   std::string const wide_bytes = bytesOf(wide);
-  ASSERT_GE(wide_bytes.size(), 2u);
-  EXPECT_EQ(static_cast<uint8_t>(wide_bytes[0]), 0xAC);
-  EXPECT_EQ(static_cast<uint8_t>(wide_bytes[1]), 0x02);
-  auto copy = roundTrip(wide);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->value(), "v");
+  EXPECT_EQ(wide_bytes.substr(0, 2), "\xAC\x02");
+  auto wide_copy = roundTrip(wide);
+  ASSERT_NE(wide_copy, nullptr);
+  EXPECT_EQ(wide_copy->value(), "v");
 }
 
-TEST(EventSerializationTest, SerializeReplacesTheOutput) {
-  DrivingFeedbackEvent event;
-  event.set_tag(1);
+TEST(EventSerializationTest, OnlyMessageEventsSerializeAndUnregisteredOnesDoNotReadBack) {
+  testing::LogCapture capture("event:3");
   std::string bytes = "stale";
-  ASSERT_TRUE(event.serialize(&bytes));
-  EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));
-}
+  ASSERT_TRUE(drivingFeedbackToEvent(DrivingFeedback{1})->serialize(&bytes));
+  EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));  // replaced, not appended
 
-TEST(EventSerializationTest, LocalEventsDoNotSerialize) {
-  std::string bytes = "untouched";
   EXPECT_FALSE(HardwareTimestampEvent(Time::fromNSec(5)).serialize(&bytes));
   EXPECT_FALSE(Event().serialize(&bytes));
-  EXPECT_EQ(bytes, "untouched");
-}
+  EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));
 
-TEST(EventSerializationTest, UnregisteredTypeSerializesWithAWarningButDoesNotReadBack) {
-  testing::LogCapture capture("event:3");
   AttributeEvent event;
   event.set_key("camera");
-  std::string bytes;
   EXPECT_TRUE(event.serialize(&bytes));
   EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 8);
   EXPECT_TRUE(capture.contains(
       "Type EVENT_TYPE_ATTRIBUTE(8) was not registered. Use REGISTER_EVENT_CLASS."));
   EXPECT_EQ(read(bytes), nullptr);
-}
-
-TEST(EventSerializationTest, TypeIdsPrintAsNameAndNumber) {
-  std::ostringstream text;
-  text << EVENT_TYPE_DRIVING_FEEDBACK << " " << static_cast<EventTypeID>(300);
-  EXPECT_EQ(text.str(), "EVENT_TYPE_DRIVING_FEEDBACK(7) (300)");
-}
-
-TEST(EventSerializationTest, DrivingFeedbackConvertsBothWays) {
-  auto event = drivingFeedbackToEvent(DrivingFeedback{0});
-  EXPECT_TRUE(event->has_tag());
-  EXPECT_EQ(event->getTypeId(), EVENT_TYPE_DRIVING_FEEDBACK);
-  EXPECT_TRUE(event->shouldBeHandled());
-  EXPECT_EQ(
-      drivingFeedbackFromEvent(*drivingFeedbackToEvent(DrivingFeedback{1234567890123ull}))->tag,
-      1234567890123ull);
-}
-
-TEST(EventSerializationTest, CopiedMessageEventKeepsMessageAndTiming) {
-  ProcessorResultsEvent event;
-  event.set_processor("p");
-  event.setPriority(-1000);
-  event.setStartTimestamp(Time::fromNSec(33));
-  ProcessorResultsEvent copy(event);
-  EXPECT_EQ(copy.processor(), "p");
-  EXPECT_EQ(copy.getPriority(), -1000);
-  EXPECT_EQ(copy.getStartTimestamp(), Time::fromNSec(33));
-  EXPECT_EQ(copy.getCreationTime(), event.getCreationTime());
 }
 
 struct HostileInput {
@@ -182,33 +123,26 @@ std::vector<HostileInput> const kHostileInputs = {
 };
 // clang-format on
 
-class HostileEventInputTest : public ::testing::TestWithParam<HostileInput> {};
-
-void PrintTo(HostileInput const& input, std::ostream* os) { *os << input.name; }
-
-TEST_P(HostileEventInputTest, IsRefusedWithAWarning) {
-  // Refusals are throttled warnings: the first in an interval is logged at
-  // level 3, the rest 4 levels finer.
-  testing::LogCapture capture("event:7");
-  std::string const& bytes = GetParam().bytes;
-  // A heap copy of exactly the input's size lets AddressSanitizer see any
-  // read past the end.
-  std::unique_ptr<char[]> exact(new char[bytes.size() + 1]);
-  std::copy(bytes.begin(), bytes.end(), exact.get());
-  EXPECT_EQ(Event::deserialize(exact.get(), static_cast<unsigned int>(bytes.size())), nullptr);
-  auto const lines = capture.messages("event");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].rfind("Refused event", 0), 0u) << lines[0];
-  EXPECT_TRUE(capture.lines()[0].level == 3 || capture.lines()[0].level == 7);
+TEST(EventDeserializationTest, HostileInputIsRefusedWithAWarning) {
+  EXPECT_EQ(Event::deserialize(nullptr, 0), nullptr);
+  EXPECT_EQ(Event::deserialize(nullptr, 10), nullptr);
+  for (HostileInput const& input : kHostileInputs) {
+    SCOPED_TRACE(input.name);
+    // Refusals are throttled warnings: the first in an interval is logged at
+    // level 3, the rest 4 levels finer.
+    testing::LogCapture capture("event:7");
+    // A heap copy of exactly the input's size lets AddressSanitizer see any
+    // read past the end.
+    std::unique_ptr<char[]> exact(new char[input.bytes.size() + 1]);
+    std::copy(input.bytes.begin(), input.bytes.end(), exact.get());
+    EXPECT_EQ(Event::deserialize(exact.get(), static_cast<unsigned int>(input.bytes.size())),
+              nullptr);
+    auto const lines = capture.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].message.rfind("Refused event", 0), 0u) << lines[0].message;
+    EXPECT_TRUE(lines[0].level == 3 || lines[0].level == 7);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, HostileEventInputTest, ::testing::ValuesIn(kHostileInputs),
-                         [](auto const& info) {
-                           std::string name;
-                           for (char c : std::string(info.param.name))
-                             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
 
 TEST(EventDeserializationTest, UnknownFieldsFromANewerSenderAreAccepted) {
   ProcessorResultsEvent event;
@@ -221,11 +155,6 @@ TEST(EventDeserializationTest, UnknownFieldsFromANewerSenderAreAccepted) {
   auto copy = read(bytes);
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(std::static_pointer_cast<ProcessorResultsEvent>(copy)->results(0).name(), "n");
-}
-
-TEST(EventDeserializationTest, NullDataIsRefused) {
-  EXPECT_EQ(Event::deserialize(nullptr, 0), nullptr);
-  EXPECT_EQ(Event::deserialize(nullptr, 10), nullptr);
 }
 
 TEST(EventDeserializationTest, RandomBytesAfterEveryRegisteredIdNeverCrash) {

@@ -85,32 +85,24 @@ class MixinsTest : public ::testing::Test {
   LinkHandles links_;
 };
 
-TEST_F(MixinsTest, BuffersFlowThroughAFilterWithTheSourcesPriority) {
+TEST_F(MixinsTest, BuffersAndEventsCrossAFilterUnlessItRefusesThem) {
   linkAll();
   source_->getPropertyNode("priority")->setValue(PropertyValue(9));
   scheduler_->runAll();
   auto buffer = std::make_shared<TestBuffer>(1);
   buffer->setPriority(55);  // overwritten by the source
   source_->sendBuffer(buffer);
+  auto down = std::make_shared<TestEvent>(), up = std::make_shared<TestEvent>();
+  source_->sendDownstreamEvent(down);
+  sink_->sendUpstreamEvent(up);
   scheduler_->runAll();
   ASSERT_EQ(sink_->buffers.size(), 1u);
   EXPECT_EQ(sink_->buffers[0]->id, 101);
   EXPECT_EQ(sink_->buffers[0]->getPriority(), 9);
-  EXPECT_EQ(sink_->getInputPad()->getPropertyNode()->getFullName(), "sink/pads/in");
-}
-
-TEST_F(MixinsTest, EventsCrossAFilterBothWaysAndStopWhereRefused) {
-  linkAll();
-  auto down = std::make_shared<TestEvent>();
-  source_->sendDownstreamEvent(down);
-  auto up = std::make_shared<TestEvent>();
-  sink_->sendUpstreamEvent(up);
-  scheduler_->runAll();
   EXPECT_EQ(sink_->events, std::vector<std::shared_ptr<Event const>>{down});
   ASSERT_FALSE(source_->upstream.empty());
   EXPECT_EQ(source_->upstream.back(), up);
 
-  // A filter that refuses an event stops it there.
   filter_->pass_events = false;
   source_->sendDownstreamEvent(std::make_shared<TestEvent>());
   scheduler_->runAll();
@@ -122,8 +114,6 @@ TEST_F(MixinsTest, SourceBoundsBuffersInFlight) {
   links_ += LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
   scheduler_->runAll();
   TokenPool pool = source_->getOutputPad()->getOrCreateTokenPool();
-  EXPECT_EQ(pool.getNumTokens(), 2u);
-  EXPECT_EQ(pool.getQueueLength(), 4u);
   for (int id = 1; id <= 7; ++id) source_->sendBuffer(std::make_shared<TestBuffer>(id));
   scheduler_->runAll();
   // Two delivered and held by the sink; four wait; the oldest waiting (3) was
