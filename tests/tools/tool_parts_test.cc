@@ -14,25 +14,20 @@
 namespace dravo::tool {
 namespace {
 
-TEST(ToolPartsTest, SourceAndOutputForms) {
+TEST(ToolPartsTest, SourceOutputAndSizeForms) {
   EXPECT_EQ(SourceKind::SYNTHETIC, parseSourceSpec("synthetic").kind);
   SourceSpec const screen = parseSourceSpec("screen:1");
   EXPECT_EQ(SourceKind::SCREEN, screen.kind);
   EXPECT_EQ("1", screen.argument);
   EXPECT_TRUE(screen.live);
-  EXPECT_EQ(SourceKind::DEVICE, parseSourceSpec("device").kind);
   EXPECT_EQ("usb-1:2", parseSourceSpec("device:usb-1:2").argument);
   EXPECT_EQ(SourceKind::FILE, parseSourceSpec("dir/clip.avi").kind);
   EXPECT_FALSE(parseSourceSpec("clip.y4m").live);
-  EXPECT_THROW(parseSourceSpec("window"), ToolError);
-  EXPECT_THROW(parseSourceSpec("synthetic:3"), ToolError);
-  EXPECT_THROW(parseSourceSpec(""), ToolError);
+  for (char const* bad : {"window", "synthetic:3", ""})
+    EXPECT_THROW(parseSourceSpec(bad), ToolError) << bad;
 
   EXPECT_EQ(SinkKind::AVI, parseSinkSpec("OUT.AVI").kind);
-  EXPECT_EQ(SinkKind::Y4M, parseSinkSpec("a/b.y4m").kind);
-  SinkSpec const pnm = parseSinkSpec("pnm:frames");
-  EXPECT_EQ(SinkKind::PNM_DIR, pnm.kind);
-  EXPECT_EQ("frames", pnm.path);
+  EXPECT_EQ("frames", parseSinkSpec("pnm:frames").path);
   for (char const* bad : {"out.mp4", "pnm:", "avi"}) {
     try {
       parseSinkSpec(bad);
@@ -41,14 +36,10 @@ TEST(ToolPartsTest, SourceAndOutputForms) {
       EXPECT_EQ(EXIT_STATUS_USAGE, e.status()) << bad;
     }
   }
-}
-
-TEST(ToolPartsTest, Sizes) {
   int width = 0;
   int height = 0;
   parseSize("640x480", &width, &height);
-  EXPECT_EQ(640, width);
-  EXPECT_EQ(480, height);
+  EXPECT_EQ(std::make_pair(640, 480), std::make_pair(width, height));
   for (char const* bad : {"640", "0x10", "10x0", "-1x5", "640x480x3", "x", "123456x1"})
     EXPECT_THROW(parseSize(bad, &width, &height), ToolError) << bad;
 }
@@ -67,14 +58,12 @@ TEST(ToolPartsTest, GraphQuotesNamesAndEscapesRecordLabels) {
   EXPECT_EQ(std::string::npos, dot.find("cluster_2"));
 }
 
-TEST(ToolPartsTest, ProgressText) {
+TEST(ToolPartsTest, ProgressTextAndContactSheetFrames) {
   EXPECT_EQ("frame 50/200  100.0 fps  elapsed 0:00.5  remaining 0:01.5",
             ProgressLine::format(50, 200, Duration::fromMSec(500)));
   EXPECT_EQ("frame 7  3.5 fps  elapsed 0:02.0", ProgressLine::format(7, -1, Duration::fromSec(2)));
   EXPECT_EQ("frame 0/10  0.0 fps  elapsed 0:00.0", ProgressLine::format(0, 10, Duration()));
-}
-
-TEST(ToolPartsTest, ContactSheetFramesAreSpreadEvenly) {
+  // Contact-sheet frames are spread evenly.
   EXPECT_EQ((std::vector<int64_t>{0, 25, 50, 75}), contactSheetIndices(100, 4));
   EXPECT_EQ((std::vector<int64_t>{0, 1, 2}), contactSheetIndices(3, 16));
   EXPECT_TRUE(contactSheetIndices(0, 16).empty());

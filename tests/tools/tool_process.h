@@ -1,13 +1,13 @@
 #pragma once
-// Runs the media-tool binary from a test: with stdout and stderr collected
-// through pipes (so stderr is not a terminal), or on a pseudo-terminal,
-// optionally sending SIGINT once some text has appeared. Blocking reads
-// only; no timing. Used on one thread.
+// Runs the media-tool binary from a test: stdout through a pipe and stderr
+// into a temporary file (so neither is a terminal), or both on a
+// pseudo-terminal, optionally sending SIGINT once some text has appeared.
+// Blocking reads only; no timing. Used on one thread.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,16 +18,9 @@ namespace dravo::tool::testing {
 
 struct ToolRun {
   int status = -1;  // exit status; 128 + signal when killed
-  std::string out;
+  std::string out;  // on a terminal: everything the tool wrote
   std::string err;
 };
-
-inline std::vector<char*> argvOf(std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  return argv;
-}
 
 inline int statusOf(int wait_status) {
   if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
@@ -35,56 +28,16 @@ inline int statusOf(int wait_status) {
   return -1;
 }
 
-inline ToolRun runTool(std::vector<std::string> args) {
+inline pid_t forkTool(std::vector<std::string> args, int out_fd, int err_fd, int* terminal) {
   args.insert(args.begin(), MEDIA_TOOL_PATH);
-  ToolRun run;
-  int out[2];
-  int err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return run;
-  std::vector<char*> argv = argvOf(args);
-  pid_t const pid = fork();
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t const pid = terminal ? forkpty(terminal, nullptr, nullptr, nullptr) : fork();
   if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* targets[2] = {&run.out, &run.err};
-  int open_fds = 2;
-  while (open_fds > 0 && poll(fds, 2, -1) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      char buffer[4096];
-      ssize_t const got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        targets[i]->append(buffer, static_cast<size_t>(got));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  run.status = statusOf(wait_status);
-  return run;
-}
-
-// Starts the tool in the background with its output discarded; the caller
-// ends it with `kill` and collects it with `waitpid`.
-inline pid_t startTool(std::vector<std::string> args) {
-  args.insert(args.begin(), MEDIA_TOOL_PATH);
-  std::vector<char*> argv = argvOf(args);
-  pid_t const pid = fork();
-  if (pid == 0) {
-    int const null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
+    if (!terminal) {
+      dup2(out_fd, STDOUT_FILENO);
+      dup2(err_fd, STDERR_FILENO);
     }
     execv(argv[0], argv.data());
     _exit(127);
@@ -92,25 +45,19 @@ inline pid_t startTool(std::vector<std::string> args) {
   return pid;
 }
 
-// Runs on a pseudo-terminal (stdout and stderr both on it); sends SIGINT
-// once `interrupt_after` has appeared in the output, when it is not empty.
-inline ToolRun runToolOnTerminal(std::vector<std::string> args,
-                                 std::string const& interrupt_after = std::string()) {
-  args.insert(args.begin(), MEDIA_TOOL_PATH);
+inline ToolRun runTool(std::vector<std::string> args, bool on_terminal = false,
+                       std::string const& interrupt_after = std::string()) {
   ToolRun run;
-  std::vector<char*> argv = argvOf(args);
-  int master = -1;
-  pid_t const pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) return run;
-  if (pid == 0) {
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  FILE* err = tmpfile();
+  int out[2] = {-1, -1};
+  if (!err || (!on_terminal && pipe2(out, O_CLOEXEC) != 0)) return run;
+  pid_t const pid = forkTool(args, out[1], fileno(err), on_terminal ? &out[0] : nullptr);
+  if (!on_terminal) close(out[1]);
+  char buffer[4096];
+  ssize_t got;
   bool interrupted = false;
-  for (;;) {
-    char buffer[4096];
-    ssize_t const got = read(master, buffer, sizeof buffer);
-    if (got <= 0) break;  // EIO once the child has gone
+  // On a terminal the read fails with EIO once the child has gone.
+  while (pid > 0 && (got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.out.append(buffer, static_cast<size_t>(got));
     if (!interrupted && !interrupt_after.empty() &&
         run.out.find(interrupt_after) != std::string::npos) {
@@ -118,56 +65,24 @@ inline ToolRun runToolOnTerminal(std::vector<std::string> args,
       kill(pid, SIGINT);
     }
   }
-  close(master);
+  close(out[0]);
   int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
+  if (pid > 0) waitpid(pid, &wait_status, 0);
   run.status = statusOf(wait_status);
+  rewind(err);
+  while ((got = static_cast<ssize_t>(fread(buffer, 1, sizeof buffer, err))) > 0)
+    run.err.append(buffer, static_cast<size_t>(got));
+  fclose(err);
   return run;
 }
 
-}  // namespace dravo::tool::testing
-
-namespace dravo::tool::testing {
-
-// A private Xvfb on the first free display: Xvfb writes the display number
-// to a pipe once it accepts connections. Killed by the destructor.
-class PrivateXServer {
- public:
-  PrivateXServer() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      fcntl(fds[1], F_SETFD, 0);
-      std::string const fd = std::to_string(fds[1]);
-      int const null = open("/dev/null", O_WRONLY);
-      if (null >= 0) dup2(null, STDERR_FILENO);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (pid_ > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-    close(fds[0]);
-    if (c == '\n' && !number.empty()) display_ = ":" + number;
-  }
-  ~PrivateXServer() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  PrivateXServer(PrivateXServer const&) = delete;
-  PrivateXServer& operator=(PrivateXServer const&) = delete;
-
-  // ":<number>", or empty when Xvfb could not be started.
-  std::string const& display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
+// Starts the tool in the background with its output discarded; the caller
+// ends it with `kill` and collects it with `waitpid`.
+inline pid_t startTool(std::vector<std::string> args) {
+  int const null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  pid_t const pid = forkTool(args, null, null, nullptr);
+  close(null);
+  return pid;
+}
 
 }  // namespace dravo::tool::testing

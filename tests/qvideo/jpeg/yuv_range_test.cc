@@ -24,10 +24,6 @@ TEST(YuvRangeTest, FullToLimitedRoundsToNearest) {
     EXPECT_EQ(luma[v], std::lround(16 + v * 219.0 / 255.0)) << v;
     EXPECT_EQ(chroma[v], std::lround(128 + (v - 128) * 224.0 / 255.0)) << v;
   }
-  EXPECT_EQ(luma[0], 16);
-  EXPECT_EQ(luma[255], 235);
-  EXPECT_EQ(chroma[0], 16);
-  EXPECT_EQ(chroma[255], 240);
 }
 
 TEST(YuvRangeTest, LimitedToFullAndBackIsTheIdentityOnTheLimitedRange) {
