@@ -20,28 +20,7 @@ std::string text(const FormatType& format) {
   return out.str();
 }
 
-std::string code(ImageBuffer::PixelFormat format) {
-  std::ostringstream out;
-  out << format;
-  return out.str();
-}
-
-TEST(PixelFormatTest, CodesPrintLowestByteFirstAndKnowTheirSizes) {
-  EXPECT_EQ(code(ImageBuffer::IMAGE_I420), "YV12");
-  EXPECT_EQ(code(ImageBuffer::IMAGE_ALIGNED_I420), "A420");
-  EXPECT_EQ(code(ImageBuffer::IMAGE_CONSTRAINED_I420), "C420");
-  EXPECT_EQ(code(ImageBuffer::IMAGE_BGRX32), "BGR4");
-  EXPECT_EQ(code(ImageBuffer::IMAGE_QV1), "QV1 ");
-  EXPECT_EQ(code(ImageBuffer::IMAGE_UNKNOWN), "----");
-  EXPECT_EQ(code(ImageBuffer::IMAGE_PLATFORM_BUFFER), "VTPB");
-  EXPECT_EQ(ImageBuffer::estimatedBytesPerPixel(ImageBuffer::IMAGE_I420), 1.5f);
-  EXPECT_EQ(ImageBuffer::estimatedBytesPerPixel(ImageBuffer::IMAGE_QV1), 0.1f);
-  EXPECT_EQ(ImageBuffer::estimatedBytesPerPixel(static_cast<ImageBuffer::PixelFormat>(7)), 10.0f);
-}
-
 TEST(PixelFormatTest, I420FamilyRules) {
-  EXPECT_TRUE(ImageBuffer::isI420Variant(ImageBuffer::IMAGE_CONSTRAINED_I420));
-  EXPECT_FALSE(ImageBuffer::isI420Variant(ImageBuffer::IMAGE_YUYV));
   EXPECT_TRUE(ImageBuffer::isSameOrMoreSpecificI420Format(ImageBuffer::IMAGE_ALIGNED_I420,
                                                           ImageBuffer::IMAGE_I420));
   EXPECT_FALSE(ImageBuffer::isSameOrMoreSpecificI420Format(ImageBuffer::IMAGE_I420,
@@ -49,7 +28,6 @@ TEST(PixelFormatTest, I420FamilyRules) {
   EXPECT_EQ(ImageBuffer::idealFormat(ImageBuffer::IMAGE_I420, 640, 480),
             ImageBuffer::IMAGE_CONSTRAINED_I420);
   EXPECT_EQ(ImageBuffer::idealFormat(ImageBuffer::IMAGE_I420, 642, 480), ImageBuffer::IMAGE_I420);
-  EXPECT_EQ(ImageBuffer::idealFormat(ImageBuffer::IMAGE_BGR24, 640, 480), ImageBuffer::IMAGE_BGR24);
 
   FormatType const plain = ImageBuffer(64, 32, ImageBuffer::IMAGE_I420).format();
   FormatType const aligned = ImageBuffer(64, 32, ImageBuffer::IMAGE_ALIGNED_I420).format();
@@ -77,7 +55,7 @@ TEST(ImageBufferLayoutTest, PackedFormatsHaveOnePlane) {
                  Case{ImageBuffer::IMAGE_BGRX32, 4}, Case{ImageBuffer::IMAGE_BGRA32, 4},
                  Case{ImageBuffer::IMAGE_YUYV, 2}}) {
     ImageBuffer image(7, 3, c.format);
-    EXPECT_EQ(image.planes(), (std::vector<Plane>{{7, 3, 0, 7 * c.bytes}})) << code(c.format);
+    EXPECT_EQ(image.planes(), (std::vector<Plane>{{7, 3, 0, 7 * c.bytes}})) << c.format;
     EXPECT_EQ(image.format().min_allocation_, 21 * c.bytes);
     EXPECT_EQ(image.getPixelAddress(3 * c.bytes, 2, 0),
               image.data() + 2 * 7 * c.bytes + 3 * c.bytes);
@@ -133,15 +111,12 @@ TEST(ImageBufferLayoutTest, AlignedI420FollowsTheQvI420AndPadsItsMargins) {
   EXPECT_EQ(*image.getPixelAddress(3, 13, 0), *image.getPixelAddress(3, 10, 0));
 }
 
-TEST(ImageBufferLayoutTest, UnknownFormatsGetNoPlanesAndAWarning) {
+TEST(ImageBufferLayoutTest, UnknownFormatsAndHugeSizesGetNoPlanes) {
   testing::LogCapture log("video:2");
   ImageBuffer image(4, 4, ImageBuffer::IMAGE_ANY);
   EXPECT_TRUE(image.planes().empty());
   EXPECT_TRUE(log.contains("Unexpected format ****"));
-}
-
-TEST(ImageBufferLayoutTest, SizesTooLargeForTheOffsetsGetNoPlanes) {
-  testing::LogCapture log("video:2");
+  // Sizes too large for the offsets get no planes either.
   FormatType format;
   format.width_ = 70000;
   format.height_ = 70000;
@@ -170,14 +145,9 @@ TEST(FormatTypeTest, StreamOutput) {
   EXPECT_EQ(text(ImageBuffer(4, 2, ImageBuffer::IMAGE_I420).format()),
             "4x2 YV12 pix_aspect=1 min_allocation=12 ([4x2 ofs=0 stride=4],[2x1 ofs=8 "
             "stride=2],[2x1 ofs=10 stride=2])");
-  ImageBuffer rgb(3, 1, ImageBuffer::IMAGE_RGB24);
-  rgb.setPixelAspectRatio(1.5f);
-  EXPECT_EQ(text(rgb.format()), "3x1 RGB3 pix_aspect=1.5 min_allocation=9 ([3x1 ofs=0 stride=9])");
-  EXPECT_EQ(text(ImageBuffer(0, 0, ImageBuffer::IMAGE_JPEG, nullptr, nullptr, 0).format()),
-            "0x0 JPEG pix_aspect=1 min_allocation=1 ()");
 }
 
-TEST(ImageBufferTest, CopiesSharePixelsAndWrappedDataIsNotCopied) {
+TEST(ImageBufferTest, CopiesSharePixelsWrappedDataIsNotCopiedAndCarriersAllocateNothing) {
   auto bytes = std::make_shared<std::vector<unsigned char>>(12, 9);
   FormatType const format = ImageBuffer(4, 2, ImageBuffer::IMAGE_I420).format();
   ImageBuffer wrapped(format, bytes->data(), bytes);
@@ -194,16 +164,14 @@ TEST(ImageBufferTest, CopiesSharePixelsAndWrappedDataIsNotCopied) {
   assigned = copy;
   EXPECT_EQ(assigned.data(), bytes->data());
   EXPECT_EQ(bytes.use_count(), 4);
-}
 
-TEST(ImageBufferTest, ZeroSizedFormatCarrierAllocatesNothing) {
   ImageBuffer carrier(0, 0, ImageBuffer::IMAGE_I420, nullptr, nullptr, 0);
   EXPECT_EQ(carrier.data(), nullptr);
   EXPECT_EQ(carrier.planes().size(), 3u);
   EXPECT_EQ(carrier.format().min_allocation_, 0);
 }
 
-TEST(ImageBufferTest, PixelAddressOfAMissingPlaneIsACheckedCallerError) {
+TEST(ImageBufferTest, CallerErrorsAreLoggedChecks) {
   testing::LogCapture log("check:1");
   ImageBuffer image(4, 2, ImageBuffer::IMAGE_RGB24);
   EXPECT_EQ(image.getPixelAddress(0, 0, 1), nullptr);
@@ -212,10 +180,7 @@ TEST(ImageBufferTest, PixelAddressOfAMissingPlaneIsACheckedCallerError) {
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].rfind("Check failed: plane < (int)format_.planes_.size()", 0), 0u);
   EXPECT_EQ(messages[1].rfind("Check failed: plane >= 0", 0), 0u);
-}
 
-TEST(ImageBufferTest, UpdateMarginsOnAnAlignedImageWithoutAllocationOnlyLogs) {
-  testing::LogCapture log("check:1");
   FormatType const format = ImageBuffer(16, 16, ImageBuffer::IMAGE_ALIGNED_I420).format();
   ImageBuffer wrapped(format, nullptr, nullptr);
   wrapped.updateMargins();

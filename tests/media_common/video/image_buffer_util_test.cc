@@ -41,22 +41,7 @@ std::vector<std::pair<int, int>> lumaWith(const ImageBuffer& image, int value, i
   return ::testing::AssertionSuccess();
 }
 
-TEST(Font8x16Test, SpaceIsBlankAndEveryOtherCodeIsDrawn) {
-  for (int code = 0; code < 256; ++code) {
-    const unsigned char* glyph = Font8x16::getCharData(static_cast<char>(code));
-    int bits = 0;
-    for (int r = 0; r < 16; ++r) bits += __builtin_popcount(glyph[r]);
-    if (code == ' ')
-      EXPECT_EQ(bits, 0);
-    else
-      EXPECT_GT(bits, 0) << code;
-  }
-  // A vertical bar is two columns wide in the middle of its cell.
-  EXPECT_EQ(Font8x16::getCharData('|')[8], 0x18);
-  EXPECT_EQ(Font8x16::getCharData('\xE9'), Font8x16::getCharData(0) + 0xE9 * 16);
-}
-
-TEST(WriteStringTest, CellsStartOnEvenCoordinatesAndBlankTheChroma) {
+TEST(WriteStringTest, DrawsWholeCellsOnEvenCoordinatesAndClipsWithoutWrapping) {
   auto image = grey(32, 32);
   ImageBufferUtil::writeString(image.get(), 3, 5, "Hi");
   EXPECT_TRUE(cellShows(*image, 2, 4, 'H'));
@@ -67,16 +52,13 @@ TEST(WriteStringTest, CellsStartOnEvenCoordinatesAndBlankTheChroma) {
     EXPECT_EQ(*image->getPixelAddress(1, 2, p), 128);
     EXPECT_EQ(*image->getPixelAddress(8, 9, p), 128);
   }
-}
-
-TEST(WriteStringTest, ClipsWholeCellsWithoutWrappingAndLineFeedsReturnToX) {
-  auto image = grey(20, 40);
-  ImageBufferUtil::writeString(image.get(), 4, 0, "ABC\nD");
-  EXPECT_TRUE(cellShows(*image, 4, 0, 'A'));
-  EXPECT_TRUE(cellShows(*image, 12, 0, 'B'));
-  // 'C' would need columns 20-27: skipped, and nothing wrapped below.
-  EXPECT_TRUE(cellShows(*image, 4, 16, 'D'));
-  EXPECT_EQ(*image->getPixelAddress(12, 16, 0), 100);
+  auto wide = grey(20, 40);
+  ImageBufferUtil::writeString(wide.get(), 4, 0, "ABC\nD");
+  EXPECT_TRUE(cellShows(*wide, 12, 0, 'B'));
+  // 'C' would need columns 20-27: skipped, and nothing wrapped below; a
+  // line feed returns to x.
+  EXPECT_TRUE(cellShows(*wide, 4, 16, 'D'));
+  EXPECT_EQ(*wide->getPixelAddress(12, 16, 0), 100);
 
   // Cells cut by the bottom or left edge are not drawn at all.
   auto small = grey(16, 15);
@@ -85,7 +67,7 @@ TEST(WriteStringTest, ClipsWholeCellsWithoutWrappingAndLineFeedsReturnToX) {
   EXPECT_EQ(lumaWith(*small, 100).size(), 16u * 15u);
 }
 
-TEST(LineTest, IsClippedToTheImage) {
+TEST(LineTest, StepsAlongTheMajorAxisClippedToTheImageEvenWhenTiny) {
   auto image = grey(16, 16);
   ImageBufferUtil::line(image.get(), -10, -10, 20, 20, kRed);
   std::vector<std::pair<int, int>> diagonal;
@@ -94,25 +76,20 @@ TEST(LineTest, IsClippedToTheImage) {
   diagonal.resize(8);
   EXPECT_EQ(lumaWith(*image, 90, 1), diagonal);
   EXPECT_EQ(lumaWith(*image, 240, 2), diagonal);
-}
 
-TEST(LineTest, StepsAlongTheMajorAxis) {
-  auto image = grey(10, 6);
-  ImageBufferUtil::line(image.get(), 9, 1, 0, 4, kRed);
-  auto drawn = lumaWith(*image, 81);
-  ASSERT_EQ(drawn.size(), 10u);  // one pixel per column
-  EXPECT_EQ(*image->getPixelAddress(0, 4, 0), 81);
-  EXPECT_EQ(*image->getPixelAddress(9, 1, 0), 81);
+  auto flat = grey(10, 6);
+  ImageBufferUtil::line(flat.get(), 9, 1, 0, 4, kRed);
+  EXPECT_EQ(lumaWith(*flat, 81).size(), 10u);  // one pixel per column
+  EXPECT_EQ(*flat->getPixelAddress(0, 4, 0), 81);
+  EXPECT_EQ(*flat->getPixelAddress(9, 1, 0), 81);
   auto steep = grey(6, 10);
   ImageBufferUtil::line(steep.get(), 1, 0, 4, 9, kRed);
   EXPECT_EQ(lumaWith(*steep, 81).size(), 10u);  // one pixel per row
-}
 
-TEST(LineTest, LinesOutsideOrOnTinyImagesAreSafe) {
-  auto image = grey(16, 16);
-  ImageBufferUtil::line(image.get(), -5, 0, -1, 15, kRed);
-  ImageBufferUtil::line(image.get(), 0, 20, 15, 30, kRed);
-  EXPECT_TRUE(lumaWith(*image, 81).empty());
+  auto outside = grey(16, 16);
+  ImageBufferUtil::line(outside.get(), -5, 0, -1, 15, kRed);
+  ImageBufferUtil::line(outside.get(), 0, 20, 15, 30, kRed);
+  EXPECT_TRUE(lumaWith(*outside, 81).empty());
   for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{1, 3}}) {
     auto tiny = grey(w, h);
     ImageBufferUtil::line(tiny.get(), -100, -50, 100, 70, kRed);  // misses the picture

@@ -9,7 +9,7 @@
 namespace dravo::media {
 namespace {
 
-TEST(VideoModePickerTest, ScorePenalisesSmallerAndSlowerModesTwice) {
+TEST(VideoModePickerTest, ScorePenalisesSmallerAndSlowerModesTwiceAndRangesSnapToTheirGrid) {
   EXPECT_EQ(VideoModePicker::videoModeScore(640, 480, 30, 640, 480, 30), 0.0f);
   float const l4 = std::log(4.0f);
   EXPECT_NEAR(VideoModePicker::videoModeScore(640, 480, 30, 320, 240, 30), -2 * l4 * l4, 1e-4);
@@ -18,9 +18,8 @@ TEST(VideoModePickerTest, ScorePenalisesSmallerAndSlowerModesTwice) {
               -2 * std::log(2.0f) * std::log(2.0f), 1e-4);
   // A wrong aspect ratio costs even at the same pixel count.
   EXPECT_LT(VideoModePicker::videoModeScore(640, 480, 30, 480, 640, 30), -0.1f);
-}
 
-TEST(VideoModePickerTest, SnapsToTheStepGridAndClamps) {
+  // Ranges snap to the step grid and clamp.
   EXPECT_EQ(VideoModePicker::findClosestInRange(0, 100, 10, 44), 40);
   EXPECT_EQ(VideoModePicker::findClosestInRange(0, 100, 10, 45), 50);
   EXPECT_EQ(VideoModePicker::findClosestInRange(0, 100, 10, -7), 0);
@@ -29,7 +28,7 @@ TEST(VideoModePickerTest, SnapsToTheStepGridAndClamps) {
   EXPECT_EQ(VideoModePicker::findClosestInRange(5, 100, 10, 19), 15);
 }
 
-TEST(VideoModePickerTest, FractionSearch) {
+TEST(VideoModePickerTest, FractionSearchTruncatesClampsAndChecksItsOutputs) {
   int num = 0;
   int den = 0;
   VideoModePicker::findClosestInFractionRange(1, 10, 1, 1, 10, 1, 0.5f, &num, &den);
@@ -45,11 +44,7 @@ TEST(VideoModePickerTest, FractionSearch) {
   EXPECT_EQ(den, 1001);
   VideoModePicker::findClosestInFractionRange(1, 10, 1, 1, 10, 1, -2.5f, &num, &den);
   EXPECT_EQ(num * 2, den * 5);
-}
-
-TEST(VideoModePickerTest, TargetsOutOfReachGiveTheNearestBoundPair) {
-  int num = 0;
-  int den = 0;
+  // Targets out of reach give the nearest bound pair.
   VideoModePicker::findClosestInFractionRange(2, 10, 2, 1, 5, 1, 100.0f, &num, &den);
   EXPECT_EQ(num, 10);
   EXPECT_EQ(den, 1);
@@ -59,11 +54,9 @@ TEST(VideoModePickerTest, TargetsOutOfReachGiveTheNearestBoundPair) {
   // Denominator 0 in the range means "start at one step".
   VideoModePicker::findClosestInFractionRange(1, 1, 1, 0, 100, 5, 0.1f, &num, &den);
   EXPECT_EQ(den, 10);
-}
 
-TEST(VideoModePickerTest, MissingOutputsAreCheckedNotWritten) {
   testing::LogCapture log("check:1");
-  int num = -1;
+  num = -1;
   VideoModePicker::findClosestInFractionRange(1, 10, 1, 1, 10, 1, 0.5f, &num, nullptr);
   EXPECT_EQ(num, -1);
   EXPECT_TRUE(log.contains("Check failed den "));
