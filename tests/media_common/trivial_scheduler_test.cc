@@ -28,48 +28,28 @@ class RunLog {
 
 class TrivialSchedulerTest : public ::testing::Test {
  protected:
-  void runAll() {
-    scheduler_->waitIdle();
-    waitForDeferredCalls();
-  }
   std::shared_ptr<Scheduler> scheduler_ = createTrivialScheduler();
   RunLog log_;
 };
 
-TEST_F(TrivialSchedulerTest, RunsByPriorityThenFirstCome) {
+TEST_F(TrivialSchedulerTest, RunsNothingBeforeStartThenByPriorityThenFirstCome) {
   Time t0 = Time::now();
+  auto doomed = std::make_shared<int>(1);
+  scheduler_->schedule(TaskFunction(doomed, [] { FAIL() << "dead owner's task ran"; }),
+                       Priority(9, false), nullptr);
+  doomed.reset();
   scheduler_->schedule(log_.task("a"), Priority(1, t0), nullptr);
   scheduler_->schedule(log_.task("b"), Priority(1, t0), nullptr);
   scheduler_->schedule(log_.task("idle"), Priority::idle(1000), nullptr);
   scheduler_->schedule(log_.task("high"), Priority(5, t0 + Duration::fromSec(1)), nullptr);
   scheduler_->schedule(log_.task("older"), Priority(1, t0 - Duration::fromSec(1)), nullptr);
   scheduler_->schedule(log_.task("c"), Priority(1, t0), nullptr);
-  scheduler_->start();
-  runAll();
-  EXPECT_EQ(log_.ran(), (std::vector<std::string>{"high", "older", "a", "b", "c", "idle"}));
-}
-
-TEST_F(TrivialSchedulerTest, NothingRunsBeforeStartAndWaitIdleWaitsForIt) {
-  scheduler_->schedule(log_.task("a"), Priority(1, false), nullptr);
   waitForDeferredCalls();
   EXPECT_TRUE(log_.ran().empty());
   scheduleDeferred([s = scheduler_] { s->start(); });
   scheduler_->waitIdle();  // returns only once started and drained
   waitForDeferredCalls();
-  EXPECT_EQ(log_.ran(), std::vector<std::string>{"a"});
-}
-
-TEST_F(TrivialSchedulerTest, DeadOwnersAreSkipped) {
-  auto doomed = std::make_shared<int>(1);
-  std::vector<std::string> ran;
-  scheduler_->schedule(TaskFunction(doomed, [&] { ran.push_back("dead"); }), Priority(2, false),
-                       nullptr);
-  scheduler_->schedule(log_.task("alive"), Priority(1, false), nullptr);
-  doomed.reset();
-  scheduler_->start();
-  runAll();
-  EXPECT_TRUE(ran.empty());
-  EXPECT_EQ(log_.ran(), std::vector<std::string>{"alive"});
+  EXPECT_EQ(log_.ran(), (std::vector<std::string>{"high", "older", "a", "b", "c", "idle"}));
 }
 
 TEST_F(TrivialSchedulerTest, TaskQueuedByATaskRunsInALaterPass) {
@@ -85,22 +65,13 @@ TEST_F(TrivialSchedulerTest, TaskQueuedByATaskRunsInALaterPass) {
                    }),
       Priority(1, false), nullptr);
   scheduler_->start();
-  runAll();
+  scheduler_->waitIdle();
+  waitForDeferredCalls();
   EXPECT_TRUE(outer_done);
   EXPECT_FALSE(inner_ran_inside);
 }
 
-TEST_F(TrivialSchedulerTest, ShutdownDropsQueuedAndLaterTasks) {
-  scheduler_->schedule(log_.task("queued"), Priority(1, false), nullptr);
-  scheduler_->shutdown(false);
-  scheduler_->waitIdle();  // returns at once after shutdown
-  scheduler_->start();
-  scheduler_->schedule(log_.task("later"), Priority(1, false), nullptr);
-  waitForDeferredCalls();
-  EXPECT_TRUE(log_.ran().empty());
-}
-
-TEST_F(TrivialSchedulerTest, DestroyingTheSchedulerLetsTheRunningTaskFinishAndNoOther) {
+TEST_F(TrivialSchedulerTest, DestructionAndShutdownLetTheRunningTaskFinishAndNoOther) {
   std::mutex mutex;
   std::condition_variable cv;
   bool running = false, released = false;
@@ -119,6 +90,13 @@ TEST_F(TrivialSchedulerTest, DestroyingTheSchedulerLetsTheRunningTaskFinishAndNo
     cv.wait(lock, [&] { return running; });
   }
   scheduler_.reset();  // the first task is still running on the deferred thread
+  // Shut down, a scheduler drops what was queued and what comes later.
+  auto stopped = createTrivialScheduler();
+  stopped->schedule(log_.task("queued"), Priority(1, false), nullptr);
+  stopped->shutdown(false);
+  stopped->waitIdle();  // returns at once after shutdown
+  stopped->start();
+  stopped->schedule(log_.task("later"), Priority(1, false), nullptr);
   {
     std::lock_guard lock(mutex);
     released = true;
