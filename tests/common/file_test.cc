@@ -35,16 +35,14 @@ TEST_F(FileTest, RoundTripSeekTellSizeShortReadsAndLines) {
   ASSERT_TRUE(file);
   EXPECT_FALSE(file->write("x", 1)) << "read-only file";
   std::string line;
-  for (auto [limit, expected] :
-       std::vector<std::pair<size_t, std::optional<std::string>>>{{100, "hello WORLD"},
-                                                                  {4, "0123"},
-                                                                  {100, "456789"},
-                                                                  {100, ""},
-                                                                  {100, "last"},
-                                                                  {100, std::nullopt}}) {
-    EXPECT_EQ(file->readLine(&line, limit), expected.has_value());
-    EXPECT_EQ(line, expected.value_or(line));
+  // Lines lose their newline; a long one comes in pieces of the limit.
+  std::string lines;
+  for (size_t limit : {100, 4, 100, 100, 100}) {
+    EXPECT_TRUE(file->readLine(&line, limit));
+    lines += line + "|";
   }
+  EXPECT_EQ(lines, "hello WORLD|0123|456789||last|");
+  EXPECT_FALSE(file->readLine(&line, 100));
   char buffer[32] = {};
   ASSERT_TRUE(file->seek(-5, File::kFromEnd));
   EXPECT_EQ(file->read(buffer, sizeof buffer), 5u) << "a read past the end is short";
