@@ -69,18 +69,10 @@ TEST_F(AVIFileWriterTest, LayoutIndexAndTimestampsWithMetadataInAppendOrder) {
   ASSERT_EQ(bytes.size(), 4275u);
   EXPECT_TRUE(chunkAt(bytes, 0, "RIFF", 4275 - 8));
   EXPECT_TRUE(chunkAt(bytes, 12, "LIST", 4 + 264));
-  EXPECT_EQ(le32At(bytes, 32), 40000u);  // 25 fps
-  EXPECT_EQ(le32At(bytes, 32 + 12), 0x910u);
-  EXPECT_EQ(le32At(bytes, 32 + 16), 2u);  // frames
-  EXPECT_EQ(le32At(bytes, 32 + 32), 5u);  // width
-  EXPECT_EQ(le32At(bytes, 32 + 36), 3u);  // height
-  EXPECT_EQ(bytes.substr(108, 8), "vidsI420");
-  EXPECT_EQ(le32At(bytes, 108 + 24), 25u);  // rate
-  EXPECT_EQ(le32At(bytes, 108 + 32), 2u);   // length
-  EXPECT_EQ(le32At(bytes, 108 + 36), 27u);  // largest frame
-  EXPECT_EQ(bytes.substr(172 + 16, 4), "I420");
-  EXPECT_EQ(le32At(bytes, 220 + 20), 5u * 65536 + 3);
-
+  // The stream header's frame count and largest frame; the rest of the
+  // headers is checked by ffprobe in the interoperability test.
+  EXPECT_EQ(le32At(bytes, 108 + 32), 2u);
+  EXPECT_EQ(le32At(bytes, 108 + 36), 27u);
   EXPECT_TRUE(chunkAt(bytes, 4096, "LIST", 4 + 2 * 36));
   for (int i = 0; i < 2; ++i) {
     EXPECT_TRUE(chunkAt(bytes, 4108 + 36 * i, "00dc", 27));

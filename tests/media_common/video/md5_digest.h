@@ -47,10 +47,8 @@ class Md5 {
   static uint32_t rotate(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 
   void transform() {
-    static constexpr uint32_t kShift[64] = {
-        7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
-        14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
-        4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
+    static constexpr int kShift[4][4] = {
+        {7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
     static uint32_t const* const kTable = [] {
       static uint32_t table[64];
       for (int i = 0; i < 64; ++i)
@@ -64,25 +62,19 @@ class Md5 {
              (static_cast<uint32_t>(block_[i * 4 + 3]) << 24);
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
     for (int i = 0; i < 64; ++i) {
-      uint32_t f;
-      int g;
-      if (i < 16) {
-        f = (b & c) | (~b & d);
-        g = i;
-      } else if (i < 32) {
-        f = (d & b) | (~d & c);
-        g = (5 * i + 1) % 16;
-      } else if (i < 48) {
-        f = b ^ c ^ d;
-        g = (3 * i + 5) % 16;
-      } else {
-        f = c ^ (b | ~d);
-        g = (7 * i) % 16;
-      }
+      int const round = i / 16;
+      uint32_t const f = round == 0   ? (b & c) | (~b & d)
+                         : round == 1 ? (d & b) | (~d & c)
+                         : round == 2 ? b ^ c ^ d
+                                      : c ^ (b | ~d);
+      int const g = round == 0   ? i
+                    : round == 1 ? (5 * i + 1) % 16
+                    : round == 2 ? (3 * i + 5) % 16
+                                 : (7 * i) % 16;
       uint32_t const next = d;
       d = c;
       c = b;
-      b = b + rotate(a + f + kTable[i] + m[g], static_cast<int>(kShift[i]));
+      b = b + rotate(a + f + kTable[i] + m[g], kShift[round][i % 4]);
       a = next;
     }
     state_[0] += a;
