@@ -128,7 +128,7 @@ class X11ScreenSourceTest : public ::testing::Test {
   std::atomic<int> last_width_{0};
 };
 
-TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRate) {
+TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRateUntilTheWindowHides) {
   EXPECT_EQ(value("active"), PropertyValue(false));
   Window window = x_->createWindow(200, 200, 320, 240, 0x336699, "Captured window");
   set("req_fps", PropertyValue(60.0f));  // 20 pictures a second
@@ -147,14 +147,8 @@ TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRate) {
   EXPECT_EQ(value("height"), PropertyValue(240));
   EXPECT_EQ(statusCode(), status_codes::Ok);
   EXPECT_GT(source_->getActualFpsHistory()->history().buckets().size(), 0u);
-}
 
-TEST_F(X11ScreenSourceTest, HiddenWindowStopsTheLoopWithoutAnError) {
-  Window window = x_->createWindow(600, 200, 160, 120, 0x993366, "Window to hide");
-  set("window", PropertyValue(std::to_string(window)));
-  set("enabled", PropertyValue(true));
-  ASSERT_TRUE(watcher_.waitUntil([&] { return value("active") == PropertyValue(true); }));
-
+  // Hiding the window stops the loop without an error.
   XUnmapWindow(x_->display(), window);
   XSync(x_->display(), False);
   ASSERT_TRUE(watcher_.waitUntil([&] {
@@ -186,21 +180,6 @@ TEST_F(X11ScreenSourceTest, BadIdsStopTheLoopUntilAGoodOne) {
   ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 1; }));
   EXPECT_EQ(statusCode(), status_codes::Ok);
   EXPECT_EQ(last_width_, 1920);
-}
-
-TEST_F(X11ScreenSourceTest, ListsDisplaysAndWindows) {
-  // The blank test reads the first width bytes of each row (a quarter of a
-  // BGRX row), so something must show there for the display to count.
-  Window window = x_->createWindow(300, 600, 100, 100, 0xcc8800, "Listed window");
-  std::vector<ScreenVideoSource::DisplayInfo> displays;
-  ScreenVideoSource::getDisplays(&displays);
-  ASSERT_EQ(displays.size(), 1u);
-  std::vector<ScreenVideoSource::WindowInfo> windows;
-  ScreenVideoSource::getWindows(&windows);
-  bool listed = false;
-  for (auto const& info : windows)
-    listed |= info.title_ == "Listed window" && info.handle_ == std::to_string(window);
-  EXPECT_TRUE(listed);
 }
 
 }  // namespace
