@@ -214,7 +214,7 @@ TEST_F(DeviceListManagerTest, WithoutSourceNameThereIsNoBlacklistAndNoFile) {
   EXPECT_FALSE(manager.isBlacklisted("a"));
   EXPECT_EQ(std::vector<std::string>(4, "Assertion failed: !source_name_.empty()"),
             assertions.messages());
-  EXPECT_TRUE(config_.isEmpty());
+  EXPECT_TRUE(std::filesystem::is_empty(config_.path()));
 }
 
 TEST_F(DeviceListManagerTest, PublishesEveryDeviceAsEnumEntryOfTheNode) {

@@ -33,8 +33,6 @@ class ScopedConfigPath {
     std::error_code ignored;
     if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
-  ScopedConfigPath(ScopedConfigPath const&) = delete;
-  ScopedConfigPath& operator=(ScopedConfigPath const&) = delete;
 
   std::string const& path() const { return path_; }
   std::string blacklistFile(std::string const& source_name) const {
@@ -46,7 +44,6 @@ class ScopedConfigPath {
     if (!File::readFileToStringIfExists(blacklistFile(source_name), &text)) return std::nullopt;
     return text;
   }
-  bool isEmpty() const { return std::filesystem::is_empty(path_); }
 
  private:
   std::string path_;

@@ -131,7 +131,7 @@ TEST(ThreadedSchedulerStressTest, ManyOwnersManyThreadsTasksSchedulingTasks) {
   ASSERT_TRUE(half_way.waitFor());
   stress->killSomeOwners();
   for (std::thread& producer : producers) producer.join();
-  scheduler->waitIdle();
+  scheduler->waitIdle();  // covers the children that running tasks schedule
   stress->check();
   scheduler.reset();
   waitForDeferredCalls();

@@ -193,29 +193,6 @@ TEST_F(ThreadedSchedulerTest, HigherPriorityPushOvertakesAWaitingStrand) {
   EXPECT_EQ(ran(), (std::vector<std::string>{"b5", "c3", "b1"}));
 }
 
-TEST_F(ThreadedSchedulerTest, WaitIdleCoversTasksThatScheduleMoreTasks) {
-  auto scheduler = make(3u);
-  scheduler->waitIdle();  // a new scheduler has nothing to run
-  std::vector<std::shared_ptr<int>> owners;
-  for (int i = 0; i < 8; ++i) owners.push_back(std::make_shared<int>(i));
-  std::atomic<int> ran{0};
-  std::function<void(int, int)> spawn = [&](int depth, int seed) {
-    scheduler->schedule(TaskFunction(owners[seed % owners.size()],
-                                     [&, depth, seed] {
-                                       ++ran;
-                                       if (depth < 5)
-                                         for (int k = 0; k < 3; ++k) spawn(depth + 1, seed * 3 + k);
-                                     }),
-                        Priority(seed % 4, false), nullptr);
-  };
-  scheduler->start();
-  for (int round = 1; round <= 3; ++round) {
-    spawn(0, round);
-    scheduler->waitIdle();
-    EXPECT_EQ(ran.load(), round * (1 + 3 + 9 + 27 + 81 + 243));
-  }
-}
-
 class ThreadedSchedulerShutdownTest : public ThreadedSchedulerTest,
                                       public ::testing::WithParamInterface<bool> {};
 
