@@ -12,8 +12,6 @@
 #include "media_common/property_clock.h"
 #include "media_common/sink_element.h"
 #include "media_common/threaded_scheduler.h"
-#include "media_common/video/avi_file_reader.h"
-#include "media_common/video/y4m_file_reader.h"
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/y4m_test_util.h"
 #include "tests/support/capture.h"
@@ -126,21 +124,6 @@ class VideoFileSourceTest : public ::testing::Test {
   int eof_count_ = 0;
 };
 
-TEST(VideoFileReaderOpenTest, ChoosesTheReaderByExtension) {
-  testing::ScopedTempDir dir;
-  ASSERT_TRUE(File::writeStringToFile(dir.file("a.Y4M"), y4mStream(4, 2, {0})));
-  avi_testing::writeClip(dir.file("b.avi"), 4, 2, 1);
-  ASSERT_TRUE(File::writeStringToFile(dir.file("c.mkv"), "whatever"));
-  std::unique_ptr<VideoFileReader> y4m(VideoFileReader::open(dir.file("a.Y4M")));
-  EXPECT_TRUE(dynamic_cast<Y4MFileReader*>(y4m.get()));
-  std::unique_ptr<VideoFileReader> avi(VideoFileReader::open(dir.file("b.avi")));
-  EXPECT_TRUE(dynamic_cast<AVIFileReader*>(avi.get()));
-  testing::LogCapture log("video_file_reader:2");
-  EXPECT_EQ(VideoFileReader::open(dir.file("c.mkv")), nullptr);
-  EXPECT_EQ(log.messages("video_file_reader"), std::vector<std::string>{"Unknown extension 'mkv'"});
-  EXPECT_EQ(VideoFileReader::open(dir.file("missing.y4m")), nullptr);
-}
-
 // Frames play one frame duration apart on the sink's clock; the end is
 // signalled, and again at every 200 ms poll after it.
 TEST_F(VideoFileSourceTest, PlaysAviAndY4MFilesOnAFastForwardClock) {
@@ -202,14 +185,22 @@ TEST_F(VideoFileSourceTest, LoopingTruncatedFilesStaysSafe) {
   }
 }
 
-// No name sends nothing; a missing file is reported and picked up once it
-// exists; a new name switches files at the next frame.
-TEST_F(VideoFileSourceTest, EmptyAndMissingNamesWaitAndANewNameSwitchesFiles) {
+// No name sends nothing; an unknown extension or a missing file is
+// reported, the missing file picked up once it exists; a new name switches
+// files at the next frame.
+TEST_F(VideoFileSourceTest, EmptyUnknownAndMissingNamesWaitAndANewNameSwitchesFiles) {
+  testing::LogCapture log("video_file_reader:2");
   start("");
   ASSERT_TRUE(runFor(Duration::fromSec(1)));
   EXPECT_TRUE(sink_->seen().empty());
   EXPECT_EQ(status(), "0 ");
   EXPECT_EQ(eof_count_, 0);
+
+  std::string const mkv = write("c.mkv", y4mStream(4, 2, {0}));
+  source_->getPropertyNode("filename")->setValue(PropertyValue(mkv));
+  ASSERT_TRUE(runFor(Duration::fromMSec(400)));
+  EXPECT_EQ(status(), "-2 Could not open file " + mkv);
+  EXPECT_TRUE(log.contains("Unknown extension 'mkv'"));
 
   std::string const a = dir_.file("a.y4m");
   source_->getPropertyNode("filename")->setValue(PropertyValue(a));
