@@ -54,8 +54,23 @@ class ThreadedSchedulerTest : public ::testing::Test {
     schedulers_.push_back(createThreadedScheduler(bins, root_));
     return schedulers_.back();
   }
+  // Queues a task that logs `name`, followed by its thread's name if `name`
+  // ends with "@".
   void schedule(Scheduler& s, std::shared_ptr<int> const& owner, int level, std::string name) {
-    s.schedule(TaskFunction(owner, [this, name] { add(name); }), Priority(level, t0_), nullptr);
+    s.schedule(TaskFunction(
+                   owner, [this, name] { add(name.ends_with("@") ? name + threadName() : name); }),
+               Priority(level, t0_), nullptr);
+  }
+  // Queues a task that sets `started`, waits for `release`, then logs `name`.
+  void block(Scheduler& s, std::shared_ptr<int> const& owner, int level, WaitableFlag& started,
+             WaitableFlag& release, std::string name) {
+    s.schedule(TaskFunction(owner,
+                            [this, &started, &release, name] {
+                              started.set();
+                              release.waitFor();
+                              add(name.ends_with("@") ? name + threadName() : name);
+                            }),
+               Priority(level, t0_), nullptr);
   }
   void add(std::string const& name) {
     std::lock_guard lock(mutex_);
@@ -103,28 +118,19 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
   auto binned = make(std::vector{ThreadedSchedulerBin("low", Priority::lowest(), 1),
                                  ThreadedSchedulerBin("high", Priority(100, false), 1)});
   binned->start();
-  WaitableFlag low_busy, release_low, urgent_done;
-  std::string low_thread, urgent_thread;
-  binned->schedule(TaskFunction(other,
-                                [&] {
-                                  low_thread = threadName();
-                                  low_busy.set();
-                                  release_low.waitFor();
-                                }),
-                   Priority(50, false), nullptr);
+  WaitableFlag low_busy, release_low;
+  block(*binned, other, 50, low_busy, release_low, "low@");
   ASSERT_TRUE(low_busy.waitFor());
-  // The only "low" thread is busy, yet urgent work runs.
+  // The only "low" thread is busy, yet urgent work runs, and releases it.
   binned->schedule(TaskFunction(owner_,
                                 [&] {
-                                  urgent_thread = threadName();
-                                  urgent_done.set();
+                                  add("urgent@" + threadName());
+                                  release_low.set();
                                 }),
                    Priority(100, false), nullptr);
-  EXPECT_TRUE(urgent_done.waitFor());
-  release_low.set();
   binned->waitIdle();
-  EXPECT_EQ(low_thread, "scheduler_low_0_minpriority_-2147483648_0");
-  EXPECT_EQ(urgent_thread, "scheduler_high_1_minpriority_100_0");
+  EXPECT_EQ(ran(), (std::vector<std::string>{"urgent@scheduler_high_1_minpriority_100_0",
+                                             "low@scheduler_low_0_minpriority_-2147483648_0"}));
 }
 
 TEST_F(ThreadedSchedulerTest, RefusesIdlePrioritiesAndLevelsWithoutABin) {
@@ -177,12 +183,7 @@ TEST_F(ThreadedSchedulerTest, HigherPriorityPushOvertakesAWaitingStrand) {
   WaitableFlag busy, release;
   auto blocker = std::make_shared<int>(1), b = std::make_shared<int>(2),
        c = std::make_shared<int>(3);
-  scheduler->schedule(TaskFunction(blocker,
-                                   [&] {
-                                     busy.set();
-                                     release.waitFor();
-                                   }),
-                      Priority(10, t0_), nullptr);
+  block(*scheduler, blocker, 10, busy, release, "blocker");
   ASSERT_TRUE(busy.waitFor());
   schedule(*scheduler, b, 1, "b1");
   schedule(*scheduler, c, 3, "c3");
@@ -190,7 +191,7 @@ TEST_F(ThreadedSchedulerTest, HigherPriorityPushOvertakesAWaitingStrand) {
   release.set();
   scheduler->waitIdle();
   // b's first runner item (level 1) went stale; b runs at level 5 first.
-  EXPECT_EQ(ran(), (std::vector<std::string>{"b5", "c3", "b1"}));
+  EXPECT_EQ(ran(), (std::vector<std::string>{"blocker", "b5", "c3", "b1"}));
 }
 
 class ThreadedSchedulerShutdownTest : public ThreadedSchedulerTest,
@@ -215,13 +216,7 @@ TEST_P(ThreadedSchedulerShutdownTest, QueuedTasksNeverRunOnceShutdownReturns) {
   auto blocker = std::make_shared<int>(1);
   // The running task holds its worker until shutdown has begun: the queued
   // tasks below are then certain to be still queued.
-  scheduler->schedule(TaskFunction(blocker,
-                                   [&] {
-                                     running.set();
-                                     shutting_down.waitFor();
-                                     add("running");
-                                   }),
-                      Priority(1, false), nullptr);
+  block(*scheduler, blocker, 1, running, shutting_down, "running");
   scheduler->start();
   ASSERT_TRUE(running.waitFor());
   for (int i = 0; i < 5; ++i) schedule(*scheduler, blocker, 1, "queued");
