@@ -141,33 +141,30 @@ TEST_F(DeviceVideoSourceTest, SourcesThatAreNotReopened) {
   }
 }
 
-TEST_F(DeviceVideoSourceTest, ReopenPulseRestartsTheWatchdogAndReadsBackFalse) {
+// Mode and device changes ask for a reopen, cropping does not; the reopen
+// pulse asks too, reads back false and restarts the watchdog's wait.
+TEST_F(DeviceVideoSourceTest, ChangesAndThePulseRequestAReopen) {
   start("cam0");
+  for (char const* name : {"req_width", "req_height", "req_fps", "device"}) {
+    source_->getPropertyNode(name)->setValue(name == std::string("device") ? PropertyValue("cam1")
+                                                                           : PropertyValue(99));
+    settle();
+    EXPECT_TRUE(source_->takeReopenRequest()) << name;
+  }
+  source_->getPropertyNode("do_crop")->setValue(PropertyValue(false));
+  settle();
+  EXPECT_FALSE(source_->takeReopenRequest());
+
   runFor(Duration::fromSec(8));
   auto reopen = source_->getPropertyNode("reopen");
   reopen->setValue(PropertyValue(true));
   settle();
   EXPECT_EQ(PropertyValue(false), reopen->getValue());
   EXPECT_TRUE(source_->takeReopenRequest());
-  // The wait started again at the pulse: no reopen at the old deadline.
   runFor(Duration::fromSec(8));
-  EXPECT_TRUE(source_->reopens.empty());
+  EXPECT_TRUE(source_->reopens.empty());  // not at the old deadline
   runFor(Duration::fromSec(4));
   EXPECT_EQ(1u, source_->reopens.size());
-}
-
-TEST_F(DeviceVideoSourceTest, ModeAndDeviceChangesRequestAReopen) {
-  start("cam0");
-  for (char const* name : {"req_width", "req_height", "req_fps", "device"}) {
-    SCOPED_TRACE(name);
-    auto node = source_->getPropertyNode(name);
-    node->setValue(name == std::string("device") ? PropertyValue("cam1") : PropertyValue(99));
-    settle();
-    EXPECT_TRUE(source_->takeReopenRequest());
-  }
-  source_->getPropertyNode("do_crop")->setValue(PropertyValue(false));
-  settle();
-  EXPECT_FALSE(source_->takeReopenRequest());
 }
 
 TEST_F(DeviceVideoSourceTest, OpeningEventCarriesClockTimeAndLowPriority) {
