@@ -146,10 +146,5 @@ TEST_F(SyntheticClockTest, AdvancingAFrozenClockIsACheckAndNegativeAdvanceAnAsse
   EXPECT_TRUE(capture.contains("Check failed !now_.isFrozen() Tried to advance a frozen clock"));
 }
 
-TEST(GenerateClockStartTimeTest, SuccessiveStartsAreAMillionSecondsApart) {
-  Time a = generateClockStartTime();
-  EXPECT_EQ(Duration::fromSec(1000000.0), generateClockStartTime() - a);
-}
-
 }  // namespace
 }  // namespace dravo::media

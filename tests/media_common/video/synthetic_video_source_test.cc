@@ -2,39 +2,27 @@
 
 #include <gtest/gtest.h>
 
-#include "common/deferred.h"
 #include "common/string_util.h"
 #include "media_common/hardware_timestamp_event.h"
-#include "media_common/link_handle.h"
-#include "media_common/property_clock.h"
-#include "media_common/synthetic_clock.h"
-#include "tests/media_common/video/video_test_support.h"
+#include "tests/media_common/video/capture_source_test_fixture.h"
 #include "tests/support/capture.h"
-#include "tests/support/manual_scheduler.h"
 
 namespace dravo::media {
 namespace {
 
-using video_testing::FrameCollector;
 using video_testing::showsCaption;
 using Plasma = SyntheticVideoSource::Plasma;
 
 constexpr Time kStart = Time::fromNSec(5000000000000);  // 5000 s
 Duration const kFrame = Duration::fromSec(1.0 / 30.0);
 
-std::shared_ptr<ImageBuffer> blankI420(int width, int height) {
-  auto frame = std::make_shared<ImageBuffer>(width, height, ImageBuffer::IMAGE_I420);
-  if (frame->data())
-    std::memset(frame->data(), 0, static_cast<size_t>(frame->format().min_allocation_));
-  return frame;
-}
-
 uint8_t luma(ImageBuffer const& frame, int x, int y) { return *frame.getPixelAddress(x, y, 0); }
 
 TEST(PlasmaTest, ChromaOfEachBlockComesFromItsBottomRightPixelAndOnlyI420IsDrawn) {
   Plasma plasma;
   plasma.setEasy(false);
-  auto frame = blankI420(64, 32);
+  auto frame = std::make_shared<ImageBuffer>(64, 32, ImageBuffer::IMAGE_I420);
+  std::memset(frame->data(), 0, static_cast<size_t>(frame->format().min_allocation_));
   plasma.draw(frame.get());
   int mismatched_top_left = 0;
   for (int y = 1; y < 32; y += 2)
@@ -60,38 +48,22 @@ TEST(PlasmaTest, ChromaOfEachBlockComesFromItsBottomRightPixelAndOnlyI420IsDrawn
   EXPECT_EQ(7, *rgb->getPixelAddress(5, 5, 0));
 }
 
-// A source on a hand-run scheduler and a synthetic clock, feeding a collector.
-class SyntheticVideoSourceTest : public ::testing::Test {
+// A synthetic source on a hand-run scheduler and a synthetic clock, feeding a
+// collector.
+class SyntheticVideoSourceTest : public CaptureSourceTest<Source<ImageBuffer>> {
  protected:
-  void start(ElementArgs args) {
-    source_ = createSyntheticVideoSource(args);
-    setPropertyClock(*source_->getPropertyNode("clock"), generator_.getClock());
-    sink_ = createElement<FrameCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
-    link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
-    settle();
+  SyntheticVideoSourceTest() : CaptureSourceTest(kStart) {}
+  ElementArgs args() {
+    return ElementArgs(scheduler_, root_->getNode("source", true))
+        .property("clock", PropertyValue(std::weak_ptr<Clock>(generator_.getClock())));
   }
-  // Queued tasks hold the pads' channels, which hold the scheduler.
-  void TearDown() override { scheduler_->shutdown(true); }
+  void start(ElementArgs const& args) { attach(createSyntheticVideoSource(args)); }
   void start() { start(args()); }
-  ElementArgs args() { return ElementArgs(scheduler_, root_->getNode("source", true)); }
-  void settle() {
-    do {
-      waitForDeferredCalls();
-    } while (scheduler_->runAll() > 0);
-  }
   void advance(Duration d) {
     generator_.advanceClock(d);
     settle();
   }
   std::shared_ptr<ImageBuffer const> frame(size_t i) { return sink_->frames().at(i); }
-
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  SyntheticClockGenerator generator_{false, kStart};
-  std::shared_ptr<Source<ImageBuffer>> source_;
-  std::shared_ptr<FrameCollector> sink_;
-  LinkHandle link_;
 };
 
 TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStamp) {

@@ -85,16 +85,12 @@ TEST_F(VideoProcessorTest, HookSeesTheAlignedPlanesAndItsResultsRideOnTheFrame) 
   EXPECT_EQ(2, request.stream_kind);
   for (int p = 0; p < 3; ++p) {
     SCOPED_TRACE(p);
-    ImageBuffer::Plane const& plane = output->planes()[p];
-    EXPECT_EQ(plane.width_, request.planes[p].width);
-    EXPECT_EQ(plane.height_, request.planes[p].height);
-    EXPECT_EQ(plane.stride_, request.planes[p].stride);
+    EXPECT_EQ(output->planes()[p].stride_, request.planes[p].stride);
     EXPECT_EQ(output->getPixelAddress(0, 0, p), request.planes[p].data);
     EXPECT_EQ(Time::fromNSec(4242), request.planes[p].timestamp);
+    EXPECT_EQ(p ? 20 : 40, request.planes[p].width);
     EXPECT_EQ(10 * (p + 1), request.planes[p].data[request.planes[p].width - 1]);
   }
-  EXPECT_EQ(40, request.planes[0].width);
-  EXPECT_EQ(20, request.planes[1].width);
 
   ASSERT_EQ(1, resultEvents(*output));
   auto results = output->getMetadata<ProcessorResultsEvent>();
