@@ -146,12 +146,9 @@ class FakeV4L2Device : public V4L2Device {
       }
       case VIDIOC_ENUM_FMT: {
         auto* f = static_cast<v4l2_fmtdesc*>(arg);
-        if (c.endless_formats && !c.formats.empty()) {
-          f->pixelformat = c.formats[0].fourcc;
-          return 0;
-        }
-        if (f->index >= c.formats.size()) return -EINVAL;
-        f->pixelformat = c.formats[f->index].fourcc;
+        uint32_t const index = c.endless_formats ? 0 : f->index;
+        if (index >= c.formats.size()) return -EINVAL;
+        f->pixelformat = c.formats[index].fourcc;
         return 0;
       }
       case VIDIOC_ENUM_FRAMESIZES: {
