@@ -139,7 +139,12 @@ class FilterChainTest : public PadTest {
     source_out_->setUpstreamEventHandler(owner_, source_.recordEvents());
     settle();
   }
-  void TearDown() override { links_.reset(); }
+  // Unlinking notifies the handlers on the deferred thread; they write into
+  // the fixture, so let them finish before it goes.
+  void TearDown() override {
+    links_.reset();
+    settle();
+  }
 
   std::shared_ptr<OutputPad<TestBuffer>> source_out_ = out("s/o");
   std::shared_ptr<InputPad<TestBuffer>> filter_in_ = in("f/i");
