@@ -97,23 +97,18 @@ class ThreadedSchedulerTest : public ::testing::Test {
 TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
   auto scheduler = make(2u);
   // Two owners whose tasks wait for each other must be on two threads.
-  std::mutex mutex;
-  std::condition_variable both_in;
-  std::set<std::string> names;
-  auto meet = [&] {
-    std::unique_lock lock(mutex);
-    names.insert(threadName());
-    both_in.notify_all();
-    both_in.wait_for(lock, std::chrono::seconds(30), [&] { return names.size() == 2; });
-  };
+  WaitableFlag a_in, b_in;
   auto other = std::make_shared<int>(1);
-  scheduler->schedule(TaskFunction(owner_, meet), Priority(1, false), nullptr);
-  scheduler->schedule(TaskFunction(other, meet), Priority(1, false), nullptr);
+  block(*scheduler, owner_, 1, a_in, b_in, "@");
+  block(*scheduler, other, 1, b_in, a_in, "@");
   scheduler->start();
   scheduler->waitIdle();
-  EXPECT_EQ(names, (std::set<std::string>{"scheduler_default_0_minpriority_-2147483648_0",
-                                          "scheduler_default_1_minpriority_-2147483648_1"}));
+  auto threads = ran();
+  EXPECT_EQ(std::set<std::string>(threads.begin(), threads.end()),
+            (std::set<std::string>{"@scheduler_default_0_minpriority_-2147483648_0",
+                                   "@scheduler_default_1_minpriority_-2147483648_1"}));
   EXPECT_TRUE(root_->getNode("bins/default/thread1"));
+  ran_.clear();  // every task is done
 
   auto binned = make(std::vector{ThreadedSchedulerBin("low", Priority::lowest(), 1),
                                  ThreadedSchedulerBin("high", Priority(100, false), 1)});
