@@ -34,57 +34,6 @@ void waitForTimersDueBy(Duration delay = Duration()) {
   ASSERT_TRUE(done.waitFor());
 }
 
-TEST(DeferredTest, CallsRunInQueueOrderCountIncludesRunningOnesAndCancelWins) {
-  std::vector<int> order;  // touched only on the deferred thread until drained
-  std::thread::id deferred_thread;
-  char thread_name[16] = {};
-  Gate gate;  // everything below is queued before the first call runs
-  scheduleDeferred([&gate] { gate.block(); });
-  gate.entered.waitFor();
-  for (int i = 0; i < 1000; ++i) {
-    scheduleDeferred([&order, &deferred_thread, &thread_name, i] {
-      order.push_back(i);
-      if (i == 0) {
-        deferred_thread = std::this_thread::get_id();
-        pthread_getname_np(pthread_self(), thread_name, sizeof thread_name);
-        // Queued from inside a call: runs after everything already queued.
-        scheduleDeferred([&order] { order.push_back(-1); });
-      }
-    });
-  }
-  TimerHandle cancelled = scheduleDeferred([&order] { order.push_back(-2); });
-  TimerHandle copy = cancelled;
-  EXPECT_EQ(getDeferredCbCount(), 1002u);
-  copy.cancel();  // a copy cancels the shared registration
-  cancelled.cancel();
-  TimerHandle().cancel();  // an empty handle is harmless
-  gate.open.set();
-  waitForDeferredCalls();
-  ASSERT_EQ(order.size(), 1001u);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(order[i], i);
-  EXPECT_EQ(order.back(), -1);
-  EXPECT_NE(deferred_thread, std::this_thread::get_id());
-  EXPECT_STREQ(thread_name, "dravo_deferred");
-  EXPECT_EQ(getDeferredCbCount(), 0u);
-}
-
-TEST(DeferredTest, WaitCoversChainsAndRefusesTheDeferredThread) {
-  std::atomic<int> depth{0};
-  std::function<void()> step = [&] {
-    if (++depth < 100) scheduleDeferred(step);
-  };
-  scheduleDeferred(step);
-  waitForDeferredCalls();
-  EXPECT_EQ(depth.load(), 100);
-
-  testing::AssertionCapture assertions;
-  scheduleDeferred([] { waitForDeferredCalls(); });
-  waitForDeferredCalls();
-  EXPECT_EQ(assertions.messages(),
-            std::vector<std::string>{
-                "Assertion failed: waitForDeferredCalls called on the deferred thread"});
-}
-
 // Records the thread that destroyed it.
 struct Tracked {
   explicit Tracked(std::thread::id* destroyed_on) : destroyed_on_(destroyed_on) {}
@@ -92,66 +41,78 @@ struct Tracked {
   std::thread::id* destroyed_on_;
 };
 
-TEST(DeferredTest, DeleteAndResetHappenOnTheDeferredThread) {
-  std::thread::id deleted_on, reset_on, deferred_thread;
-  scheduleDeferred([&] { deferred_thread = std::this_thread::get_id(); });
+TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
+  std::vector<int> order;  // touched only on the deferred thread until drained
+  std::thread::id deferred_thread, deleted_on, reset_on;
+  char thread_name[16] = {};
+  Gate gate;  // everything below is queued before the first call runs
+  scheduleDeferred([&gate] { gate.block(); });
+  gate.entered.waitFor();
+  for (int i = 0; i < 100; ++i)
+    scheduleDeferred([&, i] {
+      order.push_back(i);
+      if (i > 0) return;
+      deferred_thread = std::this_thread::get_id();
+      pthread_getname_np(pthread_self(), thread_name, sizeof thread_name);
+      // Queued from inside a call: runs after everything already queued, and
+      // the wait below covers it.
+      scheduleDeferred([&order] { order.push_back(-1); });
+    });
+  TimerHandle cancelled = scheduleDeferred([&order] { order.push_back(-2); });
+  EXPECT_EQ(getDeferredCbCount(), 102u) << "the running and the cancelled call count";
+  TimerHandle(cancelled).cancel();  // a copy cancels the shared registration
+  TimerHandle().cancel();
   deferredDelete(new Tracked(&deleted_on));
   auto shared = std::make_shared<Tracked>(&reset_on);
   deferredReset(shared);
   EXPECT_FALSE(shared);
-  deferredDelete<Tracked>(nullptr);
-  deferredReset(shared);  // empty: harmless
+  testing::AssertionCapture assertions;
+  scheduleDeferred([] { waitForDeferredCalls(); });  // would wait for itself
+  gate.open.set();
   waitForDeferredCalls();
+  ASSERT_EQ(order.size(), 101u);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(order[i], i);
+  EXPECT_EQ(order.back(), -1);
+  EXPECT_NE(deferred_thread, std::this_thread::get_id());
+  EXPECT_STREQ(thread_name, "dravo_deferred");
   EXPECT_EQ(deleted_on, deferred_thread);
   EXPECT_EQ(reset_on, deferred_thread);
+  EXPECT_EQ(getDeferredCbCount(), 0u);
+  EXPECT_EQ(assertions.messages(),
+            std::vector<std::string>{
+                "Assertion failed: waitForDeferredCalls called on the deferred thread"});
 }
 
-// The target is due (queued right behind a running call, or a timer past its
-// due time behind a running timer) when another thread cancels it; the
-// running call ends only after cancel() returned, so any start is a late one.
-TEST(DeferredTest, CancelFromAnotherThreadWinsWhileTheCallIsDue) {
-  std::atomic<int> late_starts{0};
-  for (int round = 0; round < 200; ++round) {
+// Another thread cancels (a) a call that is due right behind a running one,
+// which ends only after cancel() returned, so any start is a late one, and
+// (b) a call racing its own start, which may run but at most once.
+TEST(DeferredTest, CancelFromAnotherThreadStopsDueCallsAndRacesCleanly) {
+  std::atomic<int> late_starts{0}, twice{0};
+  for (int round = 0; round < 600; ++round) {
     bool const use_timer = round % 2;
+    auto schedule = [use_timer](std::function<void()> f) {
+      return use_timer ? createOneShotTimer(Duration(), std::move(f))
+                       : scheduleDeferred(std::move(f));
+    };
     Gate gate;
-    auto blocker = [&gate] { gate.block(); };
-    auto target = [&late_starts] { ++late_starts; };
-    TimerHandle handle;
-    if (use_timer) {
-      createOneShotTimer(Duration(), blocker);
-      handle = createOneShotTimer(Duration(), target);
-    } else {
-      scheduleDeferred(blocker);
-      handle = scheduleDeferred(target);
-    }
+    schedule([&gate] { gate.block(); });
+    TimerHandle due = schedule([&late_starts] { ++late_starts; });
     gate.entered.waitFor();
     std::thread([&] {
-      handle.cancel();
+      due.cancel();
       gate.open.set();
     }).join();
+    auto runs = std::make_shared<std::atomic<int>>(0);
+    TimerHandle racing = schedule([runs, &twice] {
+      if (++*runs > 1) ++twice;
+    });
+    std::thread([&racing] { racing.cancel(); }).join();
     if (use_timer)
       waitForTimersDueBy();
     else
       waitForDeferredCalls();
   }
   EXPECT_EQ(late_starts.load(), 0);
-}
-
-// Cancel racing the start: each call runs at most once and the bookkeeping
-// settles, whichever side wins.
-TEST(DeferredTest, CancelRacingTheStartKeepsCountsConsistent) {
-  std::atomic<int> twice{0};
-  for (int round = 0; round < 2000; ++round) {
-    auto runs = std::make_shared<std::atomic<int>>(0);
-    auto body = [runs, &twice] {
-      if (++*runs > 1) ++twice;
-    };
-    TimerHandle handle =
-        (round % 2) ? scheduleDeferred(body) : createOneShotTimer(Duration(), body);
-    std::thread([&handle] { handle.cancel(); }).join();
-  }
-  waitForDeferredCalls();
-  waitForTimersDueBy();
   EXPECT_EQ(twice.load(), 0);
   EXPECT_EQ(getDeferredCbCount(), 0u);
 }
@@ -200,15 +161,11 @@ TEST(TimerTest, RepeatingTimerKeepsCadenceSkipsMissedTicksAndCancelsItself) {
   }
   ASSERT_TRUE(fourth.waitFor());
   waitForTimersDueBy(kInterval * 3);  // any further tick would be due by then
-
   MutexLock lock(mutex);
   ASSERT_EQ(ticks.size(), 4u) << "cancel from inside the callback must stop the timer";
-  EXPECT_GE(ticks[0] - start, kInterval);
-  // Tick 2 is the latest missed tick (due at >= 6 intervals), run at once;
+  // Tick 2 is the latest missed tick (due at 6 intervals), run at once;
   // ticks 3 and 4 keep the phase.
-  EXPECT_GE(ticks[1] - start, kInterval * 6);
-  EXPECT_GE(ticks[2] - start, kInterval * 7);
-  EXPECT_GE(ticks[3] - start, kInterval * 8);
+  for (int i = 0; i < 4; ++i) EXPECT_GE(ticks[i] - start, kInterval * (i == 0 ? 1 : 5 + i)) << i;
 }
 
 // After cancel() returns from another thread at most the one run already
@@ -234,10 +191,9 @@ TEST(TimerTest, RepeatingTimerCancelledFromAnotherThreadStops) {
 TEST(TimerTest, CancelledTimerReleasesItsCapturesBeforeItsDueTime) {
   auto payload = std::make_shared<int>(7);
   std::weak_ptr<int> watch = payload;
-  TimerHandle handle = createOneShotTimer(Duration::fromSec(3600),
-                                          [payload = std::move(payload)] { ADD_FAILURE(); });
-  handle.cancel();
-  handle.cancel();
+  createOneShotTimer(Duration::fromSec(3600), [payload = std::move(payload)] {
+    ADD_FAILURE();
+  }).cancel();
   waitForTimersDueBy();
   EXPECT_TRUE(watch.expired());
 }

@@ -12,8 +12,8 @@ namespace {
 
 using Types = std::vector<PropertyChangeType>;
 
-// Records every notification it gets; optionally runs a hook inside it.
-// Notifications may come from any setter's thread.
+// Records the notifications it gets (type, node, thread); optionally runs a
+// hook inside each. Notifications may come from any setter's thread.
 class Recorder : public sigslot::has_slots<sigslot::multi_threaded_local> {
  public:
   struct Entry {
@@ -54,23 +54,12 @@ class PropertyNodeTest : public ::testing::Test {
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create();
 };
 
-TEST_F(PropertyNodeTest, PathsParentsChildrenAndRemoval) {
+TEST_F(PropertyNodeTest, PathsRemovalAndValueChanges) {
   auto leaf = root_->getNode("el/b/c", true);
   EXPECT_EQ(root_->getNode("/el//b/c/", false), leaf);
-  EXPECT_EQ(root_->getNode("", false), root_);
-  EXPECT_EQ(leaf->getFullName(), "el/b/c");
   EXPECT_EQ(root_->getNode("el/x/y", false), nullptr);
   EXPECT_EQ(root_->getNode("el/x"), nullptr) << "a failed lookup creates nothing";
-  EXPECT_EQ(PropertyNode::create("cam")->getNode("pads/out", true)->getFullName(), "cam/pads/out");
-
-  auto a = root_->getNode("el/a", true);
   auto el = root_->getNode("el");
-  EXPECT_EQ(a->getParent(), el);
-  EXPECT_EQ(root_->getParent(), nullptr);
-  EXPECT_EQ(el->getChildren(), (std::vector<std::shared_ptr<PropertyNode>>{a, el->getNode("b")}));
-
-  EXPECT_TRUE(root_->removeNode("el/a"));
-  EXPECT_EQ(el->getChildNames(), std::vector<std::string>{"b"});
   EXPECT_TRUE(root_->removeNode("el"));
   EXPECT_FALSE(root_->removeNode("el"));
   EXPECT_FALSE(root_->removeNode("")) << "a node cannot remove itself";
@@ -78,33 +67,13 @@ TEST_F(PropertyNodeTest, PathsParentsChildrenAndRemoval) {
   EXPECT_EQ(el->getNode("b/c"), leaf) << "a removed node keeps its subtree";
   EXPECT_EQ(leaf->getFullName(), "el/b/c");
 
-  auto global = getPropertyNode("/tests/global//node");
-  EXPECT_EQ(getRootPropertyNode()->getNode("tests/global/node"), global);
-  getRootPropertyNode()->removeNode("tests/global");
-}
-
-TEST_F(PropertyNodeTest, ValuesDefaultsAndMeta) {
-  auto node = root_->getNode("v", true);
-  EXPECT_TRUE(node->getValue().empty());
-  EXPECT_TRUE(node->setValue(5));
-  uint64_t const first = node->getValueAndChangeId().change_id;
-  EXPECT_FALSE(node->setValue(5));
-  EXPECT_EQ(node->getValueAndChangeId().change_id, first);
-  EXPECT_TRUE(node->setValue(5u)) << "another type is another value";
-  EXPECT_GT(node->getValueAndChangeId().change_id, first);
-
-  node->setDefaultValue(3);
-  EXPECT_EQ(node->getValue(), PropertyValue(5u)) << "a default fills only an empty node";
-  auto fresh = root_->getNode("fresh", true);
-  fresh->setDefaultValue(3);
-  EXPECT_EQ(fresh->getValue(), PropertyValue(3));
-
-  node->setMeta("help", "Text.");
-  EXPECT_EQ(node->getMeta("help"), PropertyValue("Text."));
-  node->setAllMeta({{"ui_type", PropertyValue("enum")}});
-  EXPECT_FALSE(node->hasMeta("help"));
-  EXPECT_TRUE(node->removeMeta("ui_type"));
-  EXPECT_FALSE(node->removeMeta("ui_type"));
+  EXPECT_TRUE(leaf->setValue(5));
+  uint64_t const first = leaf->getValueAndChangeId().change_id;
+  EXPECT_FALSE(leaf->setValue(5));
+  EXPECT_EQ(leaf->getValueAndChangeId().change_id, first);
+  EXPECT_TRUE(leaf->setValue(5u)) << "another type is another value";
+  leaf->setDefaultValue(3);
+  EXPECT_EQ(leaf->getValue(), PropertyValue(5u)) << "a default fills only an empty node";
 }
 
 TEST_F(PropertyNodeTest, ConnectedNotificationComesFirstAndChangesOnTheSettersThread) {
@@ -125,8 +94,6 @@ TEST_F(PropertyNodeTest, ConnectedNotificationComesFirstAndChangesOnTheSettersTh
   auto const entries = recorder.entries();
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].type, PROPERTY_CONNECTED);
-  EXPECT_EQ(static_cast<int>(entries[0].type), 4);
-  EXPECT_EQ(entries[0].node, node);
   EXPECT_EQ(entries[0].thread, std::this_thread::get_id());
   EXPECT_EQ(entries[1].type, PROPERTY_VALUE_CHANGED);
   EXPECT_EQ(entries[2].thread, setter);
@@ -142,23 +109,15 @@ TEST_F(PropertyNodeTest, EachChangeNotifiesNodeAndAncestorsOnce) {
   for (Recorder* recorder : {&on_root, &on_element, &on_fps}) recorder->clear();
 
   fps->setValue(30.0f);
-  fps->setValue(30.0f);  // no change
-  for (Recorder* recorder : {&on_root, &on_element, &on_fps}) {
-    auto entries = recorder->entries();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].type, PROPERTY_VALUE_CHANGED);
-    EXPECT_EQ(entries[0].node, fps);
-  }
-  on_element.clear();
   fps->setMeta("help", "Frames.");
   auto added = element->getNode("width", true);
   element->removeNode("width");
-  auto entries = on_element.entries();
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(on_element.types(),
-            (Types{PROPERTY_META_CHANGED, PROPERTY_CHILD_ADDED, PROPERTY_CHILD_REMOVED}));
-  EXPECT_EQ(entries[2].node, added);
-  EXPECT_EQ(on_fps.entries().size(), 2u);  // value and meta; siblings are not its business
+  EXPECT_EQ(on_element.types(), (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED,
+                                       PROPERTY_CHILD_ADDED, PROPERTY_CHILD_REMOVED}));
+  EXPECT_EQ(on_root.types(), on_element.types());
+  EXPECT_EQ(on_element.entries()[0].node, fps);
+  EXPECT_EQ(on_element.entries()[3].node, added);
+  EXPECT_EQ(on_fps.entries().size(), 2u);  // siblings are not its business
 }
 
 TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
@@ -201,36 +160,26 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
   for (Recorder* recorder : {&on_alias, &on_target, &on_bin}) recorder->clear();
 
   alias->link(target, false, true, true);
-  EXPECT_EQ(alias->getValue(), PropertyValue(25));
   EXPECT_EQ(alias->getMeta("help"), PropertyValue("Frame rate."));
   EXPECT_EQ(on_alias.types(), (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
   EXPECT_TRUE(on_target.entries().empty());  // its value did not change
-  on_alias.clear();
   on_bin.clear();
-
-  alias->setValue(30);
-  EXPECT_EQ(target->getValue(), PropertyValue(30));
   target->setValue(15);
   EXPECT_EQ(alias->getValue(), PropertyValue(15));
-  EXPECT_EQ(on_alias.types().size(), 2u);
-  EXPECT_EQ(on_target.types().size(), 2u);
-  EXPECT_EQ(on_bin.types().size(), 2u);  // common ancestor: once per change
+  EXPECT_EQ(on_alias.types().size(), 3u);
+  EXPECT_EQ(on_bin.types().size(), 1u);  // common ancestor: once per change
   EXPECT_EQ(alias->getValueAndChangeId().change_id, target->getValueAndChangeId().change_id);
-
   alias->unlink();
-  EXPECT_FALSE(target->isLinked());
   alias->setValue(1);
   EXPECT_EQ(target->getValue(), PropertyValue(15));
 
   // Keeping the own value, silently: only the connected notification.
   auto third = root_->getNode("third", true);
   third->setValue("mine");
-  uint64_t const before = target->getValueAndChangeId().change_id;
   on_target.clear();
   third->link(target, true, false, false);
   EXPECT_EQ(target->getValue(), PropertyValue("mine"));
   EXPECT_TRUE(on_target.entries().empty());
-  EXPECT_GT(target->getValueAndChangeId().change_id, before);
   alias->link(third, false, false, true);  // joins the group through a member
   alias->setValue("all");
   EXPECT_EQ(target->getValue(), PropertyValue("all"));

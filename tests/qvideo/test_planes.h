@@ -15,16 +15,15 @@ namespace qvideo::testing {
 inline constexpr uint8_t kCanary = 0xA5;
 
 struct TestPlane {
-  // `row_bytes` of picture per row, `extra` canary bytes after each row and
-  // one spare canary row below the picture.
-  TestPlane(int row_bytes, int rows, int extra = 7)
+  // `row_bytes` of picture per row, 7 canary bytes after each row and one
+  // spare canary row below the picture.
+  TestPlane(int row_bytes, int rows)
       : row_bytes_(row_bytes),
         rows_(rows),
-        stride_(row_bytes + extra),
+        stride_(row_bytes + 7),
         bytes_(static_cast<size_t>(stride_) * (rows + 1), kCanary) {}
 
   uint8_t* data() { return bytes_.data(); }
-  const uint8_t* data() const { return bytes_.data(); }
   uint8_t& at(int x, int y) { return bytes_[static_cast<size_t>(y) * stride_ + x]; }
   uint8_t at(int x, int y) const { return bytes_[static_cast<size_t>(y) * stride_ + x]; }
   int stride() const { return stride_; }
@@ -52,12 +51,12 @@ struct TestPlane {
 
 // Y, U and V planes of a width x height I420 picture.
 struct TestI420 {
-  TestI420(int width, int height, int extra = 7)
+  TestI420(int width, int height)
       : width_(width),
         height_(height),
-        y_(width, height, extra),
-        u_((width + 1) / 2, (height + 1) / 2, extra),
-        v_((width + 1) / 2, (height + 1) / 2, extra) {}
+        y_(width, height),
+        u_((width + 1) / 2, (height + 1) / 2),
+        v_((width + 1) / 2, (height + 1) / 2) {}
 
   // A smooth diagonal gradient with slowly varying chroma, all inside the
   // RGB gamut so that a trip through RGB does not clip.

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -54,47 +53,32 @@ class MediaToolTest : public ::testing::Test {
   dravo::testing::ScopedTempDir dir_;
 };
 
-TEST_F(MediaToolTest, RecordIsRepeatableAndInfoAndFfprobeAgreeOnTheFile) {
-  for (char const* extension : {".avi", ".y4m"}) {
-    SCOPED_TRACE(extension);
-    std::string const a = std::string("a") + extension;
-    ToolRun const first = record(a, {"--frames", "12", "--quiet"});
-    ASSERT_EQ(0, first.status) << first.err;
-    EXPECT_EQ("", first.out);
-    ASSERT_EQ(0, record(std::string("b") + extension, {"--frames", "12", "--quiet"}).status);
-    EXPECT_EQ(readFile(file(a)), readFile(file(std::string("b") + extension)));
-    nlohmann::json const info = infoJson(file(a), true);
-    EXPECT_EQ(160, info["width"]);
-    EXPECT_EQ(120, info["height"]);
-    EXPECT_EQ(12, info["frames"]);
-    ASSERT_EQ(12u, info["frame_list"].size());
-    EXPECT_NEAR(11.0 / 30.0, info["frame_list"][11]["pts"].get<double>(), 1e-6);
-    if (haveTool("ffprobe")) {
-      EXPECT_EQ(12, ffprobeFrameCount(file(a)));
-    }
-  }
+TEST_F(MediaToolTest, RecordAndConvertWriteFilesThatInfoAndFfprobeAgreeOn) {
+  ToolRun const quiet = record("a.y4m", {"--frames", "12", "--quiet"});
+  ASSERT_EQ(0, quiet.status) << quiet.err;
+  EXPECT_EQ("", quiet.out);
+  nlohmann::json const info = infoJson(file("a.y4m"), true);
+  EXPECT_EQ(12, info["frames"]);
+  EXPECT_NEAR(11.0 / 30.0, info["frame_list"][11]["pts"].get<double>(), 1e-6);
+  // Through AVI and back loses nothing; a smaller copy has what was asked.
+  ASSERT_EQ(0, runTool({"convert", file("a.y4m"), file("mid.avi"), "-q"}).status);
+  ASSERT_EQ(0, runTool({"convert", file("mid.avi"), file("back.y4m"), "-q"}).status);
+  EXPECT_EQ(readFile(file("a.y4m")), readFile(file("back.y4m")));
+  ASSERT_EQ(0, runTool({"convert", file("a.y4m"), file("small.avi"), "--size", "80x60", "--frames",
+                        "5", "-q"})
+                   .status);
+  EXPECT_EQ(80, infoJson(file("small.avi"))["width"]);
+
   ToolRun const run = record("d.avi", {"--duration", "2", "--fps", "15"});
   ASSERT_EQ(0, run.status) << run.err;
-  EXPECT_EQ(30, infoJson(file("d.avi"))["frames"]);
   // The run stops where the limit is: nothing is made or dropped beyond it.
   EXPECT_TRUE(has(run.out, "SyntheticVideoSource           30          0")) << run.out;
   EXPECT_TRUE(has(run.out, "AVISink")) << run.out;
-}
-
-TEST_F(MediaToolTest, ConvertRoundTripsFramesAndShrinks) {
-  ASSERT_EQ(0, record("in.y4m", {"--frames", "12", "-q"}).status);
-  ASSERT_EQ(0, runTool({"convert", file("in.y4m"), file("mid.avi"), "-q"}).status);
-  ASSERT_EQ(0, runTool({"convert", file("mid.avi"), file("back.y4m"), "-q"}).status);
-  EXPECT_EQ(readFile(file("in.y4m")), readFile(file("back.y4m")));
-  ASSERT_EQ(0, runTool({"convert", file("in.y4m"), file("small.avi"), "--size", "80x60", "--frames",
-                        "5", "-q"})
-                   .status);
-  nlohmann::json const info = infoJson(file("small.avi"));
-  EXPECT_EQ(80, info["width"]);
-  EXPECT_EQ(5, info["frames"]);
-  if (haveTool("ffprobe")) {
-    EXPECT_EQ(5, ffprobeFrameCount(file("small.avi")));
-  }
+  ASSERT_EQ(0, record("e.avi", {"--duration", "2", "--fps", "15", "-q"}).status);
+  EXPECT_EQ(readFile(file("d.avi")), readFile(file("e.avi"))) << "recording is repeatable";
+  SKIP_WITHOUT_TOOL("ffprobe");
+  EXPECT_EQ(30, ffprobeFrameCount(file("d.avi")));
+  EXPECT_EQ(5, ffprobeFrameCount(file("small.avi")));
 }
 
 TEST_F(MediaToolTest, SnapshotThumbsPnmOutputAndGraphAreValidFiles) {
@@ -108,64 +92,60 @@ TEST_F(MediaToolTest, SnapshotThumbsPnmOutputAndGraphAreValidFiles) {
                    .status);
   EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(file("frames")),
                              std::filesystem::directory_iterator()));
-  std::string const dot = readFile(file("g.dot"));
-  EXPECT_TRUE(has(dot, "FastForwardClock"));
-  EXPECT_TRUE(has(dot, "\"limit\":\"out\" -> \"sink\":\"in\""));
+  EXPECT_TRUE(has(readFile(file("g.dot")), "\"limit\":\"out\" -> \"sink\":\"in\""));
   if (haveTool("dot")) {
     EXPECT_EQ(0, runCommand("dot -Tsvg '" + file("g.dot") + "' -o /dev/null").exit_code);
   }
   SKIP_WITHOUT_TOOL("pnmfile");
-  EXPECT_TRUE(has(runCommand("pnmfile '" + file("s.ppm") + "'").output, "160 by 120"));
-  // 3 cells of 48 and 4 pixel margins; cells 36 high at 4:3.
-  EXPECT_TRUE(has(runCommand("pnmfile '" + file("t.ppm") + "'").output, "160 by 84"));
-  EXPECT_TRUE(
-      has(runCommand("pnmfile '" + file("frames/frame_00002.pnm") + "'").output, "160 by 120"));
+  // Thumbs: 3 cells of 48 and 4 pixel margins; cells 36 high at 4:3.
+  for (auto [name, size] : {std::pair{"s.ppm", "160 by 120"}, std::pair{"t.ppm", "160 by 84"},
+                            std::pair{"frames/frame_00002.pnm", "160 by 120"}})
+    EXPECT_TRUE(has(runCommand(std::string("pnmfile '") + file(name) + "'").output, size)) << name;
 }
 
-TEST_F(MediaToolTest, InfoDescribesWavFiles) {
+TEST_F(MediaToolTest, InfoDescribesWavFilesFromSox) {
   SKIP_WITHOUT_TOOL("sox");
   ASSERT_EQ(
       0,
       runCommand("sox -n -r 8000 -c 2 -b 16 '" + file("t.wav") + "' synth 0.5 sine 440").exit_code);
   nlohmann::json const info = infoJson(file("t.wav"));
-  EXPECT_EQ("wav", info["container"]);
   EXPECT_EQ(2, info["channels"]);
   EXPECT_EQ(8000, info["sample_rate"]);
   EXPECT_EQ(4000, info["samples"]);
 }
 
 TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
-  for (std::vector<std::string> const& args : std::vector<std::vector<std::string>>{
-           {},
-           {"frobnicate"},
-           {"record", "synthetic"},
-           {"record", "synthetic", "x.mp4"},
-           {"record", "synthetic", "x.avi", "--size", "big"},
-           {"record", "synthetic", "x.avi", "--realtime", "--fast"},
-           {"thumbs", "a.avi", "b.ppm", "--grid", "4"}}) {
-    ToolRun const run = runTool(args);
-    SCOPED_TRACE(::testing::PrintToString(args));
-    EXPECT_EQ(2, run.status);
-    EXPECT_TRUE(has(run.err, "Usage: media-tool")) << run.err;
-  }
-  ToolRun const missing = runTool({"info", file("missing.avi")});
-  EXPECT_EQ(1, missing.status);
-  EXPECT_TRUE(has(missing.err, file("missing.avi") + ": No such file"));
-  EXPECT_EQ(1, std::count(missing.err.begin(), missing.err.end(), '\n')) << missing.err;
-
   std::ofstream(file("junk.avi")) << "not a RIFF file at all";
-  ToolRun const junk = runTool({"info", file("junk.avi")});
-  EXPECT_EQ(1, junk.status);
+  std::string const usage = "Usage: media-tool";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  std::vector<Case> const cases = {
+      {{}, 2, usage},
+      {{"frobnicate"}, 2, usage},
+      {{"record", "synthetic"}, 2, usage},
+      {{"record", "synthetic", "x.mp4"}, 2, usage},
+      {{"record", "synthetic", "x.avi", "--size", "big"}, 2, usage},
+      {{"record", "synthetic", "x.avi", "--realtime", "--fast"}, 2, usage},
+      {{"thumbs", "a.avi", "b.ppm", "--grid", "4"}, 2, usage},
+      {{"info", file("missing.avi")}, 1, file("missing.avi") + ": No such file"},
+      {{"-v", "info", file("junk.avi")}, 1, "Can't read AVI file"},
+      {{"record", "device:" + file("video9"), file("c.avi")},
+       1,
+       "media-tool: device:" + file("video9") + ": "},
+      {{"record", "synthetic", file("no/such/dir/x.avi"), "--frames", "1"}, 1, "no/such/dir/x.avi"},
+  };
+  for (Case const& error : cases) {
+    SCOPED_TRACE(::testing::PrintToString(error.args));
+    ToolRun const run = runTool(error.args);
+    EXPECT_EQ(error.status, run.status);
+    EXPECT_TRUE(has(run.err, error.err)) << run.err;
+  }
   // Just the tool's line: the reader's own log lines need -v.
-  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not a readable AVI file\n", junk.err);
-  EXPECT_TRUE(has(runTool({"-v", "info", file("junk.avi")}).err, "Can't read AVI file"));
-
-  ToolRun const camera = runTool({"record", "device:" + file("video9"), file("c.avi")});
-  EXPECT_EQ(1, camera.status);
-  EXPECT_TRUE(has(camera.err, "media-tool: device:" + file("video9") + ": ")) << camera.err;
-  ToolRun const unwritable = record("no/such/dir/x.avi", {"--frames", "1"});
-  EXPECT_EQ(1, unwritable.status);
-  EXPECT_TRUE(has(unwritable.err, "no/such/dir/x.avi"));
+  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not a readable AVI file\n",
+            runTool({"info", file("junk.avi")}).err);
 }
 
 TEST_F(MediaToolTest, ProgressLineOnlyOnATerminalAndCtrlCLeavesAPlayableFile) {
@@ -184,9 +164,8 @@ TEST_F(MediaToolTest, ProgressLineOnlyOnATerminalAndCtrlCLeavesAPlayableFile) {
   EXPECT_TRUE(has(run.out, "interrupted")) << run.out;
   int const frames = infoJson(file("cut.avi"))["frames"].get<int>();
   EXPECT_GE(frames, 3);
-  if (haveTool("ffprobe")) {
-    EXPECT_EQ(frames, ffprobeFrameCount(file("cut.avi")));
-  }
+  SKIP_WITHOUT_TOOL("ffprobe");
+  EXPECT_EQ(frames, ffprobeFrameCount(file("cut.avi")));
 }
 
 TEST_F(MediaToolTest, DevicesListsAndKeepsTheBlacklist) {
@@ -198,16 +177,18 @@ TEST_F(MediaToolTest, DevicesListsAndKeepsTheBlacklist) {
   EXPECT_TRUE(has(readFile(file("config/video.blacklist")), "usb-test-1"));
 }
 
-// The id of the window titled `title` once `media-tool screens` lists it.
-std::string waitForWindow(std::string const& title) {
+// Starts `media-tool view synthetic` and returns its pid and the id of its
+// window once `media-tool screens` lists it (empty if it never does).
+std::pair<pid_t, std::string> startViewer() {
+  pid_t const viewer = testing::startTool({"view", "synthetic", "--quiet"});
   for (int attempt = 0; attempt < 500; ++attempt) {
     ToolRun const screens = runTool({"screens", "--json"});
-    if (screens.status != 0) return {};
+    if (screens.status != 0) break;
     nlohmann::json const listed = nlohmann::json::parse(screens.out);
     for (auto const& entry : listed["windows"])
-      if (entry["title"] == title) return entry["id"];
+      if (entry["title"] == "media-tool view synthetic") return {viewer, entry["id"]};
   }
-  return {};
+  return {viewer, {}};
 }
 
 TEST_F(MediaToolTest, ViewShowsAWindowThatScreensListsRecordCapturesAndKeysClose) {
@@ -217,19 +198,19 @@ TEST_F(MediaToolTest, ViewShowsAWindowThatScreensListsRecordCapturesAndKeysClose
   ToolRun const headless = runTool({"view", "synthetic", "--frames", "1"});
   EXPECT_EQ(1, headless.status);
   EXPECT_TRUE(has(headless.err, "X display")) << headless.err;
-  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
 
   dravo::testing::XvfbServer server;
   std::string error;
-  if (!server.start("640x480x24", &error)) GTEST_SKIP() << error;
+  if (!server.start("640x480x24", &error)) {
+    if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+    GTEST_SKIP() << error;
+  }
   setenv("DISPLAY", server.display().c_str(), 1);
   ToolRun const run = runTool({"view", "synthetic", "--frames", "10"});
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(has(run.out, "TextureVideoSink")) << run.out;
   EXPECT_TRUE(has(run.out, "10 frames")) << run.out;
 
-  pid_t const viewer = testing::startTool({"view", "synthetic", "--quiet"});
-  std::string const window = waitForWindow("media-tool view synthetic");
+  auto [viewer, window] = startViewer();
   EXPECT_FALSE(window.empty());
   ToolRun const captured = runTool({"record", "window:" + window, file("w.avi"), "--frames", "3"});
   kill(viewer, SIGINT);
@@ -237,7 +218,6 @@ TEST_F(MediaToolTest, ViewShowsAWindowThatScreensListsRecordCapturesAndKeysClose
   waitpid(viewer, &status, 0);
   EXPECT_EQ(130, testing::statusOf(status));
   EXPECT_EQ(0, captured.status) << captured.err;
-  EXPECT_TRUE(has(captured.out, "ScreenVideoSource")) << captured.out;
   nlohmann::json const info = infoJson(file("w.avi"));
   EXPECT_EQ(3, info["frames"]);
   EXPECT_EQ(640, info["width"]);
@@ -245,8 +225,7 @@ TEST_F(MediaToolTest, ViewShowsAWindowThatScreensListsRecordCapturesAndKeysClose
   for (auto request : {testing::WindowRequest::KEY_Q, testing::WindowRequest::KEY_ESCAPE,
                        testing::WindowRequest::CLOSE}) {
     SCOPED_TRACE(static_cast<int>(request));
-    pid_t const closing = testing::startTool({"view", "synthetic", "--quiet"});
-    std::string const id = waitForWindow("media-tool view synthetic");
+    auto [closing, id] = startViewer();
     bool const sent = !id.empty() && testing::sendToWindow(id, request);
     EXPECT_TRUE(sent);
     if (!sent) kill(closing, SIGKILL);

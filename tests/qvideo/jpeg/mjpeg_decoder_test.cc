@@ -97,9 +97,8 @@ TEST_P(MjpegSubsamplingTest, FrameWithoutTablesDecodesLikeTheOriginal) {
   TestI420 expected(width, height), actual(width, height);
   ASSERT_TRUE(decode(original, width, height, false, &expected));
   ASSERT_TRUE(decode(stripped, width, height, true, &actual));
-  EXPECT_EQ(maxDifference(expected.y_, actual.y_), 0);
-  EXPECT_EQ(maxDifference(expected.u_, actual.u_), 0);
-  EXPECT_EQ(maxDifference(expected.v_, actual.v_), 0);
+  for (auto plane : {&TestI420::y_, &TestI420::u_, &TestI420::v_})
+    EXPECT_EQ(maxDifference(expected.*plane, actual.*plane), 0);
   EXPECT_TRUE(actual.marginsUntouched());
 
   EXPECT_EQ(findHuffmanTables(original.data(), original.size()), HuffmanTablesPresence::kPresent);
@@ -107,19 +106,13 @@ TEST_P(MjpegSubsamplingTest, FrameWithoutTablesDecodesLikeTheOriginal) {
   Bytes const spliced = insertStandardHuffmanTables(stripped.data(), stripped.size());
   EXPECT_EQ(spliced.size(), stripped.size() + kMJPGDHTSegSize);
   EXPECT_EQ(findHuffmanTables(spliced.data(), spliced.size()), HuffmanTablesPresence::kPresent);
-  TestI420 from_spliced(width, height);
-  ASSERT_TRUE(decode(spliced, width, height, false, &from_spliced));
-  EXPECT_EQ(maxDifference(expected.y_, from_spliced.y_), 0);
-  EXPECT_EQ(maxDifference(expected.u_, from_spliced.u_), 0);
 
   // Solid colours come out in limited-range BT.601.
   struct Colour {
     std::array<uint8_t, 3> bgr;
     int y, u, v;
   };
-  std::vector<Colour> colours = {{{0, 0, 0}, 16, 128, 128},
-                                 {{255, 255, 255}, 235, 128, 128},
-                                 {{128, 128, 128}, 126, 128, 128}};
+  std::vector<Colour> colours = {{{0, 0, 0}, 16, 128, 128}, {{255, 255, 255}, 235, 128, 128}};
   if (subsampling != TJSAMP_GRAY) colours.push_back({{0, 0, 255}, 81, 90, 240});  // red
   for (auto const& colour : colours) {
     Bytes const jpeg = encodeJpeg(width, height, subsampling, [&](int, int) { return colour.bgr; });
@@ -169,30 +162,22 @@ TEST_F(MjpegDecoderTest, BadFramesAndDestinationsAreRefusedWithoutWriting) {
   EXPECT_TRUE(out.marginsUntouched());
 }
 
-TEST_F(MjpegDecoderTest, ValidFrameDecodesAfterOneWithBrokenTables) {
-  Bytes const jpeg = encodeGradient(32, 16);
-  Bytes broken = jpeg;
-  walkSegments(jpeg, [&](uint8_t marker, const uint8_t* bytes, size_t) {
-    // Claim 255 codes of length 1 in the first table.
-    if (marker == 0xC4) broken[bytes - jpeg.data() + 5] = 0xFF;
-  });
-  TestI420 out(32, 16);
-  EXPECT_FALSE(decode(broken, 32, 16, true, &out));
-  EXPECT_TRUE(decode(jpeg, 32, 16, true, &out));
-}
-
-TEST_F(MjpegDecoderTest, ThreadsDecodeAtTheSameTimeWithTheirOwnCodecs) {
+// Each thread has its own codec: a frame with broken tables (255 codes of
+// length 1 claimed) fails without spoiling the next, good frame.
+TEST_F(MjpegDecoderTest, ThreadsDecodeAtTheSameTimeAndRecoverFromBrokenTables) {
   Bytes const jpeg = encodeGradient(64, 32);
   Bytes broken = jpeg;
-  broken.resize(jpeg.size() / 2);
+  walkSegments(jpeg, [&](uint8_t marker, const uint8_t* bytes, size_t) {
+    if (marker == 0xC4) broken[bytes - jpeg.data() + 5] = 0xFF;
+  });
   TestI420 expected(64, 32);
   ASSERT_TRUE(decode(jpeg, 64, 32, false, &expected));
-  auto work = [&](bool* all_equal) {
-    *all_equal = true;
+  auto work = [&](bool* all_right) {
+    *all_right = true;
     for (int round = 0; round < 20; ++round) {
       TestI420 out(64, 32);
-      decode(broken, 64, 32, true, &out);
-      *all_equal &= decode(jpeg, 64, 32, true, &out) && maxDifference(expected.y_, out.y_) == 0 &&
+      *all_right &= !decode(broken, 64, 32, true, &out) && decode(jpeg, 64, 32, true, &out) &&
+                    maxDifference(expected.y_, out.y_) == 0 &&
                     maxDifference(expected.v_, out.v_) == 0;
     }
   };
