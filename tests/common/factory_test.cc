@@ -7,20 +7,15 @@
 namespace dravo {
 namespace {
 
+// Products identified by their number of sides.
 struct Shape {
   virtual ~Shape() = default;
   virtual int sides() const = 0;
 };
-struct Triangle : Shape {
-  static constexpr int kTypeId = 3;
-  int sides() const override { return 3; }
-};
-struct Square : Shape {
-  static constexpr int kTypeId = 4;
-  int sides() const override { return 4; }
-};
-struct OtherSquare : Square {
-  int sides() const override { return -4; }
+template <int kSides>
+struct Polygon : Shape {
+  static constexpr int kTypeId = kSides > 0 ? kSides : -kSides;
+  int sides() const override { return kSides; }
 };
 
 struct ShapeFactoryType {
@@ -35,10 +30,9 @@ struct ShapeFactoryType {
 TEST(FactoryTest, RegistryLivesFromTheFirstToTheLastRegistration) {
   Factory<ShapeFactoryType>* registry = nullptr;
   {
-    FactoryClassInstantiator<ShapeFactoryType, Triangle> triangle(&registry);
-    ASSERT_NE(registry, nullptr);
+    FactoryClassInstantiator<ShapeFactoryType, Polygon<3>> triangle(&registry);
     {
-      FactoryClassInstantiator<ShapeFactoryType, Square> square(&registry);
+      FactoryClassInstantiator<ShapeFactoryType, Polygon<4>> square(&registry);
       EXPECT_EQ(registry->create(4)->sides(), 4);
       EXPECT_EQ(registry->create(3)->sides(), 3);
     }
@@ -51,10 +45,10 @@ TEST(FactoryTest, MisuseIsReportedAndLeavesRegistrationsAlone) {
   testing::AssertionCapture assertions;
   testing::LogCapture capture("check:1");
   Factory<ShapeFactoryType>* registry = nullptr;
-  FactoryClassInstantiator<ShapeFactoryType, Square> square(&registry);
-  { FactoryClassInstantiator<ShapeFactoryType, OtherSquare> duplicate(&registry); }
+  FactoryClassInstantiator<ShapeFactoryType, Polygon<4>> square(&registry);
+  { FactoryClassInstantiator<ShapeFactoryType, Polygon<-4>> duplicate(&registry); }
   EXPECT_EQ(registry->create(4)->sides(), 4) << "the first registration stays";
-  { FactoryClassInstantiator<ShapeFactoryType, Square> orphan(nullptr); }
+  { FactoryClassInstantiator<ShapeFactoryType, Polygon<4>> orphan(nullptr); }
   EXPECT_EQ(capture.messages("check"), std::vector<std::string>{"Check failed manager_ "});
   delete registry;
   registry = nullptr;  // the instantiator then has nothing to unregister from

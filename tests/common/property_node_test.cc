@@ -12,41 +12,32 @@ namespace {
 
 using Types = std::vector<PropertyChangeType>;
 
-// Records the notifications it gets (type, node, thread); optionally runs a
-// hook inside each. Notifications may come from any setter's thread.
+// Records the notification types and nodes it gets; optionally runs a hook
+// inside each. Notifications may come from any setter's thread; read the
+// record once the setters are done.
 class Recorder : public sigslot::has_slots<sigslot::multi_threaded_local> {
  public:
-  struct Entry {
-    std::shared_ptr<PropertyNode> node;
-    PropertyChangeType type;
-    std::thread::id thread;
-  };
   ~Recorder() override { disconnect_all(); }
   void onChange(PropertyChangedArgs const& args) {
     {
       std::lock_guard lock(mutex_);
-      entries_.push_back({args.node, args.type, std::this_thread::get_id()});
+      types.push_back(args.type);
+      nodes.push_back(args.node);
     }
     if (hook) hook(args);
   }
-  std::vector<Entry> entries() const {
+  size_t size() const {
     std::lock_guard lock(mutex_);
-    return entries_;
+    return types.size();
   }
-  Types types() const {
-    Types result;
-    for (auto const& entry : entries()) result.push_back(entry.type);
-    return result;
-  }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    entries_.clear();
-  }
+  void clear() { types.clear(), nodes.clear(); }
+
   std::function<void(PropertyChangedArgs const&)> hook;
+  Types types;
+  std::vector<std::shared_ptr<PropertyNode>> nodes;
 
  private:
   mutable std::mutex mutex_;
-  std::vector<Entry> entries_;
 };
 
 class PropertyNodeTest : public ::testing::Test {
@@ -79,45 +70,41 @@ TEST_F(PropertyNodeTest, PathsRemovalAndValueChanges) {
 TEST_F(PropertyNodeTest, ConnectedNotificationComesFirstAndChangesOnTheSettersThread) {
   Recorder recorder;
   auto node = root_->getNode("n", true);
-  std::thread::id setter;
+  std::thread::id notified_on;
   recorder.hook = [&](PropertyChangedArgs const& args) {
+    if (args.type == PROPERTY_VALUE_CHANGED) notified_on = std::this_thread::get_id();
     if (args.type != PROPERTY_CONNECTED) return;
     // Already connected, not yet open: this change must arrive after.
     std::thread([&] { node->setValue(1); }).join();
-    EXPECT_EQ(recorder.types().size(), 1u);
+    EXPECT_EQ(recorder.size(), 1u);
   };
   node->connectChanged(&recorder, &Recorder::onChange);
+  std::thread::id setter;
   std::thread([&] {
     setter = std::this_thread::get_id();
     node->setValue(2);
   }).join();
-  auto const entries = recorder.entries();
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].type, PROPERTY_CONNECTED);
-  EXPECT_EQ(entries[0].thread, std::this_thread::get_id());
-  EXPECT_EQ(entries[1].type, PROPERTY_VALUE_CHANGED);
-  EXPECT_EQ(entries[2].thread, setter);
+  EXPECT_EQ(recorder.types,
+            (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_VALUE_CHANGED}));
+  EXPECT_EQ(notified_on, setter);
 }
 
 TEST_F(PropertyNodeTest, EachChangeNotifiesNodeAndAncestorsOnce) {
   auto element = root_->getNode("el", true);
   auto fps = element->getNode("fps", true);
-  Recorder on_root, on_element, on_fps;
+  Recorder on_root, on_fps;
   root_->connectChanged(&on_root, &Recorder::onChange);
-  element->connectChanged(&on_element, &Recorder::onChange);
   fps->connectChanged(&on_fps, &Recorder::onChange);
-  for (Recorder* recorder : {&on_root, &on_element, &on_fps}) recorder->clear();
-
+  on_root.clear();
   fps->setValue(30.0f);
   fps->setMeta("help", "Frames.");
   auto added = element->getNode("width", true);
   element->removeNode("width");
-  EXPECT_EQ(on_element.types(), (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED,
-                                       PROPERTY_CHILD_ADDED, PROPERTY_CHILD_REMOVED}));
-  EXPECT_EQ(on_root.types(), on_element.types());
-  EXPECT_EQ(on_element.entries()[0].node, fps);
-  EXPECT_EQ(on_element.entries()[3].node, added);
-  EXPECT_EQ(on_fps.entries().size(), 2u);  // siblings are not its business
+  EXPECT_EQ(on_root.types, (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED,
+                                  PROPERTY_CHILD_ADDED, PROPERTY_CHILD_REMOVED}));
+  EXPECT_EQ(on_root.nodes[0], fps);
+  EXPECT_EQ(on_root.nodes[3], added);
+  EXPECT_EQ(on_fps.size(), 3u);  // connected, value, meta: siblings are not its business
 }
 
 TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
@@ -142,10 +129,10 @@ TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
   }
   a->setValue(21);
   a->setValue(22);
-  EXPECT_EQ(self_removing.entries().size(), 2u);  // connected + first change only
+  EXPECT_EQ(self_removing.size(), 2u);  // connected + first change only
   EXPECT_EQ(b->getValue(), PropertyValue(44));
-  EXPECT_EQ(on_b.types(), (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_CHILD_ADDED,
-                                 PROPERTY_VALUE_CHANGED}));
+  EXPECT_EQ(on_b.types, (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_CHILD_ADDED,
+                               PROPERTY_VALUE_CHANGED}));
 }
 
 TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
@@ -161,13 +148,13 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
 
   alias->link(target, false, true, true);
   EXPECT_EQ(alias->getMeta("help"), PropertyValue("Frame rate."));
-  EXPECT_EQ(on_alias.types(), (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
-  EXPECT_TRUE(on_target.entries().empty());  // its value did not change
+  EXPECT_EQ(on_alias.types, (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
+  EXPECT_EQ(on_target.size(), 0u);  // its value did not change
   on_bin.clear();
   target->setValue(15);
   EXPECT_EQ(alias->getValue(), PropertyValue(15));
-  EXPECT_EQ(on_alias.types().size(), 3u);
-  EXPECT_EQ(on_bin.types().size(), 1u);  // common ancestor: once per change
+  EXPECT_EQ(on_alias.size(), 3u);
+  EXPECT_EQ(on_bin.size(), 1u);  // common ancestor: once per change
   EXPECT_EQ(alias->getValueAndChangeId().change_id, target->getValueAndChangeId().change_id);
   alias->unlink();
   alias->setValue(1);
@@ -179,7 +166,7 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
   on_target.clear();
   third->link(target, true, false, false);
   EXPECT_EQ(target->getValue(), PropertyValue("mine"));
-  EXPECT_TRUE(on_target.entries().empty());
+  EXPECT_EQ(on_target.size(), 0u);
   alias->link(third, false, false, true);  // joins the group through a member
   alias->setValue("all");
   EXPECT_EQ(target->getValue(), PropertyValue("all"));

@@ -8,13 +8,8 @@
 namespace dravo {
 namespace {
 
-enum class Mode : int { kFirst = 3 };
-
-TEST(PropertyValueTest, TypesEqualityAndNumericSameValue) {
+TEST(PropertyValueTest, EqualityIsTypedSameValueIsNumeric) {
   EXPECT_EQ(PropertyValue(int16_t{1}).getType(), PropertyValue::TYPE_INT32);
-  EXPECT_EQ(PropertyValue(uint64_t{1}).getType(), PropertyValue::TYPE_UINT64);
-  EXPECT_EQ(PropertyValue(Mode::kFirst), PropertyValue(3));
-  EXPECT_EQ(PropertyValue("a"), PropertyValue(std::string("a")));
   EXPECT_FALSE(PropertyValue(1) == PropertyValue(1u));
   EXPECT_FALSE(PropertyValue(1) == PropertyValue("1"));
   EXPECT_TRUE(PropertyValue(1).sameValue(PropertyValue(1u)));
@@ -29,15 +24,12 @@ TEST(PropertyValueTest, ConversionsSaturateRoundAndParseWholeText) {
   EXPECT_EQ(PropertyValue(2.6f).getInt(), 3);
   EXPECT_EQ(PropertyValue(std::numeric_limits<uint64_t>::max()).getInt64(),
             std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(PropertyValue(Duration::fromMSec(1500)).getDouble(), 1.5);
   EXPECT_EQ(PropertyValue(2).getDuration(), Duration::fromSec(2));
-  EXPECT_EQ(PropertyValue("42").convert<int32_t>(), 42);
   EXPECT_EQ(PropertyValue("42x").convert<int32_t>(), std::nullopt);
   EXPECT_EQ(PropertyValue("").convert<int32_t>(), std::nullopt);
   EXPECT_EQ(PropertyValue("TRUE").convert<bool>(), true);
   EXPECT_EQ(PropertyValue("yes").convert<bool>(), std::nullopt);
   EXPECT_EQ(PropertyValue("1.5s").getDuration(), Duration::fromMSec(1500));
-  EXPECT_EQ(PropertyValue().convert<std::string>(), std::nullopt);
   EXPECT_EQ(PropertyValue(0.1f).toString(), "0.1");
   std::string const duration = PropertyValue(Duration::fromMSec(40)).toString();
   EXPECT_EQ(PropertyValue(duration).getDuration(), Duration::fromMSec(40));
@@ -50,16 +42,11 @@ struct Thing {
 TEST(PropertyValueTest, ObjectsAreReadWithTheirStoredType) {
   auto thing = std::make_shared<Thing>();
   PropertyValue weak{std::weak_ptr<Thing>(thing)};
-  PropertyValue shared{thing};
   EXPECT_EQ(weak.getObject<Thing>(), thing);
-  EXPECT_EQ(shared.getObject<Thing>(), thing);
-  EXPECT_EQ(shared.getObject<int>(), nullptr);
+  EXPECT_EQ(PropertyValue(thing).getObject<int>(), nullptr);
   EXPECT_EQ(PropertyValue(std::weak_ptr<Thing>(thing)), weak);
-  EXPECT_FALSE(PropertyValue(std::make_shared<Thing>()) == shared);
-  shared = PropertyValue();
   thing.reset();
   EXPECT_EQ(weak.getObject<Thing>(), nullptr);
-  EXPECT_TRUE(weak.isWeakObject());
 }
 
 }  // namespace

@@ -10,12 +10,6 @@
 namespace dravo {
 namespace {
 
-std::vector<std::string> keys(WeakMap<std::string, int> const& map) {
-  std::vector<std::string> result;
-  for (auto const& entry : map) result.push_back(entry.first);
-  return result;
-}
-
 TEST(WeakMapTest, DeadEntriesCountAsAbsentAndMayBeReplaced) {
   testing::AssertionCapture assertions;
   WeakMap<std::string, int> map;
@@ -27,8 +21,9 @@ TEST(WeakMapTest, DeadEntriesCountAsAbsentAndMayBeReplaced) {
   map.insert("b", b);
   b.reset();
   EXPECT_EQ(map.find("b"), map.end());
-  EXPECT_EQ(map.get("b"), nullptr);
-  EXPECT_EQ(keys(map), (std::vector<std::string>{"a", "c"}));
+  std::vector<std::string> keys;
+  for (auto const& entry : map) keys.push_back(entry.first);
+  EXPECT_EQ(keys, (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(map.size(), 2u);
 
   auto found = map.find("c");
@@ -36,31 +31,17 @@ TEST(WeakMapTest, DeadEntriesCountAsAbsentAndMayBeReplaced) {
   c.reset();
   EXPECT_EQ(*found->second, 3) << "an iterator holds its entry alive";
   found = map.end();
-  EXPECT_EQ(keys(map), (std::vector<std::string>{"a"}));
+  EXPECT_EQ(map.get("c"), nullptr);
 
   map.insert("b", std::make_shared<int>(4));  // over a dead entry: fine
   EXPECT_TRUE(assertions.messages().empty());
   map.insert("a", std::make_shared<int>(5));
   EXPECT_EQ(assertions.messages(), (std::vector<std::string>{"Assertion failed: dest.expired()"}));
-  a.reset();
-  EXPECT_TRUE(map.empty());
-}
-
-TEST(WeakMapTest, EraseAndPrune) {
-  WeakMap<int, int> map;
-  std::vector<std::shared_ptr<int>> alive;
-  for (int i = 0; i < 100; ++i) {
-    auto value = std::make_shared<int>(i);
-    map.insert(i, value);
-    if (i % 10 == 0) alive.push_back(value);
-  }
-  EXPECT_EQ(map.size(), 10u);
-  EXPECT_TRUE(map.erase(10));
-  EXPECT_FALSE(map.erase(10));
+  EXPECT_TRUE(map.erase("a"));
+  EXPECT_FALSE(map.erase("a"));
   map.prune();
-  EXPECT_FALSE(map.erase(12)) << "pruned";
-  EXPECT_EQ(map.size(), 9u);
-  EXPECT_TRUE(map.contains(90));
+  EXPECT_FALSE(map.erase("b")) << "pruned";
+  EXPECT_TRUE(map.empty());
 }
 
 }  // namespace
