@@ -25,58 +25,48 @@ using testing::TimerEvent;
 constexpr Time kStart = Time::fromNSec(5000000000000);
 Duration ms(int64_t n) { return Duration::fromMSec(n); }
 
-class ScheduleOnClockTest : public ::testing::Test {
- protected:
-  SyntheticClockGenerator generator_{false, kStart};
-  std::shared_ptr<Clock> clock_ = generator_.getClock();
-  std::shared_ptr<ManualScheduler> scheduler_ = std::make_shared<ManualScheduler>();
-  std::shared_ptr<TaskInfo const> info_ = std::make_shared<SimpleTaskInfo>("timer");
-  EventRecorder recorder_{clock_};
-};
-
-TEST_F(ScheduleOnClockTest, EventsBecomeTasksInPriorityOrderAndNormalOnlyDropsTheOthers) {
+TEST(ScheduleOnClockTest, EventsBecomeTasksInPriorityOrderAndNormalOnlyDropsTheOthers) {
+  SyntheticClockGenerator generator(false, kStart);
+  auto clock = generator.getClock();
+  auto scheduler = std::make_shared<ManualScheduler>();
+  auto info = std::make_shared<SimpleTaskInfo>("timer");
+  EventRecorder recorder(clock);
   int normal_only_calls = 0;
   auto owner = std::make_shared<int>(0);
   WeakFunction<void()> count(owner, [&] { ++normal_only_calls; });
-  clock_->scheduleAt(ClockTime(0, kStart + ms(10)), scheduler_, Priority(1, false), info_,
-                     recorder_.callback(1));
-  clock_->scheduleIn(ms(10), scheduler_, Priority(9, false), info_, recorder_.callback(9),
-                     Clock::FireIfFrozen);
-  clock_->scheduleInNormalOnly(ms(10), scheduler_, Priority(0, false), info_, count,
-                               Clock::FireIfFrozen);
-  ClockTimerHandle cancelled = clock_->scheduleIn(ms(20), scheduler_, Priority(0, false), info_,
-                                                  recorder_.callback(2), Clock::FireIfFrozen);
-  clock_->scheduleAtNormalOnly(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
-                               count);
-  clock_->scheduleAt(ClockTime(0, kStart + ms(20)), scheduler_, Priority(0, false), info_,
-                     recorder_.callback(4));
-  cancelled->cancel();
-  generator_.advanceClock(ms(10));
+  auto in = [&](int64_t n, int level, WeakFunction<void(Clock::Event)> callback) {
+    return clock->scheduleIn(ms(n), scheduler, Priority(level, false), info, callback,
+                             Clock::FireIfFrozen);
+  };
+  clock->scheduleAt(ClockTime(0, kStart + ms(10)), scheduler, Priority(1, false), info,
+                    recorder.callback(1));
+  in(10, 9, recorder.callback(9));
+  clock->scheduleInNormalOnly(ms(10), scheduler, Priority(0, false), info, count,
+                              Clock::FireIfFrozen);
+  in(20, 0, recorder.callback(2))->cancel();
+  clock->scheduleAtNormalOnly(ClockTime(0, kStart + ms(20)), scheduler, Priority(0, false), info,
+                              count);
+  in(20, 0, recorder.callback(4));
+  generator.advanceClock(ms(10));
   waitForDeferredCalls();
-  // Delivered on the clock's thread, but nothing ran there: the tasks wait.
-  EXPECT_EQ(0u, recorder_.size());
-  EXPECT_EQ(4u, scheduler_->size());  // 1, 9, the count and the cancel of 2
-  scheduler_->runAll();
-  EXPECT_EQ((std::vector<int>{9, 1, 2}), recorder_.tags());  // higher levels first
-  EXPECT_EQ(Clock::Normal, recorder_.events()[0].event);
-  EXPECT_EQ(Clock::Cancelled, recorder_.events()[2].event);
+  EXPECT_EQ(0u, recorder.size());  // delivered, but the tasks wait for the scheduler
+  scheduler->runAll();
+  EXPECT_EQ((std::vector<int>{9, 1, 2}), recorder.tags());  // higher levels first
+  EXPECT_EQ(Clock::Cancelled, recorder.events()[2].event);
   EXPECT_EQ(1, normal_only_calls);
-  generator_.setTime(kStart - ms(100), true, Duration());  // a jump aborts the rest
+  generator.setTime(kStart - ms(100), true, Duration());  // a jump aborts the rest
   waitForDeferredCalls();
-  scheduler_->runAll();
+  scheduler->runAll();
   EXPECT_EQ(1, normal_only_calls);
-  ASSERT_EQ(4u, recorder_.size());
-  EXPECT_EQ(Clock::Aborted, recorder_.events()[3].event);
-
+  ASSERT_EQ(4u, recorder.size());
+  EXPECT_EQ(Clock::Aborted, recorder.events()[3].event);
   // Nothing runs if the owner dies before the task runs.
-  clock_->scheduleIn(ms(1), scheduler_, Priority(0, false), info_, recorder_.callback(5),
-                     Clock::FireIfFrozen);
-  generator_.advanceClock(ms(1));
+  in(1, 0, recorder.callback(5));
+  generator.advanceClock(ms(1));
   waitForDeferredCalls();
-  EXPECT_EQ(1u, scheduler_->size());
-  recorder_.kill();
-  scheduler_->runAll();
-  EXPECT_EQ(4u, recorder_.size());
+  recorder.kill();
+  EXPECT_EQ(1, scheduler->runAll());
+  EXPECT_EQ(4u, recorder.size());
 }
 
 TEST(ClockSleepTest, SleepIsTrueWhenReachedFalseWhenAbortedOrDestroyed) {

@@ -27,9 +27,7 @@ TEST(FastForwardClockTest, LeapsToThePendingTimerWhenTheSchedulerIsIdleButNeverA
   auto clock = getFastForwardClock(scheduler, kStart);
   auto recorder = std::make_unique<EventRecorder>(clock);  // reads the clock: holds it
   clock->requestCallbackIn(Duration::fromSec(10.0), recorder->callback(1), Clock::FireIfFrozen);
-  // Only the idle task is queued; the clock has not moved.
-  EXPECT_EQ(1u, scheduler->size());
-  EXPECT_EQ(ClockTime(0, kStart), clock->getNormalizedClockTime());
+  EXPECT_EQ(1u, scheduler->size());  // only the idle task: the clock has not moved
   EXPECT_TRUE(scheduler->runOne());
   EXPECT_EQ(
       (std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + Duration::fromSec(10.0))}}),
@@ -46,31 +44,6 @@ TEST(FastForwardClockTest, LeapsToThePendingTimerWhenTheSchedulerIsIdleButNeverA
       capture.contains(" Ignoring impossible callback (will be called at clock shutdown)."));
   clock.reset();
   EXPECT_EQ((std::vector<TimerEvent>{{2, Clock::Aborted, ClockTime()}}), impossible.events());
-}
-
-TEST(FastForwardClockTest, PipelineWorkRunsBeforeTheClockMovesOn) {
-  auto scheduler = std::make_shared<ManualScheduler>();
-  auto clock = getFastForwardClock(scheduler, kStart);
-  std::vector<std::string> trace;
-  auto owner = std::make_shared<int>(0);
-  auto info = std::make_shared<SimpleTaskInfo>("work");
-  // Each timer posts work; each piece of work asks for the next timer.
-  std::function<void()> work;
-  int remaining = 3;
-  work = [&] {
-    trace.push_back("work at " + std::to_string((clock->getTime() - kStart).toMSec()));
-    scheduler->schedule(TaskFunction(owner, [&] { trace.push_back("follow-up"); }),
-                        Priority(0, false), info);
-    if (--remaining > 0)
-      clock->scheduleInNormalOnly(Duration::fromMSec(40), scheduler, Priority(0, false), info,
-                                  WeakFunction<void()>(owner, work), Clock::FireIfFrozen);
-  };
-  clock->scheduleInNormalOnly(Duration::fromMSec(40), scheduler, Priority(0, false), info,
-                              WeakFunction<void()>(owner, work), Clock::FireIfFrozen);
-  scheduler->runAll();
-  EXPECT_EQ((std::vector<std::string>{"work at 40", "follow-up", "work at 80", "follow-up",
-                                      "work at 120", "follow-up"}),
-            trace);
 }
 
 TEST(FastForwardClockTest, EveryRunGivesTheSameCallbacksInTheSameOrderAtTheSameTimes) {
@@ -100,10 +73,8 @@ TEST(FastForwardClockTest, EveryRunGivesTheSameCallbacksInTheSameOrderAtTheSameT
   };
   auto first = run();
   ASSERT_EQ(30u + 15u + 10u, first.size());
-  for (TimerEvent const& e : first) {
-    int64_t const elapsed_ms = (e.reading.time() - kStart).toMSec();
-    EXPECT_EQ(0, elapsed_ms % (10 * e.tag)) << e.tag << " at " << elapsed_ms;
-  }
+  for (TimerEvent const& e : first)
+    EXPECT_EQ(0, (e.reading.time() - kStart).toMSec() % (10 * e.tag));
   // At 60 ms all three are due, in the order their requests were made: by
   // the third at 30, the second at 40, the first at 50.
   auto at60 = std::find_if(first.begin(), first.end(), [&](TimerEvent const& e) {
@@ -111,7 +82,6 @@ TEST(FastForwardClockTest, EveryRunGivesTheSameCallbacksInTheSameOrderAtTheSameT
   });
   ASSERT_LE(at60 + 3, first.end());
   EXPECT_EQ((std::vector<int>{3, 2, 1}), (std::vector<int>{at60[0].tag, at60[1].tag, at60[2].tag}));
-  EXPECT_EQ(first, run());
   EXPECT_EQ(first, run());
 }
 

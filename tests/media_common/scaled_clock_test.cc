@@ -35,13 +35,6 @@ class ScaledClockTest : public ::testing::Test {
   std::shared_ptr<Clock> master_ = master_generator_.getClock();
 };
 
-TEST_F(ScaledClockTest, RunsAtItsRateTruncatingTowardZero) {
-  auto half = make(0.5);
-  advanceMaster(sec(1.0) + Duration::fromNSec(3));
-  EXPECT_EQ(ClockTime(0, kStart + sec(0.5) + Duration::fromNSec(1)),
-            half.getClock()->getNormalizedClockTime());
-}
-
 TEST_F(ScaledClockTest, TimersComeDueAtTheScaledTimeNeverEarly) {
   auto half = make(0.5);
   auto clock = half.getClock();
@@ -51,13 +44,13 @@ TEST_F(ScaledClockTest, TimersComeDueAtTheScaledTimeNeverEarly) {
   clock->requestCallbackAt(ClockTime(0, kStart + sec(1.0) + Duration::fromNSec(1)),
                            recorder.callback(2));
   advanceMaster(sec(2.0) - Duration::fromNSec(1));
+  EXPECT_EQ(ClockTime(0, kStart + sec(1.0) - Duration::fromNSec(1)),  // truncated
+            clock->getNormalizedClockTime());
   EXPECT_EQ(0u, recorder.size());
   advanceMaster(Duration::fromNSec(1));
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + sec(1.0))}}),
-            recorder.events());
+  EXPECT_EQ((std::vector<int>{1}), recorder.tags());
   advanceMaster(Duration::fromNSec(2));
-  EXPECT_EQ(2u, recorder.size());
-  EXPECT_EQ(Clock::Normal, recorder.events()[1].event);
+  EXPECT_EQ((std::vector<int>{1, 2}), recorder.tags());
 
   // At rate zero timers wait until the rate changes.
   half.setScaling(0.0);
@@ -73,9 +66,13 @@ TEST_F(ScaledClockTest, TimersComeDueAtTheScaledTimeNeverEarly) {
 }
 
 TEST_F(ScaledClockTest, SetScalingKeepsTheReadingIsIgnoredWhileFrozenAndHardSetsAbort) {
+  testing::AssertionCapture assertions;
   auto generator = make(1.0);
   auto clock = generator.getClock();
   advanceMaster(sec(1.0));
+  generator.setScaling(-1.0);
+  EXPECT_EQ(std::vector<std::string>{"Assertion failed: Tried to set clock with negative scaling."},
+            assertions.messages());
   generator.setScaling(3.0);
   EXPECT_EQ(ClockTime(0, kStart + sec(1.0)), clock->getNormalizedClockTime());
   advanceMaster(sec(1.0));
@@ -100,6 +97,15 @@ TEST_F(ScaledClockTest, SetScalingKeepsTheReadingIsIgnoredWhileFrozenAndHardSets
             recorder.events());
   advanceMaster(sec(1.0));
   EXPECT_EQ(ClockTime(4, kStart + sec(52.0)), clock->getNormalizedClockTime());
+
+  // A master in a later generation makes it read frozen, until set.
+  clock->requestCallbackIn(sec(1.0), recorder.callback(2), Clock::FireIfFrozen);
+  master_generator_.setTime(kMasterStart - sec(100.0), true, Duration());
+  waitForDeferredCalls();
+  EXPECT_EQ(ClockTime(5, Time()), clock->getNormalizedClockTime());
+  EXPECT_EQ((TimerEvent{2, Clock::Aborted, ClockTime(5, Time())}), recorder.events().back());
+  generator.setTimeAndScaling(kStart, 1.0);
+  EXPECT_EQ(ClockTime(6, kStart), clock->getNormalizedClockTime());
 }
 
 TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillAndBehindItJumps) {
@@ -109,15 +115,12 @@ TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillAndBehindItJumps) {
   clock->requestCallbackAt(ClockTime(0, kStart + sec(1.0)), recorder.callback(1));
   // The clock reads kStart; the target timeline is 3 s behind it.
   generator.setTimeAndScalingSoftly(kStart - sec(3.0), 1.0);
-  Time previous = clock->getTime();
-  for (int step = 0; step < 30; ++step) {
-    advanceMaster(ms(100));
-    EXPECT_EQ(kStart, clock->getTime()) << "step " << step;
-  }
+  advanceMaster(sec(1.5));
+  EXPECT_EQ(kStart, clock->getTime());
+  advanceMaster(sec(1.5));
+  EXPECT_EQ(kStart, clock->getTime());
   EXPECT_EQ(0u, recorder.size());
   advanceMaster(sec(1.0));
-  EXPECT_GE(clock->getTime(), previous);
-  EXPECT_EQ(ClockTime(0, kStart + sec(1.0)), clock->getNormalizedClockTime());
   EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + sec(1.0))}}),
             recorder.events());
 
@@ -169,47 +172,10 @@ TEST_F(ScaledClockTest, SlewsRunFastOrSlowUntilTheOffsetIsAbsorbedWithoutSteppin
   EXPECT_EQ(kStart + sec(2.0) - ms(100), behind.getClock()->getTime());
   ASSERT_EQ(1u, recorder.size());
   EXPECT_EQ(Clock::Normal, recorder.events()[0].event);  // a slew aborts nothing
-}
-
-TEST_F(ScaledClockTest, SlewWithinTheWindowChangesNothingAndBeyondTheThresholdSetsHard) {
-  auto generator = make(1.0);
-  auto clock = generator.getClock();
-  generator.slewClock(ms(-10), ms(10), 0.9, 1.1, sec(1.0), 1.0);
-  advanceMaster(sec(1.0));
-  EXPECT_EQ(ClockTime(0, kStart + sec(1.0)), clock->getNormalizedClockTime());
-  generator.slewClock(sec(5.0), 0.9, 1.1, sec(1.0), 1.0);
-  EXPECT_EQ(ClockTime(2, kStart + sec(6.0)), clock->getNormalizedClockTime());
-  // With target times: the window's middle when not in the anchor's
-  // generation, else a slew towards it.
-  generator.slewClock(kStart + sec(6.0) + ms(50), 0.9, 1.1, sec(1.0), 1.0);
-  EXPECT_EQ(ClockTime(2, kStart + sec(6.0)), clock->getNormalizedClockTime());
-  advanceMaster(sec(1.0));
-  EXPECT_GT(clock->getTime(), kStart + sec(7.0));
-}
-
-TEST_F(ScaledClockTest, AMasterInALaterGenerationMakesItReadFrozenUntilSet) {
-  auto generator = make(1.0);
-  auto clock = generator.getClock();
-  EventRecorder recorder(clock);
-  clock->requestCallbackIn(sec(1.0), recorder.callback(1), Clock::FireIfFrozen);
-  master_generator_.setTime(kMasterStart - sec(100.0), true, Duration());
-  waitForDeferredCalls();
-  EXPECT_EQ(ClockTime(1, Time()), clock->getNormalizedClockTime());
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())}}),
-            recorder.events());
-  generator.setTimeAndScaling(kStart, 1.0);
-  EXPECT_EQ(ClockTime(2, kStart), clock->getNormalizedClockTime());
-}
-
-TEST_F(ScaledClockTest, NegativeRatesAreAssertions) {
-  testing::AssertionCapture assertions;
-  auto generator = make(1.0);
-  generator.setScaling(-1.0);
-  generator.setTimeAndScaling(kStart, -0.5);
-  ASSERT_EQ(2u, assertions.messages().size());
-  EXPECT_EQ("Assertion failed: Tried to set clock with negative scaling.",
-            assertions.messages()[0]);
-  EXPECT_EQ(ClockTime(0, kStart), generator.getClock()->getNormalizedClockTime());
+  // Beyond the threshold a slew is a hard set.
+  Time const before = ahead.getClock()->getTime();
+  ahead.slewClock(sec(5.0), 0.9, 1.1, sec(1.0), 1.0);
+  EXPECT_EQ(ClockTime(2, before + sec(5.0)), ahead.getClock()->getNormalizedClockTime());
 }
 
 }  // namespace
