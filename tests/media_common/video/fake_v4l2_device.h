@@ -4,9 +4,8 @@
 // `FakeV4L2System` holds cameras by node path; each `FakeCamera` describes
 // what its driver answers (capabilities, formats, sizes, intervals) and, once
 // a capture device streams from it, lets the test fill buffers
-// (`pushFrame`), break the driver's answers, or pull the plug (`unplug`:
-// every later call fails with ENODEV). Buffers are plain memory "mapped" by
-// handing out their address.
+// (`pushFrame`) or pull the plug (`unplug`: every later call fails with
+// ENODEV). Buffers are plain memory "mapped" by handing out their address.
 //
 // Threads: the test thread scripts and pushes; the capture code calls the
 // device from its own threads. One mutex per camera guards its state.
@@ -22,6 +21,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "media_common/video/v4l2_device.h"
@@ -46,14 +47,11 @@ class FakeCamera {
   uint32_t device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
   std::vector<FakeFormat> formats;
   bool openable = true;
-  // Extra bytes at the end of every row the driver reports.
-  uint32_t row_padding = 0;
-  // Answers every ENUM_FMT index with the first format.
-  bool endless_formats = false;
+  uint32_t row_padding = 0;      // extra bytes at the end of every row
+  bool endless_formats = false;  // answers every ENUM_FMT index
 
   // Fills the next queued buffer with `bytes` and reports `bytes_used`
-  // (default: bytes.size()) to the driver's reader. False when not
-  // streaming or no buffer is queued.
+  // (default: bytes.size()). False when not streaming or none is queued.
   bool pushFrame(std::vector<uint8_t> const& bytes, int64_t bytes_used = -1) {
     std::lock_guard lock(mutex_);
     if (!streaming_ || queued_.empty() || unplugged_) return false;
@@ -76,8 +74,7 @@ class FakeCamera {
     return changed_.wait_for(lock, std::chrono::seconds(30),
                              [&] { return streaming_ && !queued_.empty(); });
   }
-  // One piece of the driver's state, read under its lock, e.g.
-  // `camera->get(&FakeCamera::open_count_)`.
+  // One piece of the driver's state, read under its lock.
   template <typename T>
   T get(T FakeCamera::*field) {
     std::lock_guard lock(mutex_);
@@ -86,7 +83,6 @@ class FakeCamera {
 
   // The driver's state, guarded by `mutex_`.
   bool open_ = false;
-  int open_count_ = 0;
   bool streaming_ = false;
   size_t mapped_ = 0;
   v4l2_pix_format format_{};
@@ -117,14 +113,12 @@ class FakeV4L2Device : public V4L2Device {
     if (!it->second->openable || it->second->unplugged_) return -EACCES;
     camera_ = it->second;
     camera_->open_ = true;
-    ++camera_->open_count_;
     return 0;
   }
   void close() override {
     if (!camera_) return;
     std::lock_guard lock(camera_->mutex_);
-    camera_->open_ = false;
-    camera_->streaming_ = false;
+    camera_->open_ = camera_->streaming_ = false;
     camera_.reset();
   }
   int ioctl(unsigned long request, void* arg) override {
@@ -154,17 +148,12 @@ class FakeV4L2Device : public V4L2Device {
       case VIDIOC_ENUM_FRAMESIZES: {
         auto* s = static_cast<v4l2_frmsizeenum*>(arg);
         FakeFormat const* format = find(c, s->pixel_format);
-        if (!format) return -EINVAL;
-        if (format->stepwise) {
-          if (s->index > 0) return -EINVAL;
-          s->type = V4L2_FRMSIZE_TYPE_STEPWISE;
+        if (!format || s->index >= (format->stepwise ? 1 : format->sizes.size())) return -EINVAL;
+        s->type = format->stepwise ? V4L2_FRMSIZE_TYPE_STEPWISE : V4L2_FRMSIZE_TYPE_DISCRETE;
+        if (format->stepwise)
           s->stepwise = format->range;
-          return 0;
-        }
-        if (s->index >= format->sizes.size()) return -EINVAL;
-        s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        s->discrete.width = format->sizes[s->index].first;
-        s->discrete.height = format->sizes[s->index].second;
+        else
+          s->discrete = {format->sizes[s->index].first, format->sizes[s->index].second};
         return 0;
       }
       case VIDIOC_ENUM_FRAMEINTERVALS: {
@@ -172,62 +161,53 @@ class FakeV4L2Device : public V4L2Device {
         FakeFormat const* format = find(c, i->pixel_format);
         if (!format || i->index >= format->intervals.size()) return -EINVAL;
         i->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-        i->discrete.numerator = format->intervals[i->index].first;
-        i->discrete.denominator = format->intervals[i->index].second;
+        i->discrete = {format->intervals[i->index].first, format->intervals[i->index].second};
         return 0;
       }
       case VIDIOC_S_FMT: {
-        auto* f = static_cast<v4l2_format*>(arg);
-        uint32_t const bpp = f->fmt.pix.pixelformat == V4L2_PIX_FMT_YUYV ? 2 : 1;
-        f->fmt.pix.bytesperline = f->fmt.pix.width * bpp + c.row_padding;
-        f->fmt.pix.sizeimage = f->fmt.pix.bytesperline * f->fmt.pix.height * 2;
-        c.format_ = f->fmt.pix;
+        auto& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
+        pix.bytesperline =
+            pix.width * (pix.pixelformat == V4L2_PIX_FMT_YUYV ? 2 : 1) + c.row_padding;
+        pix.sizeimage = pix.bytesperline * pix.height * 2;
+        c.format_ = pix;
         return 0;
       }
-      case VIDIOC_S_PARM: {
-        auto* p = static_cast<v4l2_streamparm*>(arg);
-        c.interval_ = p->parm.capture.timeperframe;
+      case VIDIOC_S_PARM:
+        c.interval_ = static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe;
         return 0;
-      }
       case VIDIOC_REQBUFS: {
-        auto* r = static_cast<v4l2_requestbuffers*>(arg);
+        uint32_t const count = static_cast<v4l2_requestbuffers*>(arg)->count;
         c.buffers_.clear();
         c.queued_.clear();
         c.done_.clear();
-        if (r->count > 0 && r->count <= 64)
-          c.buffers_.assign(r->count, std::vector<uint8_t>(std::max(c.format_.sizeimage, 16u)));
+        if (count > 0 && count <= 64)
+          c.buffers_.assign(count, std::vector<uint8_t>(std::max(c.format_.sizeimage, 16u)));
         return 0;
       }
-      case VIDIOC_QUERYBUF: {
-        auto* b = static_cast<v4l2_buffer*>(arg);
-        if (b->index >= c.buffers_.size()) return -EINVAL;
-        b->length = static_cast<uint32_t>(c.buffers_[b->index].size());
-        b->m.offset = b->index * 4096;
-        return 0;
-      }
+      case VIDIOC_QUERYBUF:
       case VIDIOC_QBUF: {
         auto* b = static_cast<v4l2_buffer*>(arg);
         if (b->index >= c.buffers_.size()) return -EINVAL;
-        c.queued_.push_back(b->index);
-        c.changed_.notify_all();
+        if (request == VIDIOC_QBUF) {
+          c.queued_.push_back(b->index);
+          c.changed_.notify_all();
+        }
+        b->length = static_cast<uint32_t>(c.buffers_[b->index].size());
+        b->m.offset = b->index * 4096;
         return 0;
       }
       case VIDIOC_DQBUF: {
         auto* b = static_cast<v4l2_buffer*>(arg);
         if (c.done_.empty()) return -EAGAIN;
-        b->index = c.done_.front().first;
-        b->bytesused = c.done_.front().second;
+        std::tie(b->index, b->bytesused) = c.done_.front();
         c.done_.pop_front();
         return 0;
       }
       case VIDIOC_STREAMON:
-        c.streaming_ = true;
-        c.changed_.notify_all();
-        return 0;
       case VIDIOC_STREAMOFF:
-        c.streaming_ = false;
-        c.queued_.clear();
-        c.done_.clear();
+        c.streaming_ = request == VIDIOC_STREAMON;
+        if (!c.streaming_) c.queued_.clear(), c.done_.clear();
+        c.changed_.notify_all();
         return 0;
       default:
         return -ENOTTY;
@@ -254,10 +234,7 @@ class FakeV4L2Device : public V4L2Device {
     c.changed_.wait_for(lock, std::chrono::nanoseconds(timeout.toNSec()),
                         [&] { return c.unplugged_ || c.interrupted_ || !c.done_.empty(); });
     if (c.unplugged_) return -ENODEV;
-    if (c.interrupted_) {
-      c.interrupted_ = false;
-      return 0;
-    }
+    if (std::exchange(c.interrupted_, false)) return 0;
     return c.done_.empty() ? 0 : 1;
   }
   void interrupt() override {
@@ -278,34 +255,23 @@ class FakeV4L2Device : public V4L2Device {
   std::shared_ptr<FakeCamera> camera_;
 };
 
+// The cameras by node path. Cameras are added before devices are created.
 class FakeV4L2System : public V4L2System {
  public:
   std::shared_ptr<FakeCamera> addCamera(std::string const& path) {
-    std::lock_guard lock(mutex_);
-    auto camera = std::make_shared<FakeCamera>();
-    cameras_[path] = camera;
-    return camera;
-  }
-  void addNodeWithoutDriver(std::string const& path) {
-    std::lock_guard lock(mutex_);
-    extra_nodes_.push_back(path);
+    return cameras_[path] = std::make_shared<FakeCamera>();
   }
   std::vector<std::string> listDeviceNodes() override {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> nodes = extra_nodes_;
+    std::vector<std::string> nodes;
     for (auto const& [path, camera] : cameras_) nodes.push_back(path);
-    std::sort(nodes.begin(), nodes.end());
     return nodes;
   }
   std::unique_ptr<V4L2Device> createDevice() override {
-    std::lock_guard lock(mutex_);
     return std::make_unique<FakeV4L2Device>(cameras_);
   }
 
  private:
-  std::mutex mutex_;
   std::map<std::string, std::shared_ptr<FakeCamera>> cameras_;
-  std::vector<std::string> extra_nodes_;
 };
 
 }  // namespace dravo::media::v4l2_testing

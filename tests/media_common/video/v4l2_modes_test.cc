@@ -8,12 +8,11 @@ namespace dravo::media {
 namespace {
 
 using v4l2_testing::FakeFormat;
-using v4l2_testing::FakeV4L2System;
 
+// Modes of one fake camera whose formats each test scripts.
 class V4L2ModesTest : public ::testing::Test {
  protected:
-  void SetUp() override { camera_ = system_.addCamera("/dev/video0"); }
-  std::vector<V4L2Mode> modes(V4L2Request const& request) {
+  std::vector<V4L2Mode> modes(V4L2Request const& request = {}) {
     auto device = system_.createDevice();
     EXPECT_EQ(0, device->open("/dev/video0"));
     return enumerateV4L2Modes(*device, request);
@@ -25,72 +24,56 @@ class V4L2ModesTest : public ::testing::Test {
     return chooseV4L2Mode(modes(request), request);
   }
 
-  FakeV4L2System system_;
-  std::shared_ptr<v4l2_testing::FakeCamera> camera_;
+  v4l2_testing::FakeV4L2System system_;
+  std::shared_ptr<v4l2_testing::FakeCamera> camera_ = system_.addCamera("/dev/video0");
 };
 
+// Size first, then rate, then the asked-for format; stepwise sizes snap
+// onto their steps within the range.
 TEST_F(V4L2ModesTest, NearestModeWinsAndFormatBreaksTies) {
+  FakeFormat stepwise{V4L2_PIX_FMT_YUV420, {}, true, {160, 320, 16, 120, 240, 8}, {{1, 5}}};
   camera_->formats = {
       FakeFormat{V4L2_PIX_FMT_YUYV, {{640, 480}}, false, {}, {{1, 30}, {1, 10}}},
       FakeFormat{V4L2_PIX_FMT_H264, {{1280, 720}}, false, {}, {{1, 30}}},
-      FakeFormat{V4L2_PIX_FMT_YUV420, {{1280, 720}}, false, {}, {{1, 10}}},
-      FakeFormat{V4L2_PIX_FMT_MJPEG, {{1280, 720}, {1920, 1080}}, false, {}, {{1, 30}}},
-      FakeFormat{V4L2_PIX_FMT_NV12, {{640, 480}}, false, {}, {{1, 30}}},
+      FakeFormat{V4L2_PIX_FMT_NV12, {{1280, 720}, {640, 480}}, false, {}, {{1, 10}}},
+      FakeFormat{V4L2_PIX_FMT_MJPEG, {{1280, 720}}, false, {}, {{1, 30}}},
+      stepwise,
   };
-  auto all = modes(V4L2Request{});
-  EXPECT_EQ(6u, all.size());  // H.264 is left out
-  for (V4L2Mode const& mode : all) EXPECT_NE(static_cast<uint32_t>(V4L2_PIX_FMT_H264), mode.fourcc);
-
-  // 720p30 only comes as MJPEG; planar YUV has it at 10 fps only.
-  auto hd = choose(1280, 720, 30);
-  ASSERT_TRUE(hd);
-  EXPECT_EQ(static_cast<uint32_t>(V4L2_PIX_FMT_MJPEG), hd->fourcc);
-  EXPECT_EQ(1280, hd->width);
-  EXPECT_FLOAT_EQ(30, hd->fps());
-
-  // VGA at 30 comes as YUYV and NV12: I420 was asked for.
-  auto vga = choose(640, 480, 30);
-  ASSERT_TRUE(vga);
-  EXPECT_EQ(static_cast<uint32_t>(V4L2_PIX_FMT_NV12), vga->fourcc);
-  // Asking for MJPEG at VGA still gets VGA, as MJPEG has no VGA mode.
-  auto compressed = choose(640, 480, 30, ImageBuffer::IMAGE_MJPEG);
-  ASSERT_TRUE(compressed);
-  EXPECT_EQ(640, compressed->width);
-  EXPECT_EQ(static_cast<uint32_t>(V4L2_PIX_FMT_YUYV), compressed->fourcc);
-
-  // Slow rates prefer the slow mode at the right size.
-  auto slow = choose(1280, 720, 10);
-  ASSERT_TRUE(slow);
-  EXPECT_EQ(static_cast<uint32_t>(V4L2_PIX_FMT_YUV420), slow->fourcc);
-  EXPECT_EQ(10u, slow->interval_den);
-}
-
-TEST_F(V4L2ModesTest, StepwiseSizesSnapOntoTheirSteps) {
-  FakeFormat stepwise{V4L2_PIX_FMT_NV12, {}, true, {}, {{1, 30}}};
-  stepwise.range = {160, 1920, 16, 120, 1080, 8};
-  camera_->formats = {stepwise};
-  auto mode = choose(1000, 500, 30);
-  ASSERT_TRUE(mode);
-  EXPECT_EQ(1008, mode->width);
-  EXPECT_EQ(504, mode->height);
-  auto tiny = choose(10, 10, 30);
-  ASSERT_TRUE(tiny);
-  EXPECT_EQ(160, tiny->width);
-  EXPECT_EQ(120, tiny->height);
+  for (V4L2Mode const& mode : modes()) EXPECT_NE(uint32_t{V4L2_PIX_FMT_H264}, mode.fourcc);
+  struct Case {
+    int width, height;
+    float fps;
+    ImageBuffer::PixelFormat preferred;
+    uint32_t fourcc;
+    int got_width, got_height;
+  } const cases[] = {
+      {1280, 720, 30, ImageBuffer::IMAGE_CONSTRAINED_I420, V4L2_PIX_FMT_MJPEG, 1280, 720},
+      {1280, 720, 10, ImageBuffer::IMAGE_CONSTRAINED_I420, V4L2_PIX_FMT_NV12, 1280, 720},
+      {640, 480, 10, ImageBuffer::IMAGE_CONSTRAINED_I420, V4L2_PIX_FMT_NV12, 640, 480},
+      {640, 480, 10, ImageBuffer::IMAGE_MJPEG, V4L2_PIX_FMT_YUYV, 640, 480},
+      {200, 150, 5, ImageBuffer::IMAGE_CONSTRAINED_I420, V4L2_PIX_FMT_YUV420, 208, 152},
+      {10, 10, 5, ImageBuffer::IMAGE_CONSTRAINED_I420, V4L2_PIX_FMT_YUV420, 160, 120},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << "@" << c.fps);
+    auto mode = choose(c.width, c.height, c.fps, c.preferred);
+    ASSERT_TRUE(mode);
+    EXPECT_EQ(c.fourcc, mode->fourcc);
+    EXPECT_EQ(c.got_width, mode->width);
+    EXPECT_EQ(c.got_height, mode->height);
+    EXPECT_FLOAT_EQ(c.fps, mode->fps());
+  }
 }
 
 TEST_F(V4L2ModesTest, HostileDriverAnswersAreBoundedOrSkipped) {
   camera_->formats = {
       FakeFormat{V4L2_PIX_FMT_YUYV, {{0, 480}, {99999, 10}, {320, 240}}, false, {}, {{0, 0}}}};
-  auto sane = modes(V4L2Request{});
+  auto sane = modes();
   ASSERT_EQ(1u, sane.size());
   EXPECT_EQ(320, sane[0].width);
-  // No usable interval: assume 30 fps.
-  EXPECT_FLOAT_EQ(30, sane[0].fps());
-
-  camera_->formats = {FakeFormat{V4L2_PIX_FMT_YUYV, {{320, 240}}, false, {}, {{1, 30}}}};
+  EXPECT_FLOAT_EQ(30, sane[0].fps());  // no usable interval: assume 30 fps
   camera_->endless_formats = true;
-  EXPECT_LE(modes(V4L2Request{}).size(), 64u);
+  EXPECT_LE(modes().size(), 64u);
   EXPECT_FALSE(chooseV4L2Mode({}, V4L2Request{}));
 }
 
