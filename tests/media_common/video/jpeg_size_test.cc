@@ -24,32 +24,22 @@ using image_testing::makeJpeg;
 using image_testing::wrapEncoded;
 
 TEST(JpegSizeTest, DetectsTheSizeOfRealJpegsAndMotionJpegFrames) {
-  for (auto [w, h, subsampling] : {std::tuple{320, 240, TJSAMP_420}, std::tuple{17, 9, TJSAMP_422},
-                                   std::tuple{1, 1, TJSAMP_444}, std::tuple{64, 48, TJSAMP_GRAY}}) {
-    Bytes const jpeg = makeJpeg(w, h, subsampling);
-    auto image = wrapEncoded(jpeg, ImageBuffer::IMAGE_JPEG);
-    EXPECT_EQ(image->width(), w);
-    EXPECT_EQ(image->height(), h);
-    EXPECT_EQ(image->size(), static_cast<int>(jpeg.size()));
-    EXPECT_TRUE(image->planes().empty());
+  for (auto [w, h, subsampling] :
+       {std::tuple{17, 9, TJSAMP_422}, std::tuple{64, 48, TJSAMP_GRAY}}) {
+    auto image = wrapEncoded(makeJpeg(w, h, subsampling), ImageBuffer::IMAGE_JPEG);
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(w, h));
   }
   auto mjpeg =
       wrapEncoded(image_testing::withoutHuffmanTables(makeJpeg(96, 64)), ImageBuffer::IMAGE_MJPEG);
-  EXPECT_EQ(mjpeg->width(), 96);
-  EXPECT_EQ(mjpeg->height(), 64);
-  // Only JPEG formats are detected.
-  auto qv1 = wrapEncoded(makeJpeg(32, 16), ImageBuffer::IMAGE_QV1);
-  EXPECT_EQ(qv1->width(), -1);
-  EXPECT_FALSE(qv1->autoDetectWidthAndHeight());
+  EXPECT_EQ(std::pair(mjpeg->width(), mjpeg->height()), std::pair(96, 64));
+  EXPECT_EQ(wrapEncoded(makeJpeg(32, 16), ImageBuffer::IMAGE_QV1)->width(), -1);  // JPEG only
 }
 
 // Every kind of broken header is refused with the reason, and the image
 // keeps its unknown size.
 TEST(JpegSizeTest, RefusesGarbageTruncatedEmptyAndImplausibleHeaders) {
   Bytes const good = makeJpeg(64, 32);
-  Bytes garbage(500);
-  for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<unsigned char>(i * 37 + 11);
-  Bytes truncated(good.begin(), good.begin() + 20);
+  Bytes garbage(500, 0x5A);
   // A well-formed frame header claiming 65535x65535 on a few hundred bytes.
   Bytes huge = good;
   for (size_t i = 2; i + 8 < huge.size(); ++i) {
@@ -59,11 +49,10 @@ TEST(JpegSizeTest, RefusesGarbageTruncatedEmptyAndImplausibleHeaders) {
     }
   }
   Bytes only_marker = {0xFF, 0xD8};
-  for (Bytes const* bytes : {&garbage, &truncated, &huge, &only_marker}) {
+  for (Bytes const* bytes : {&garbage, &huge, &only_marker}) {
     testing::LogCapture log("video:2");
     auto image = wrapEncoded(*bytes, ImageBuffer::IMAGE_JPEG);
-    EXPECT_EQ(image->width(), -1);
-    EXPECT_EQ(image->height(), -1);
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(-1, -1));
     EXPECT_TRUE(log.contains("Error decoding (M)JPEG header: "));
     EXPECT_TRUE(log.contains("Can't autodetect width and height for format JPEG"));
   }
