@@ -117,26 +117,6 @@ TEST(DeferredTest, CancelFromAnotherThreadStopsDueCallsAndRacesCleanly) {
   EXPECT_EQ(getDeferredCbCount(), 0u);
 }
 
-TEST(TimerTest, OneShotTimersRunInDueOrderAndNeverEarly) {
-  Mutex mutex;
-  std::vector<int> order;
-  bool early = false;
-  WaitableFlag done;
-  Time const created = Time::now();
-  for (int delay_ms : {60, 20, 40, 0, 30}) {
-    createOneShotTimer(Duration::fromMSec(delay_ms), [&, delay_ms] {
-      MutexLock lock(mutex);
-      early |= Time::now() - created < Duration::fromMSec(delay_ms);
-      order.push_back(delay_ms);
-      if (order.size() == 5) done.set();
-    });
-  }
-  ASSERT_TRUE(done.waitFor());
-  MutexLock lock(mutex);
-  EXPECT_EQ(order, (std::vector<int>{0, 20, 30, 40, 60}));
-  EXPECT_FALSE(early);
-}
-
 TEST(TimerTest, RepeatingTimerKeepsCadenceSkipsMissedTicksAndCancelsItself) {
   constexpr Duration kInterval = Duration::fromMSec(20);
   Mutex mutex;

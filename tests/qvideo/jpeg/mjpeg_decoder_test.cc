@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
-#include <array>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -21,32 +20,27 @@ using qvideo::testing::TestI420;
 
 using Bytes = std::vector<uint8_t>;
 
-// A width x height JPEG of a BGR picture made by `pixel`, from TurboJPEG.
+// A width x height JPEG from TurboJPEG of the BGR picture `pixel` draws.
 Bytes encodeJpeg(int width, int height, int subsampling,
-                 const std::function<std::array<uint8_t, 3>(int x, int y)>& pixel) {
+                 const std::function<uint8_t(int x, int y, int c)>& pixel) {
   Bytes bgr(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      auto const value = pixel(x, y);
-      std::copy(value.begin(), value.end(), bgr.begin() + (static_cast<size_t>(y) * width + x) * 3);
-    }
-  tjhandle handle = tjInitCompress();
+  for (size_t i = 0; i < bgr.size(); ++i) bgr[i] = pixel(i / 3 % width, i / 3 / width, i % 3);
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
-  int const result =
-      tjCompress2(handle, bgr.data(), width, 0, height, TJPF_BGR, &jpeg, &size, subsampling, 90, 0);
+  tjhandle handle = tjInitCompress();
+  EXPECT_EQ(0, tjCompress2(handle, bgr.data(), width, 0, height, TJPF_BGR, &jpeg, &size,
+                           subsampling, 90, 0));
   tjDestroy(handle);
-  EXPECT_EQ(result, 0);
   Bytes out(jpeg, jpeg + size);
   tjFree(jpeg);
   return out;
 }
 
 Bytes encodeGradient(int width, int height, int subsampling = TJSAMP_420) {
-  return encodeJpeg(width, height, subsampling, [=](int x, int y) {
-    return std::array<uint8_t, 3>{static_cast<uint8_t>(x * 255 / width),
-                                  static_cast<uint8_t>(y * 255 / height),
-                                  static_cast<uint8_t>((x + y) * 127 / (width + height))};
+  return encodeJpeg(width, height, subsampling, [=](int x, int y, int c) {
+    return static_cast<uint8_t>(c == 0   ? x * 255 / width
+                                : c == 1 ? y * 255 / height
+                                         : (x + y) * 127 / (width + height));
   });
 }
 
@@ -107,20 +101,14 @@ TEST_P(MjpegSubsamplingTest, FrameWithoutTablesDecodesLikeTheOriginal) {
   EXPECT_EQ(spliced.size(), stripped.size() + kMJPGDHTSegSize);
   EXPECT_EQ(findHuffmanTables(spliced.data(), spliced.size()), HuffmanTablesPresence::kPresent);
 
-  // Solid colours come out in limited-range BT.601.
-  struct Colour {
-    std::array<uint8_t, 3> bgr;
-    int y, u, v;
-  };
-  std::vector<Colour> colours = {{{0, 0, 0}, 16, 128, 128}, {{255, 255, 255}, 235, 128, 128}};
-  if (subsampling != TJSAMP_GRAY) colours.push_back({{0, 0, 255}, 81, 90, 240});  // red
-  for (auto const& colour : colours) {
-    Bytes const jpeg = encodeJpeg(width, height, subsampling, [&](int, int) { return colour.bgr; });
-    ASSERT_TRUE(decode(jpeg, width, height, true, &actual));
-    EXPECT_NEAR(actual.y_.at(5, 5), colour.y, 2);
-    EXPECT_NEAR(actual.u_.at(3, 3), colour.u, 2);
-    EXPECT_NEAR(actual.v_.at(3, 3), colour.v, 2);
-  }
+  // A solid colour comes out in limited-range BT.601: red, or white in gray.
+  bool const gray = subsampling == TJSAMP_GRAY;
+  Bytes const solid = encodeJpeg(width, height, subsampling,
+                                 [&](int, int, int c) { return gray || c == 2 ? 255 : 0; });
+  ASSERT_TRUE(decode(solid, width, height, true, &actual));
+  EXPECT_NEAR(actual.y_.at(5, 5), gray ? 235 : 81, 2);
+  EXPECT_NEAR(actual.u_.at(3, 3), gray ? 128 : 90, 2);
+  EXPECT_NEAR(actual.v_.at(3, 3), gray ? 128 : 240, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,7 +135,6 @@ TEST_F(MjpegDecoderTest, BadFramesAndDestinationsAreRefusedWithoutWriting) {
   }
   Bytes garbage(500);
   for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 37 + 11);
-  EXPECT_FALSE(decode(garbage, 64, 32, true, &out));
   EXPECT_FALSE(decode(garbage, 64, 32, false, &out));
   // A segment whose length runs past the end of the data.
   Bytes const lying = {0xFF, 0xD8, 0xFF, 0xE0, 0x7F, 0xFF, 0x00, 0x00};
