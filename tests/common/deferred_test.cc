@@ -178,23 +178,5 @@ TEST(TimerTest, CancelledTimerReleasesItsCapturesBeforeItsDueTime) {
   EXPECT_TRUE(watch.expired());
 }
 
-TEST(TimerTest, CallbacksMayMixDeferredCallsAndTimersWithoutDeadlock) {
-  WaitableFlag done;
-  std::atomic<bool> cancelled_ran{false};
-  TimerHandle victim = createOneShotTimer(Duration::fromMSec(200), [&] { cancelled_ran = true; });
-  scheduleDeferred([&] {
-    createOneShotTimer(Duration::fromMSec(1), [&] {
-      victim.cancel();
-      scheduleDeferred([&] {
-        // From the deferred thread: a timer whose callback queues a call.
-        createOneShotTimer(Duration(), [&] { scheduleDeferred([&] { done.set(); }); });
-      });
-    });
-  });
-  ASSERT_TRUE(done.waitFor());
-  waitForTimersDueBy(Duration::fromMSec(250));  // past the victim's due time
-  EXPECT_FALSE(cancelled_ran.load());
-}
-
 }  // namespace
 }  // namespace dravo

@@ -19,38 +19,30 @@ class FileTest : public ::testing::Test {
   testing::LogCapture quiet_;
 };
 
-TEST_F(FileTest, RoundTripSeekTellSizeShortReadsAndLines) {
+TEST_F(FileTest, SizeSeekLinesShortReadsAndOpenFailures) {
   auto file = File::open(path("data.bin"), File::kWrite);
   ASSERT_TRUE(file);
-  ASSERT_TRUE(file->write("hello world\n", 12));
-  EXPECT_EQ(file->size(), 12) << "size counts unflushed bytes";
-  ASSERT_TRUE(file->seek(6));
-  ASSERT_TRUE(file->write("WORLD", 5));
+  ASSERT_TRUE(file->write("hello world\n0123", 16));
+  EXPECT_EQ(file->size(), 16) << "size counts unflushed bytes";
   EXPECT_FALSE(file->seek(-1, File::kFromStart));
-  EXPECT_EQ(file->tell(), 11);
-
   file = File::open(path("data.bin"), File::kAppend);
-  ASSERT_TRUE(file->write("0123456789\n\nlast", 16));
+  ASSERT_TRUE(file->seek(0));
+  ASSERT_TRUE(file->write("456789\n\nlast", 12)) << "appends whatever the position";
   file = File::open(path("data.bin"), File::kRead);
   ASSERT_TRUE(file);
   EXPECT_FALSE(file->write("x", 1)) << "read-only file";
   // Lines lose their newline; a long one comes in pieces of the limit.
   std::string line, lines;
-  for (size_t limit : {100, 4, 100, 100, 100}) {
-    EXPECT_TRUE(file->readLine(&line, limit));
-    lines += line + "|";
-  }
-  EXPECT_EQ(lines, "hello WORLD|0123|456789||last|");
-  EXPECT_FALSE(file->readLine(&line, 100));
+  while (file->readLine(&line, lines.empty() ? 100 : 4)) lines += line + "|";
+  EXPECT_EQ(lines, "hello world|0123|4567|89||last|");
   char buffer[32] = {};
   ASSERT_TRUE(file->seek(-5, File::kFromEnd));
   EXPECT_EQ(file->read(buffer, sizeof buffer), 5u) << "a read past the end is short";
-  EXPECT_EQ(std::string(buffer, 5), "\nlast");
   EXPECT_TRUE(file->eof());
 
   EXPECT_FALSE(File::open(path("missing"), File::kReadWrite));
   EXPECT_FALSE(File::open(dir_.path(), File::kRead)) << "a directory is not a file";
-  EXPECT_FALSE(File::open(path("data.bin"), File::kWrite, File::kExclusive));
+  EXPECT_FALSE(File::open(path("data.bin"), File::kAppend, File::kExclusive));
 }
 
 TEST_F(FileTest, WholeFileHelpersAndDirectories) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "qvideo/qv_i420.h"
 #include "tests/qvideo/test_planes.h"
 
 namespace qvideo {
@@ -19,42 +18,23 @@ QvGray8 viewOf(TestPlane& plane) {
   return view;
 }
 
-TEST(ResamplerTest, HalvingAveragesBlocksAndOnlyTheDestinationRowsAreWritten) {
-  TestPlane source(4, 4);
+TEST(ResamplerTest, HalvingAveragesBlocksPadsTheStrideAndLeavesOtherRowsAlone) {
+  TestPlane source(4, 4), destination(2, 2), untouched(4, 4);
   source.fill([](int x, int y) {
     return static_cast<uint8_t>(40 * (y / 2) + 20 * (x / 2) + (x % 2) * 2 + (y % 2) * 4);
   });
-  TestPlane destination(2, 2), untouched(4, 4);
   Resampler4Taps::resampleImg(viewOf(source), viewOf(destination));
   // Block (bx, by) holds base + {0, 2, 4, 6}: its mean is base + 3.
   for (int by = 0; by < 2; ++by)
     for (int bx = 0; bx < 2; ++bx) EXPECT_NEAR(destination.at(bx, by), 40 * by + 20 * bx + 3, 1);
   // The margin inside the stride carries the edge sample; the row below the
   // plane is not the plane's and keeps its canary.
-  for (int x = 2; x < destination.stride_; ++x)
+  for (int x = 2; x < destination.stride_; ++x) {
     EXPECT_EQ(destination.at(x, 1), destination.at(1, 1));
-  for (int x = 0; x < destination.stride_; ++x) EXPECT_EQ(destination.at(x, 2), testing::kCanary);
+    EXPECT_EQ(destination.at(x, 2), testing::kCanary);
+  }
   Resampler4Taps::resampleImg(QvGray8(), viewOf(untouched));
-  EXPECT_TRUE(untouched.marginUntouched());
   EXPECT_EQ(untouched.at(0, 0), testing::kCanary) << "an empty source writes nothing";
-}
-
-TEST(ResamplerTest, ConstantPlanesStayConstantAndAlignedMarginsAreFilled) {
-  QvI420 source(641, 481, 16);
-  for (int i = 0; i < 3; ++i) {
-    const QvGray8& plane = source.plane(i);
-    for (int y = 0; y < plane.height_; ++y)
-      std::fill(plane.row(y), plane.row(y) + plane.width_, static_cast<uint8_t>(50 + i));
-  }
-  for (auto [width, height] : {std::pair{23, 11}, std::pair{1280, 3}}) {
-    QvI420 destination(width, height, 16);
-    for (int i = 0; i < 3; ++i) {
-      const QvGray8& plane = destination.plane(i);
-      Resampler4Taps::resampleImg(source.plane(i), plane);
-      for (int y = 0; y < plane.padded_height_; ++y)
-        for (int x = 0; x < plane.stride_; ++x) ASSERT_EQ(plane.row(y)[x], 50 + i) << i;
-    }
-  }
 }
 
 }  // namespace
