@@ -9,45 +9,39 @@
 namespace dravo {
 namespace {
 
-struct Registration {
-  int releases = 0;
-};
-
-AutoHandleInitializer<Registration> registerOne(std::shared_ptr<Registration> const& record) {
-  return AutoHandleInitializer<Registration>(record, [](Registration& r) { ++r.releases; });
+// A registration whose release counts itself.
+AutoHandleInitializer<int> registerOne(std::shared_ptr<int> const& releases) {
+  return AutoHandleInitializer<int>(releases, [](int& count) { ++count; });
 }
 
 TEST(HandleTest, ReleaseRunsOnceWhenTheLastAutoHandleGoes) {
-  auto record = std::make_shared<Registration>();
-  { auto dropped = registerOne(record); }
-  EXPECT_EQ(record->releases, 0) << "a dropped initializer leaves the registration";
-  AutoHandle<Registration> first = registerOne(record);
-  AutoHandle<Registration> second = first;
-  EXPECT_EQ(first.get(), record.get());
+  auto releases = std::make_shared<int>(0);
+  { auto dropped = registerOne(releases); }
+  EXPECT_EQ(*releases, 0) << "a dropped initializer leaves the registration";
+  AutoHandle<int> first = registerOne(releases);
+  AutoHandle<int> second = first;
   first.reset();
-  EXPECT_EQ(record->releases, 0);
+  EXPECT_EQ(*releases, 0);
   second.reset();
-  EXPECT_EQ(record->releases, 1);
+  EXPECT_EQ(*releases, 1);
 
   // AutoHandles made from copies of one plain Handle share one release.
-  Handle<Registration> plain = registerOne(record).release();
-  Handle<Registration> copy = plain;
+  Handle<int> plain = registerOne(releases).release();
+  Handle<int> copy = plain;
   {
-    AutoHandle<Registration> a(plain);
-    AutoHandle<Registration> b(copy);
-    a.reset();
-    EXPECT_EQ(record->releases, 1);
+    AutoHandle<int> a(plain);
+    AutoHandle<int> b(copy);
   }
-  EXPECT_EQ(record->releases, 2);
-  { AutoHandle<Registration> again(plain); }
-  EXPECT_EQ(record->releases, 2) << "released already";
+  EXPECT_EQ(*releases, 2);
+  { AutoHandle<int> again(plain); }
+  EXPECT_EQ(*releases, 2) << "released already";
 }
 
 TEST(HandleTest, CopiesDroppedOnManyThreadsReleaseOnce) {
   for (int round = 0; round < 50; ++round) {
     std::atomic<int> releases{0};
-    AutoHandle<Registration> handle = AutoHandleInitializer<Registration>(
-        std::make_shared<Registration>(), [&releases](Registration&) { ++releases; });
+    AutoHandle<int> handle =
+        AutoHandleInitializer<int>(std::make_shared<int>(0), [&releases](int&) { ++releases; });
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i) threads.emplace_back([copy = handle]() mutable { copy.reset(); });
     handle.reset();

@@ -18,46 +18,35 @@ class Receiver : public has_slots<multi_threaded_local> {
  public:
   ~Receiver() override { disconnect_all(); }
   void onValue(int value) { values.push_back(value); }
-  void onTick() { ++ticks; }
 
   std::vector<int> values;
-  int ticks = 0;
 };
 
-TEST(SigslotTest, DisconnectRemovesOnlyWhatItNamesAndEitherSideDyingEndsTheConnection) {
-  sigslot::signal0<> first, second;
-  Receiver a, b;
-  first.connect(&a, &Receiver::onTick);
-  first.connect(&b, &Receiver::onTick);
-  second.connect(&a, &Receiver::onTick);
-  second.connect(&b, &Receiver::onTick);
-  first.disconnect(&a);
-  first();
-  EXPECT_EQ(a.ticks, 0);
-  EXPECT_EQ(b.ticks, 1);
-  a.disconnect_all();  // the receiver's side: leaves b on `second`
-  second();
-  EXPECT_EQ(a.ticks, 0);
-  EXPECT_EQ(b.ticks, 2);
-
+TEST(SigslotTest, DisconnectEndsOnlyWhatItNamesAndEitherSideDyingEndsTheConnection) {
   sigslot::signal1<int> signal;
+  Receiver a, b;
+  signal.connect(&a, &Receiver::onValue);
+  signal.connect(&b, &Receiver::onValue);
+  signal.connect(&b, [&b](int value) { b.values.push_back(-value); });
+  signal.disconnect(&a);
+  signal(1);
+  EXPECT_TRUE(a.values.empty());
+  EXPECT_EQ(b.values, (std::vector<int>{1, -1})) << "in connection order";
   {
-    Receiver receiver;
-    signal.connect(&receiver, &Receiver::onValue);
-  }
-  EXPECT_EQ(signal.connection_count(), 0u);
-  {
-    sigslot::signal0<> local;
-    local.connect(&a, &Receiver::onTick);
+    Receiver gone;
+    signal.connect(&gone, &Receiver::onValue);
+    sigslot::signal1<int> local;
+    local.connect(&a, &Receiver::onValue);
   }
   EXPECT_FALSE(a.has_connections());
+  EXPECT_EQ(signal.connection_count(), 2u);
   signal.connect(&a, &Receiver::onValue);
-  signal.connect(&a, [&a](int value) { a.values.push_back(-value); });
   Receiver copy(a);  // a copy starts without connections
   EXPECT_FALSE(copy.has_connections());
+  b.disconnect_all();  // the receiver's side
   signal(2);
-  EXPECT_EQ(a.values, (std::vector<int>{2, -2})) << "in connection order";
-  EXPECT_TRUE(copy.values.empty());
+  EXPECT_EQ(a.values, std::vector<int>{2});
+  EXPECT_EQ(b.values.size(), 2u);
 }
 
 TEST(SigslotTest, SlotsMayDisconnectConnectAndEmitDuringEmission) {
