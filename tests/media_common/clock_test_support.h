@@ -44,7 +44,6 @@ class EventRecorder {
     std::lock_guard lock(mutex_);
     return events_.size();
   }
-  std::shared_ptr<void const> const& owner() const { return owner_; }
   void kill() { owner_.reset(); }
 
  private:

