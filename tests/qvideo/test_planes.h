@@ -58,15 +58,6 @@ struct TestI420 {
         u_((width + 1) / 2, (height + 1) / 2),
         v_((width + 1) / 2, (height + 1) / 2) {}
 
-  // A smooth diagonal gradient with slowly varying chroma, all inside the
-  // RGB gamut so that a trip through RGB does not clip.
-  void fillGradient() {
-    y_.fill([&](int x, int y) {
-      return static_cast<uint8_t>(60 + x * 100 / width_ + y * 40 / height_);
-    });
-    u_.fill([&](int x, int) { return static_cast<uint8_t>(108 + x * 40 / u_.row_bytes_); });
-    v_.fill([&](int, int y) { return static_cast<uint8_t>(148 - y * 40 / v_.rows_); });
-  }
   ::testing::AssertionResult marginsUntouched() const {
     for (const TestPlane* plane : {&y_, &u_, &v_}) {
       auto result = plane->marginUntouched();

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "common/file.h"
 #include "tests/support/scoped_temp_dir.h"
 #include "tests/support/tool_checks.h"
 #include "tests/support/xvfb_server.h"
@@ -25,8 +25,8 @@ using testing::runTool;
 using testing::ToolRun;
 
 std::string readFile(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string contents;
+  return File::readFileToStringIfExists(path, &contents) ? contents : "missing " + path;
 }
 
 bool has(std::string const& text, std::string const& part) {
