@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -54,23 +52,24 @@ class ThreadedSchedulerTest : public ::testing::Test {
     schedulers_.push_back(createThreadedScheduler(bins, root_));
     return schedulers_.back();
   }
-  // Queues a task that logs `name`, followed by its thread's name if `name`
-  // ends with "@".
-  void schedule(Scheduler& s, std::shared_ptr<int> const& owner, int level, std::string name) {
-    s.schedule(TaskFunction(
-                   owner, [this, name] { add(name.ends_with("@") ? name + threadName() : name); }),
-               Priority(level, t0_), nullptr);
-  }
-  // Queues a task that sets `started`, waits for `release`, then logs `name`.
-  void block(Scheduler& s, std::shared_ptr<int> const& owner, int level, WaitableFlag& started,
-             WaitableFlag& release, std::string name) {
+  // Queues a task that runs `first`, then logs `name`, followed by its
+  // thread's name if `name` ends with "@".
+  void schedule(Scheduler& s, std::shared_ptr<int> const& owner, int level, std::string name,
+                std::function<void()> first = {}) {
     s.schedule(TaskFunction(owner,
-                            [this, &started, &release, name] {
-                              started.set();
-                              release.waitFor();
+                            [=, this] {
+                              if (first) first();
                               add(name.ends_with("@") ? name + threadName() : name);
                             }),
                Priority(level, t0_), nullptr);
+  }
+  // The same, once it has set `started` and seen `release`.
+  void block(Scheduler& s, std::shared_ptr<int> const& owner, int level, WaitableFlag& started,
+             WaitableFlag& release, std::string name) {
+    schedule(s, owner, level, name, [started = &started, release = &release] {
+      started->set();
+      release->waitFor();
+    });
   }
   void add(std::string const& name) {
     std::lock_guard lock(mutex_);
@@ -94,7 +93,7 @@ class ThreadedSchedulerTest : public ::testing::Test {
   Time t0_ = Time::now();
 };
 
-TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
+TEST_F(ThreadedSchedulerTest, OwnersRunInParallelUrgentWorkTakesItsOwnBinAndPriorityLeads) {
   auto scheduler = make(2u);
   // Two owners whose tasks wait for each other must be on two threads.
   WaitableFlag a_in, b_in;
@@ -107,7 +106,6 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
   EXPECT_EQ(std::set<std::string>(threads.begin(), threads.end()),
             (std::set<std::string>{"@scheduler_default_0_minpriority_-2147483648_0",
                                    "@scheduler_default_1_minpriority_-2147483648_1"}));
-  EXPECT_TRUE(root_->getNode("bins/default/thread1"));
   ran_.clear();  // every task is done
 
   auto binned = make(std::vector{ThreadedSchedulerBin("low", Priority::lowest(), 1),
@@ -116,6 +114,15 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
   WaitableFlag low_busy, release_low;
   block(*binned, other, 50, low_busy, release_low, "low@");
   ASSERT_TRUE(low_busy.waitFor());
+  // Behind the busy thread: b's first runner item (level 1) goes stale when
+  // b5 arrives, so b runs at level 5 before c; a dead owner's task is skipped.
+  auto b = std::make_shared<int>(2), c = std::make_shared<int>(3),
+       doomed = std::make_shared<int>(4);
+  schedule(*binned, b, 1, "b1");
+  schedule(*binned, c, 3, "c3");
+  schedule(*binned, b, 5, "b5");
+  schedule(*binned, doomed, 9, "dead");
+  doomed.reset();
   // The only "low" thread is busy, yet urgent work runs, and releases it.
   binned->schedule(TaskFunction(owner_,
                                 [&] {
@@ -125,7 +132,8 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelAndUrgentWorkTakesItsOwnBin) {
                    Priority(100, false), nullptr);
   binned->waitIdle();
   EXPECT_EQ(ran(), (std::vector<std::string>{"urgent@scheduler_high_1_minpriority_100_0",
-                                             "low@scheduler_low_0_minpriority_-2147483648_0"}));
+                                             "low@scheduler_low_0_minpriority_-2147483648_0", "b5",
+                                             "c3", "b1"}));
 }
 
 TEST_F(ThreadedSchedulerTest, RefusesIdlePrioritiesAndLevelsWithoutABin) {
@@ -144,69 +152,15 @@ TEST_F(ThreadedSchedulerTest, RefusesIdlePrioritiesAndLevelsWithoutABin) {
                 "scheduler. If you have a use-case we can revisit this"}));
 }
 
-TEST_F(ThreadedSchedulerTest, OneOwnersTasksNeverOverlapAndRunByPriorityThenFirstCome) {
-  auto scheduler = make(4u);
-  std::atomic<int> in_flight{0}, overlaps{0};
-  std::vector<std::pair<int, int>> expected, ran;  // (level, index); `ran` by the strand only
-  for (int i = 0; i < 300; ++i) {
-    int level = (i * 7) % 5;
-    expected.emplace_back(level, i);
-    scheduler->schedule(TaskFunction(owner_,
-                                     [&, level, i] {
-                                       if (in_flight.fetch_add(1) != 0) ++overlaps;
-                                       ran.emplace_back(level, i);
-                                       in_flight.fetch_sub(1);
-                                     }),
-                        Priority(level, t0_), nullptr);
-  }
-  // A dead owner's tasks are skipped.
-  auto doomed = std::make_shared<int>(1);
-  schedule(*scheduler, doomed, 9, "dead");
-  doomed.reset();
-  scheduler->start();
-  scheduler->waitIdle();
-  std::stable_sort(expected.begin(), expected.end(),
-                   [](auto const& a, auto const& b) { return a.first > b.first; });
-  EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_EQ(ran, expected);
-  EXPECT_TRUE(this->ran().empty());
-}
-
-TEST_F(ThreadedSchedulerTest, HigherPriorityPushOvertakesAWaitingStrand) {
-  auto scheduler = make(1u);
-  scheduler->start();
-  WaitableFlag busy, release;
-  auto blocker = std::make_shared<int>(1), b = std::make_shared<int>(2),
-       c = std::make_shared<int>(3);
-  block(*scheduler, blocker, 10, busy, release, "blocker");
-  ASSERT_TRUE(busy.waitFor());
-  schedule(*scheduler, b, 1, "b1");
-  schedule(*scheduler, c, 3, "c3");
-  schedule(*scheduler, b, 5, "b5");
-  release.set();
-  scheduler->waitIdle();
-  // b's first runner item (level 1) went stale; b runs at level 5 first.
-  EXPECT_EQ(ran(), (std::vector<std::string>{"blocker", "b5", "c3", "b1"}));
-}
-
 class ThreadedSchedulerShutdownTest : public ThreadedSchedulerTest,
                                       public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ThreadedSchedulerShutdownTest, QueuedTasksNeverRunOnceShutdownReturns) {
-  // Before start: nothing ever runs.
-  auto unstarted = make(2u);
-  schedule(*unstarted, owner_, 1, "queued");
-  unstarted->shutdown(false);
-  unstarted->waitIdle();
-  schedule(*unstarted, owner_, 1, "late");
-  unstarted->waitIdle();  // tasks queued after shutdown do not count
-  EXPECT_EQ(queued(*unstarted), 2u);
-  EXPECT_TRUE(ran().empty());
-
   auto scheduler = make(2u);
   WaitableFlag running, shutting_down;
   SchedulerLogHook hook([&](std::string const& line) {
-    if (line == "Scheduler shutting down.") shutting_down.set();
+    // Other tests' schedulers may still be shutting down on the deferred thread.
+    if (line == "Scheduler shutting down." && threadName() == "shutdown") shutting_down.set();
   });
   auto blocker = std::make_shared<int>(1);
   // The running task holds its worker until shutdown has begun: the queued
@@ -215,7 +169,10 @@ TEST_P(ThreadedSchedulerShutdownTest, QueuedTasksNeverRunOnceShutdownReturns) {
   scheduler->start();
   ASSERT_TRUE(running.waitFor());
   for (int i = 0; i < 5; ++i) schedule(*scheduler, blocker, 1, "queued");
-  std::thread([&] { scheduler->shutdown(GetParam()); }).join();
+  Thread shutdown;
+  shutdown.setName("shutdown");
+  shutdown.start([&] { scheduler->shutdown(GetParam()); });
+  shutdown.join();
   // The running task finished before shutdown returned; nothing else ran.
   EXPECT_EQ(ran(), std::vector<std::string>{"running"});
   schedule(*scheduler, owner_, 1, "late");
