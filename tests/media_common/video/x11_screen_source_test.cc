@@ -6,16 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <thread>
 
-#include "common/logging.h"
 #include "common/property_node.h"
 #include "media_common/link_handle.h"
 #include "media_common/threaded_scheduler.h"
 #include "media_common/video/video_sink.h"
 #include "tests/media_common/video/x11_test_display.h"
+#include "tests/support/capture.h"
 
 namespace dravo::media {
 namespace {
@@ -23,64 +22,16 @@ namespace {
 using testing::X11TestDisplay;
 using Clock = std::chrono::steady_clock;
 
-// Wakes the test whenever one of the watched property nodes, or a log line,
-// changes; the test then re-checks its condition. Listeners run on whatever
-// thread made the change.
-class Watcher : public sigslot::has_slots<> {
- public:
-  explicit Watcher(std::string const& loggers) {
-    logging::configureLoggers(loggers);
-    previous_sink_ = logging::setLogSink([this](logging::LogRecord const& record) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(std::string(record.logger) + ": " + std::string(record.message));
-      changed_.notify_all();
-    });
+// True once `condition` holds; false after a generous time-out. Polls: the
+// source's threads change what the condition reads.
+bool eventually(std::function<bool()> const& condition) {
+  auto const deadline = Clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::yield();
   }
-  ~Watcher() override {
-    logging::setLogSink(std::move(previous_sink_));
-    logging::resetLoggingConfiguration();
-    disconnect_all();
-  }
-
-  void watch(std::shared_ptr<PropertyNode> const& node) {
-    node->connectChanged(this, [this](PropertyChangedArgs const&) {
-      std::lock_guard lock(mutex_);
-      changed_.notify_all();
-    });
-  }
-  void onTexture() {
-    std::lock_guard lock(mutex_);
-    ++textures_;
-    changed_.notify_all();
-  }
-  int textures() {
-    std::lock_guard lock(mutex_);
-    return textures_;
-  }
-  bool logged(std::string const& line) {
-    std::lock_guard lock(mutex_);
-    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-  }
-  // True once `condition` holds; false after a generous time-out.
-  bool waitUntil(std::function<bool()> const& condition) {
-    std::unique_lock lock(mutex_);
-    auto const deadline = Clock::now() + std::chrono::seconds(30);
-    while (true) {
-      lock.unlock();
-      bool const holds = condition();
-      lock.lock();
-      if (holds) return true;
-      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return condition();
-    }
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> lines_;
-  int textures_ = 0;
-  logging::LogSink previous_sink_;
-};
+  return true;
+}
 
 class X11ScreenSourceTest : public ::testing::Test {
  protected:
@@ -98,13 +49,13 @@ class X11ScreenSourceTest : public ::testing::Test {
     source_ = createScreenSource(ElementArgs(scheduler_, root_->getNode("screen", true)));
     sink_ = createElement<TextureVideoSink>(ElementArgs(scheduler_, root_->getNode("sink", true)));
     link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
-    sink_->texture_signal_.connect(&watcher_, [this](std::shared_ptr<Texture> const& texture) {
+    sink_->texture_signal_.connect(&listener_, [this](std::shared_ptr<Texture> const& texture) {
       last_width_ = texture->getWidth();
-      watcher_.onTexture();
+      ++textures_;
     });
-    watcher_.watch(source_->getPropertyNode());
   }
   void TearDown() override {
+    listener_.disconnect_all();
     link_ = LinkHandle();
     source_.reset();
     sink_.reset();
@@ -119,24 +70,25 @@ class X11ScreenSourceTest : public ::testing::Test {
 
   static inline X11TestDisplay* x_ = nullptr;
   static inline std::string error_;
-  Watcher watcher_{"screenshot_x11:5,x11_screen_source:5"};
+  testing::LogCapture log_{"screenshot_x11:5,x11_screen_source:5"};
+  sigslot::has_slots<> listener_;
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
   std::shared_ptr<Scheduler> scheduler_ = createThreadedScheduler(2, nullptr);
   std::shared_ptr<ScreenVideoSource> source_;
   std::shared_ptr<TextureVideoSink> sink_;
   LinkHandle link_;
   std::atomic<int> last_width_{0};
+  std::atomic<int> textures_{0};
 };
 
 TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRateUntilTheWindowHides) {
-  EXPECT_EQ(value("active"), PropertyValue(false));
   Window window = x_->createWindow(200, 200, 320, 240, 0x336699, "Captured window");
   set("req_fps", PropertyValue(60.0f));  // 20 pictures a second
   set("window", PropertyValue(std::to_string(window)));
   set("enabled", PropertyValue(true));
-  ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 1; }));
+  ASSERT_TRUE(eventually([&] { return textures_ >= 1; }));
   auto const first = Clock::now();
-  ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 21; }));
+  ASSERT_TRUE(eventually([&] { return textures_ >= 21; }));
   double const seconds = std::chrono::duration<double>(Clock::now() - first).count();
   // 20 intervals of 50 ms; loose bounds for a loaded machine.
   EXPECT_GT(seconds, 0.5);
@@ -146,13 +98,12 @@ TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRateUntilTheWindowH
   EXPECT_EQ(value("width"), PropertyValue(320));
   EXPECT_EQ(value("height"), PropertyValue(240));
   EXPECT_EQ(statusCode(), status_codes::Ok);
-  EXPECT_GT(source_->getActualFpsHistory()->history().buckets().size(), 0u);
 
   // Hiding the window stops the loop without an error.
   XUnmapWindow(x_->display(), window);
   XSync(x_->display(), False);
-  ASSERT_TRUE(watcher_.waitUntil([&] {
-    return watcher_.logged("screenshot_x11: Window was minimized, stopping capture") &&
+  ASSERT_TRUE(eventually([&] {
+    return log_.contains("Window was minimized, stopping capture") &&
            value("active") == PropertyValue(false) && value("width") == PropertyValue(0) &&
            value("height") == PropertyValue(0);
   }));
@@ -165,19 +116,17 @@ TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRateUntilTheWindowH
 TEST_F(X11ScreenSourceTest, BadIdsStopTheLoopUntilAGoodOne) {
   set("window", PropertyValue("my window"));
   set("enabled", PropertyValue(true));
-  ASSERT_TRUE(watcher_.waitUntil([&] {
-    return watcher_.logged("screenshot_x11: Selected a window that can't be parsed: my window");
-  }));
+  ASSERT_TRUE(eventually(
+      [&] { return log_.contains("Selected a window that can't be parsed: my window"); }));
   EXPECT_EQ(value("active"), PropertyValue(false));
   set("window", PropertyValue("9"));  // no such display
-  ASSERT_TRUE(
-      watcher_.waitUntil([&] { return statusCode() == status_codes::Error_ScreenCaptureAPI; }));
+  ASSERT_TRUE(eventually([&] { return statusCode() == status_codes::Error_ScreenCaptureAPI; }));
   EXPECT_EQ(source_->getStatus()->getStatusMessage(), "Could not get monitor dimensions");
   EXPECT_EQ(value("active"), PropertyValue(false));
-  EXPECT_EQ(watcher_.textures(), 0);
+  EXPECT_EQ(textures_, 0);
 
   set("window", PropertyValue("0"));
-  ASSERT_TRUE(watcher_.waitUntil([&] { return watcher_.textures() >= 1; }));
+  ASSERT_TRUE(eventually([&] { return textures_ >= 1; }));
   EXPECT_EQ(statusCode(), status_codes::Ok);
   EXPECT_EQ(last_width_, 1920);
 }

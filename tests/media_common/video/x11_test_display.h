@@ -5,7 +5,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xfixes.h>
 #undef Status
 
 #include <cstdint>
