@@ -7,6 +7,7 @@
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/support/capture.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
@@ -65,6 +66,23 @@ TEST_F(Y4MSinkTest, FailedCreationDropsFramesAndRetries) {
   feed(makeFrame(4, 2, 3));
   sink_.reset();
   EXPECT_EQ(contentsOf(later), kHeader + "FRAME\n" + packedI420(*makeFrame(4, 2, 3)));
+}
+
+// Recorded through the sink with a size change in the middle: both files
+// play as the frames fed, at the header's 30 frames per second.
+TEST_F(Y4MSinkTest, FfmpegPlaysOurSplitRecording) {
+  SKIP_WITHOUT_TOOL("ffmpeg");
+  SKIP_WITHOUT_TOOL("ffprobe");
+  setName(dir_.file("rec.y4m"));
+  std::vector<std::string> first, second;
+  for (int i = 0; i < 7; ++i) {
+    auto frame = i < 4 ? makeFrame(64, 48, i) : makeFrame(33, 17, i);
+    (i < 4 ? first : second).push_back(packedI420(*frame));
+    feed(frame);
+  }
+  sink_.reset();
+  testing::expectFfmpegPlays(dir_.file("rec.y4m"), 64, 48, "30/1", first);
+  testing::expectFfmpegPlays(dir_.file("rec_part1.y4m"), 33, 17, "30/1", second);
 }
 
 TEST(VideoFileSinkTest, ChoosesTheSinkByExtension) {
