@@ -1,231 +1,368 @@
-// Device lists and the device list manager without probing: change
-// detection, the non-blacklisted list, the blacklist file, enum publication.
+// Device lists and their manager: change detection, the blacklist and its
+// file, enum publication, and the periodic probe thread.
 
 #include "media_common/device_list.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/file.h"
 #include "common/property_enum.h"
 #include "common/property_node.h"
+#include "common/thread.h"
 #include "media_common/device_list_manager.h"
-#include "tests/media_common/device_list_test_support.h"
 #include "tests/support/capture.h"
+#include "tests/support/scoped_temp_dir.h"
 
 namespace dravo::media {
 namespace {
 
-using testing::entriesOf;
-using testing::makeList;
-using testing::ScopedConfigPath;
 using Entries = std::vector<std::string>;
+using dravo::testing::AssertionCapture;
+using dravo::testing::LogCapture;
 
-TEST(DeviceListTest, KeepsIdentifiersUniqueAndOrderedAndComparesInOrder) {
-  dravo::testing::LogCapture log("device_list_manager:6");
-  DeviceList list;
-  list.appendDevice("b", "B");
-  list.prependDevice("a", "A");
-  list.appendDevice("c", "C");
-  list.appendDevice("b", "other name");
-  list.prependDevice("c", "C");
-  EXPECT_EQ((Entries{"a=A", "b=B", "c=C"}), entriesOf(list));
-  EXPECT_EQ(3u, list.numDevices());
-  EXPECT_EQ((std::vector<std::string>{"appendDevice 'b' 'B'", "appendDevice 'c' 'C'",
-                                      "appendDevice 'b' 'other name'",
-                                      "Device b added to device list more than once.",
-                                      "Device c added to device list more than once."}),
-            log.messages("device_list_manager"));
-
-  list.removeDevice("b");
-  list.removeDevice("missing");
-  EXPECT_EQ((Entries{"a=A", "c=C"}), entriesOf(list));
-  list.appendDevice("b", "B");  // a removed identifier may come back
-  EXPECT_EQ((Entries{"a=A", "c=C", "b=B"}), entriesOf(list));
-  list.clear();
-  EXPECT_TRUE(list.empty());
-
-  // Equal lists hold the same entries in the same order.
-  EXPECT_EQ(*makeList({{"a", "A"}, {"b", "B"}}), *makeList({{"a", "A"}, {"b", "B"}}));
-  EXPECT_NE(*makeList({{"a", "A"}, {"b", "B"}}), *makeList({{"b", "B"}, {"a", "A"}}));
-  EXPECT_NE(*makeList({{"a", "A"}}), *makeList({{"a", "renamed"}}));
-  EXPECT_NE(*makeList({{"a", "A"}}), *makeList({{"a", "A"}, {"b", "B"}}));
+std::shared_ptr<DeviceList> makeList(
+    std::initializer_list<std::pair<const char*, const char*>> entries) {
+  auto list = std::make_shared<DeviceList>();
+  for (auto const& [id, name] : entries) list->appendDevice(id, name);
+  return list;
 }
 
-// Counts listUpdated calls and records the lists each one saw.
-class RecordingManager : public DeviceListManagerBase {
+Entries entriesOf(DeviceList const& list) {
+  Entries result;
+  for (auto const& [id, name] : list) result.push_back(id + "=" + name);
+  return result;
+}
+
+// Counts list updates, which may come from the probe thread.
+class CountingManager : public DeviceListManager {
  public:
-  using DeviceListManagerBase::DeviceListManagerBase;
-  int updates() const { return updates_; }
-  Entries lastSeen() const { return last_seen_; }
+  explicit CountingManager(std::string const& name,
+                           std::shared_ptr<PropertyNode> const& node = PropertyNode::create())
+      : DeviceListManager(name, node) {}
+  std::atomic<int> updates{0};
 
  protected:
   void listUpdated() override {
-    ++updates_;
-    last_seen_ = entriesOf(*currentListLocked());
+    ++updates;
+    DeviceListManager::listUpdated();
   }
-
- private:
-  std::atomic<int> updates_{0};
-  Entries last_seen_;
 };
 
-class DeviceListManagerTest : public ::testing::Test {
+// Points the configuration path at a fresh directory, so blacklist files
+// never touch the real home directory, and restores the probe interval.
+class DeviceListTest : public ::testing::Test {
  protected:
-  ScopedConfigPath config_;
-  dravo::testing::LogCapture log_{"device_list_manager:5"};
+  DeviceListTest() { setenv("DRAVO_CONFIG_PATH", dir_.path().c_str(), 1); }
+  ~DeviceListTest() override {
+    unsetenv("DRAVO_CONFIG_PATH");
+    interval_->setValue(interval_->getDefaultValue());
+  }
+  // The camera blacklist file's contents, or nullopt when there is none.
+  std::optional<std::string> blacklist() const {
+    std::string text;
+    if (!File::readFileToStringIfExists(dir_.file("camera.blacklist"), &text)) return std::nullopt;
+    return text;
+  }
+  void setInterval(Duration interval) { interval_->setValue(PropertyValue(interval)); }
+
+  dravo::testing::ScopedTempDir dir_;
+  std::shared_ptr<PropertyNode> interval_ = getPropertyNode("media/devices/device_probe_interval");
 };
 
-TEST_F(DeviceListManagerTest, OnlyChangedListsReplaceTheCurrentOneAndTheBlacklistFiltersIt) {
-  RecordingManager manager("camera");
-  // Null and empty lists equal the initial empty list.
-  manager.updateList(nullptr);
-  manager.updateList(std::make_shared<DeviceList>());
-  EXPECT_EQ(0, manager.updates());
-  manager.addToBlacklist("b");
-  manager.updateList(makeList({{"a", "A"}, {"b", "B"}, {"c", "C"}}));
-  log_.clear();
-  manager.updateList(makeList({{"a", "A"}, {"b", "B"}, {"c", "C"}}));
-  EXPECT_TRUE(log_.contains("Device list has not changed."));
-  EXPECT_EQ(1, manager.updates());
-  EXPECT_EQ((Entries{"a=A", "b=B", "c=C"}), manager.lastSeen());
-  EXPECT_EQ((Entries{"a=A", "c=C"}), entriesOf(*manager.getCurrentNonBlacklistedDeviceList()));
-  EXPECT_EQ("a", manager.getDefault());
-  EXPECT_EQ("A", manager.getDefaultNonBlacklisted());
-
-  // Blacklisting shows only after the next changed list; a snapshot taken
-  // earlier keeps its contents.
-  auto before = manager.getCurrentNonBlacklistedDeviceList();
-  manager.addToBlacklist("a");
-  EXPECT_TRUE(manager.isBlacklisted("a"));
-  EXPECT_EQ("A", manager.getDefaultNonBlacklisted());
-  manager.updateList(makeList({{"a", "A"}, {"b", "B"}, {"c", "C"}, {"d", "D"}}));
-  EXPECT_TRUE(log_.contains("Device list has changed."));
-  EXPECT_EQ(2, manager.updates());
-  EXPECT_EQ("C", manager.getDefaultNonBlacklisted());
-  EXPECT_EQ("a", manager.getDefault());
-  EXPECT_EQ((Entries{"a=A", "c=C"}), entriesOf(*before));
-
-  manager.clearBlacklist();
-  manager.updateList(makeList({{"d", "D"}}));
-  EXPECT_EQ((Entries{"d=D"}), entriesOf(*manager.getCurrentNonBlacklistedDeviceList()));
-  manager.updateList(nullptr);
-  EXPECT_EQ(4, manager.updates());
-  EXPECT_EQ("", manager.getDefault());
+TEST_F(DeviceListTest, ListKeepsIdentifiersUniqueAndComparesInOrder) {
+  LogCapture log("device_list_manager:6");
+  DeviceList list;
+  list.appendDevice("b", "B");
+  list.prependDevice("a", "A");
+  list.appendDevice("b", "other name");
+  list.prependDevice("a", "A");
+  list.appendDevice("c", "C");
+  list.removeDevice("b");
+  list.appendDevice("b", "B");  // a removed identifier may come back
+  EXPECT_EQ(entriesOf(list), (Entries{"a=A", "c=C", "b=B"}));
+  EXPECT_TRUE(log.contains("Device b added to device list more than once."));
+  EXPECT_TRUE(log.contains("Device a added to device list more than once."));
+  EXPECT_NE(*makeList({{"a", "A"}, {"b", "B"}}), *makeList({{"b", "B"}, {"a", "A"}}));
+  EXPECT_NE(*makeList({{"a", "A"}}), *makeList({{"a", "renamed"}}));
+  EXPECT_EQ(*makeList({{"a", "A"}}), *makeList({{"a", "A"}}));
 }
 
-TEST_F(DeviceListManagerTest, BlacklistFileIsSortedOneIdPerLineAndReadBackByTheNextManager) {
-  {
-    RecordingManager manager("camera");
-    EXPECT_EQ(std::nullopt, config_.readBlacklist("camera"));
-    manager.addToBlacklist("z");
-    manager.addToBlacklist("m");
-    EXPECT_EQ("m\nz\n", config_.readBlacklist("camera"));
-    manager.addToBlacklist("m");
-    manager.addToBlacklist("usb:0000:00:14.0-1 with spaces");
-    manager.removeFromBlacklist("z");
-    manager.removeFromBlacklist("never there");
-    EXPECT_EQ("m\nusb:0000:00:14.0-1 with spaces\n", config_.readBlacklist("camera"));
-  }
-  log_.clear();
-  RecordingManager second("camera");
-  EXPECT_TRUE(log_.contains("Successfully read device blacklist file '" +
-                            config_.blacklistFile("camera") + "'."));
-  EXPECT_TRUE(second.isBlacklisted("m"));
-  EXPECT_TRUE(second.isBlacklisted("usb:0000:00:14.0-1 with spaces"));
-  EXPECT_FALSE(second.isBlacklisted("z"));
-
-  EXPECT_FALSE(RecordingManager("microphone").isBlacklisted("m"));  // a file per kind
-
-  second.clearBlacklist();
-  EXPECT_EQ("", config_.readBlacklist("camera"));
-
-  // A missing configuration directory is created.
-  std::string nested = File::joinPath(config_.path(), "not/yet/there");
-  setenv("DRAVO_CONFIG_PATH", nested.c_str(), 1);
-  RecordingManager third("camera");
-  EXPECT_FALSE(third.isBlacklisted("m"));
-  third.addToBlacklist("a");
-  std::string text;
-  EXPECT_TRUE(File::readFileToStringIfExists(File::joinPath(nested, "camera.blacklist"), &text));
-  EXPECT_EQ("a\n", text);
-}
-
-TEST_F(DeviceListManagerTest, MalformedBlacklistFilesLoadWithoutEmptyIdentifiers) {
-  struct Case {
-    const char* what;
-    std::string text;
-    std::vector<std::string> blacklisted;
-  };
-  std::string garbage;
-  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) & 0xff);
-  std::string long_line(200000, 'x');
-  std::vector<Case> cases = {
-      {"empty", "", {}},
-      {"blank lines", "\n\n\na\n\n\nb", {"a", "b"}},
-      {"only line feeds", "\n\n\n", {}},
-      {"long line", long_line + "\nshort\n", {long_line, "short"}},
-      {"zero bytes", std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
-      {"garbage", garbage, {}},
-  };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_TRUE(File::writeStringToFile(config_.blacklistFile("camera"), c.text));
-    RecordingManager manager("camera");
-    EXPECT_FALSE(manager.isBlacklisted(""));
-    for (std::string const& id : c.blacklisted) EXPECT_TRUE(manager.isBlacklisted(id));
-    // Rewriting keeps exactly what was loaded, one identifier per line.
-    manager.addToBlacklist("added");
-    std::string text = *config_.readBlacklist("camera");
-    EXPECT_EQ(std::string::npos, text.find("\n\n"));
-    EXPECT_NE('\n', text.front());
-  }
-}
-
-TEST_F(DeviceListManagerTest, WithoutSourceNameThereIsNoBlacklistAndNoFile) {
-  dravo::testing::AssertionCapture assertions;
-  RecordingManager manager("");
-  manager.updateList(makeList({{"a", "A"}}));
-  EXPECT_EQ(1, manager.updates());
-  EXPECT_EQ("a", manager.getDefault());
-  EXPECT_TRUE(manager.getCurrentNonBlacklistedDeviceList()->empty());
-  EXPECT_EQ("", manager.getDefaultNonBlacklisted());
-
-  manager.addToBlacklist("a");
-  manager.removeFromBlacklist("a");
-  manager.clearBlacklist();
-  EXPECT_FALSE(manager.isBlacklisted("a"));
-  EXPECT_EQ(std::vector<std::string>(4, "Assertion failed: !source_name_.empty()"),
-            assertions.messages());
-  EXPECT_TRUE(std::filesystem::is_empty(config_.path()));
-}
-
-TEST_F(DeviceListManagerTest, PublishesEveryDeviceAsEnumEntryOfTheNode) {
-  auto node = PropertyNode::create()->getNode("devices/camera", true);
-  DeviceListManager manager("camera", node);
-  manager.addToBlacklist("b");
-  log_.clear();
-  manager.updateList(makeList({{"a", "Front camera"}, {"b", "Back camera"}}));
-
-  auto names = [&node] {
-    std::vector<std::string> result;
+TEST_F(DeviceListTest, ManagerPublishesChangedListsFilteredByAPersistentBlacklist) {
+  LogCapture log("device_list_manager:5");
+  auto node = PropertyNode::create();
+  auto published = [&node] {
+    Entries result;
     for (auto const& v : getPropertyEnumValues(node))
       result.push_back(v.value.getString() + "=" + v.name + "/" + v.display_name);
     return result;
   };
-  EXPECT_EQ(names(), (Entries{"a=a/Front camera", "b=b/Back camera"}));
-  EXPECT_EQ((std::vector<std::string>{"Device list has changed.", "DeviceListManager::listUpdated",
-                                      "Adding enum value for a / Front camera",
-                                      "Adding enum value for b / Back camera"}),
-            log_.messages("device_list_manager"));
+  {
+    CountingManager manager("camera", node);
+    manager.updateList(nullptr);  // null and empty equal the initial list
+    manager.updateList(std::make_shared<DeviceList>());
+    EXPECT_EQ(manager.updates, 0);
+    EXPECT_EQ(blacklist(), std::nullopt);
+    manager.addToBlacklist("z");
+    manager.addToBlacklist("b");
+    manager.addToBlacklist("b");
+    manager.removeFromBlacklist("z");
+    manager.removeFromBlacklist("never there");
+    manager.addToBlacklist("usb:0000:00:14.0-1 with spaces");
+    EXPECT_EQ(blacklist(), "b\nusb:0000:00:14.0-1 with spaces\n");  // sorted, one per line
+    log.clear();
+    manager.updateList(makeList({{"a", "Front camera"}, {"b", "Back camera"}}));
+    EXPECT_EQ(log.messages("device_list_manager"),
+              (Entries{"Device list has changed.", "DeviceListManager::listUpdated",
+                       "Adding enum value for a / Front camera",
+                       "Adding enum value for b / Back camera"}));
+    manager.updateList(makeList({{"a", "Front camera"}, {"b", "Back camera"}}));
+    EXPECT_TRUE(log.contains("Device list has not changed."));
+    EXPECT_EQ(manager.updates, 1);
+    EXPECT_EQ(published(), (Entries{"a=a/Front camera", "b=b/Back camera"}));
+    EXPECT_EQ(entriesOf(*manager.getCurrentNonBlacklistedDeviceList()), Entries{"a=Front camera"});
+    EXPECT_EQ(manager.getDefault(), "a");
+    EXPECT_EQ(manager.getDefaultNonBlacklisted(), "Front camera");
 
-  // The entries are replaced, not merged.
-  manager.updateList(makeList({{"c", "USB camera"}}));
-  EXPECT_EQ(names(), Entries{"c=c/USB camera"});
-  manager.updateList(nullptr);
-  EXPECT_TRUE(names().empty());
+    // Blacklisting shows only after the next changed list; a snapshot taken
+    // earlier keeps its contents.
+    auto before = manager.getCurrentNonBlacklistedDeviceList();
+    manager.addToBlacklist("a");
+    EXPECT_EQ(manager.getDefaultNonBlacklisted(), "Front camera");
+    manager.updateList(makeList({{"a", "A"}, {"b", "B"}, {"c", "C"}}));
+    EXPECT_EQ(manager.getDefaultNonBlacklisted(), "C");
+    EXPECT_EQ(manager.getDefault(), "a");
+    EXPECT_EQ(entriesOf(*before), Entries{"a=Front camera"});
+    EXPECT_EQ(published(), (Entries{"a=a/A", "b=b/B", "c=c/C"}));  // replaced, not merged
+    manager.updateList(nullptr);
+    EXPECT_TRUE(published().empty());
+    EXPECT_EQ(manager.getDefault(), "");
+  }
+  log.clear();
+  CountingManager second("camera");
+  EXPECT_TRUE(log.contains("Successfully read device blacklist file '" + dir_.path() +
+                           "/camera.blacklist'."));
+  EXPECT_TRUE(second.isBlacklisted("usb:0000:00:14.0-1 with spaces"));
+  EXPECT_FALSE(second.isBlacklisted("z"));
+  EXPECT_FALSE(CountingManager("microphone").isBlacklisted("a"));  // a file per kind
+  second.clearBlacklist();
+  EXPECT_EQ(blacklist(), "");
+
+  // A missing configuration directory is created.
+  std::string nested = dir_.file("not/yet/there");
+  setenv("DRAVO_CONFIG_PATH", nested.c_str(), 1);
+  CountingManager("camera").addToBlacklist("a");
+  std::string text;
+  EXPECT_TRUE(File::readFileToStringIfExists(nested + "/camera.blacklist", &text));
+  EXPECT_EQ(text, "a\n");
+}
+
+TEST_F(DeviceListTest, WithoutSourceNameThereIsNoBlacklistAndNoFile) {
+  AssertionCapture assertions;
+  CountingManager manager("");
+  manager.updateList(makeList({{"a", "A"}}));
+  EXPECT_EQ(manager.getDefault(), "a");
+  EXPECT_EQ(manager.getDefaultNonBlacklisted(), "");
+  manager.addToBlacklist("a");
+  manager.removeFromBlacklist("a");
+  manager.clearBlacklist();
+  EXPECT_FALSE(manager.isBlacklisted("a"));
+  EXPECT_EQ(assertions.messages(), Entries(4, "Assertion failed: !source_name_.empty()"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
+}
+
+TEST_F(DeviceListTest, MalformedBlacklistFilesLoadWithoutEmptyIdentifiers) {
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) & 0xff);
+  std::string long_line(200000, 'x');
+  struct Case {
+    std::string text;
+    Entries blacklisted;
+  } const cases[] = {
+      {"", {}},
+      {"\n\n\na\n\n\nb", {"a", "b"}},
+      {"\n\n\n", {}},
+      {long_line + "\nshort\n", {long_line, "short"}},
+      {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+      {garbage, {}},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 20));
+    ASSERT_TRUE(File::writeStringToFile(dir_.file("camera.blacklist"), c.text));
+    CountingManager manager("camera");
+    EXPECT_FALSE(manager.isBlacklisted(""));
+    for (std::string const& id : c.blacklisted) EXPECT_TRUE(manager.isBlacklisted(id));
+    // Rewriting keeps exactly what was loaded, one identifier per line.
+    manager.addToBlacklist("added");
+    std::string text = *blacklist();
+    EXPECT_EQ(text.find("\n\n"), std::string::npos);
+    EXPECT_NE(text.front(), '\n');
+  }
+}
+
+// A probe whose calls and their threads the test can see and wait for; while
+// its gate is closed each call blocks until the test opens it.
+class TestProbe : public std::enable_shared_from_this<TestProbe> {
+ public:
+  DeviceProbeFunction function() {
+    return DeviceProbeFunction(shared_from_this(), [this] {
+      std::unique_lock lock(mutex_);
+      threads_.push_back(std::this_thread::get_id() == caller_ ? "caller"
+                                                               : Thread::current()->getName());
+      condition_.notify_all();
+      condition_.wait(lock, [this] { return gate_open_; });
+      ++finished_;
+      return list_;
+    });
+  }
+  void set(std::shared_ptr<DeviceList> list, bool gate_open = true) {
+    std::lock_guard lock(mutex_);
+    list_ = std::move(list);
+    gate_open_ = gate_open;
+    condition_.notify_all();
+  }
+  // Waits until `count` calls have started.
+  bool waitForCalls(size_t count) {
+    std::unique_lock lock(mutex_);
+    return condition_.wait_for(lock, std::chrono::seconds(30),
+                               [&] { return threads_.size() >= count; });
+  }
+  size_t calls() const {
+    std::lock_guard lock(mutex_);
+    return threads_.size();
+  }
+  size_t finished() const {
+    std::lock_guard lock(mutex_);
+    return finished_;
+  }
+  // "caller" for the test's own thread, else the thread's name.
+  std::vector<std::string> threads() const {
+    std::lock_guard lock(mutex_);
+    return threads_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable condition_;
+  std::shared_ptr<DeviceList> list_;
+  bool gate_open_ = true;
+  size_t finished_ = 0;
+  std::vector<std::string> threads_;
+  const std::thread::id caller_ = std::this_thread::get_id();
+};
+
+TEST_F(DeviceListTest, ProbesAtOnceThenOnTheNamedThreadUntilDisabledAndAgain) {
+  LogCapture log("device_list_manager:5");
+  AssertionCapture assertions;
+  auto probe = std::make_shared<TestProbe>();
+  CountingManager manager("camera");
+  setInterval(Duration::fromMSec(1));
+  for (int round = 1; round <= 2; ++round) {
+    probe->set(makeList({{"a", "A"}}));
+    size_t calls = probe->calls();
+    manager.enablePeriodicProbing(probe->function());
+    // The first probe ran on this thread and its list is already current.
+    EXPECT_EQ(probe->threads().at(calls), "caller");
+    EXPECT_EQ(manager.getDefault(), "a");
+    ASSERT_TRUE(probe->waitForCalls(calls + 3));
+    probe->set(makeList({{"b", "B"}}));
+    ASSERT_TRUE(probe->waitForCalls(probe->calls() + 2));
+    manager.disablePeriodicProbing();
+    EXPECT_EQ(manager.getDefault(), "b");
+    // Off means off: no probe runs after disable returned.
+    calls = probe->calls();
+    EXPECT_EQ(probe->finished(), calls);
+    manager.disablePeriodicProbing();  // a second disable does nothing
+    EXPECT_EQ(probe->calls(), calls);
+  }
+  EXPECT_EQ(manager.updates, 4);  // unchanged probes do not count
+  for (std::string const& thread : probe->threads())
+    EXPECT_TRUE(thread == "caller" || thread == "Periodic Device Probe") << thread;
+  EXPECT_TRUE(log.contains("Doing automatic probe."));
+
+  // Enabling twice keeps the running thread.
+  setInterval(Duration::fromSec(3600));
+  manager.enablePeriodicProbing(probe->function());
+  size_t calls = probe->calls();
+  manager.enablePeriodicProbing(probe->function());
+  EXPECT_EQ(assertions.messages(), Entries{"Assertion failed: !periodic_probing_"});
+  EXPECT_EQ(probe->calls(), calls);
+  manager.disablePeriodicProbing();
+
+  // A probe whose owner is gone gives an empty list.
+  setInterval(Duration::fromMSec(1));
+  auto owner = std::make_shared<int>(0);
+  manager.enablePeriodicProbing(DeviceProbeFunction(owner, [] { return makeList({{"a", "A"}}); }));
+  EXPECT_EQ(manager.getDefault(), "a");
+  owner.reset();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!manager.getCurrentDeviceList()->empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  manager.disablePeriodicProbing();
+  EXPECT_TRUE(manager.getCurrentDeviceList()->empty());
+}
+
+TEST_F(DeviceListTest, DisableWakesALongWaitAndWaitsForARunningProbe) {
+  auto probe = std::make_shared<TestProbe>();
+  CountingManager manager("camera");
+  setInterval(Duration::fromSec(100));
+  manager.enablePeriodicProbing(probe->function());
+  Time before = Time::now();
+  manager.disablePeriodicProbing();
+  // Only the probe on enable ran; the thread left its wait without probing.
+  EXPECT_EQ(probe->calls(), 1u);
+  EXPECT_LT(Time::now() - before, Duration::fromSec(50));
+
+  setInterval(Duration::fromMSec(1));
+  manager.enablePeriodicProbing(probe->function());
+  probe->set(nullptr, false);
+  ASSERT_TRUE(probe->waitForCalls(3));  // the thread is inside a probe now
+  std::atomic<bool> disabled{false};
+  std::thread stopper([&] {
+    manager.disablePeriodicProbing();
+    disabled = true;
+  });
+  EXPECT_FALSE(disabled);
+  probe->set(nullptr, true);
+  stopper.join();
+  EXPECT_EQ(probe->calls(), probe->finished());
+}
+
+// Blacklist changes, reads and probe-driven updates from several threads at
+// once; under ThreadSanitizer this catches unguarded shared state.
+TEST_F(DeviceListTest, BlacklistChangesRaceSafelyWithProbing) {
+  setInterval(Duration::fromMSec(1));
+  auto node = PropertyNode::create();
+  CountingManager manager("camera", node);
+  auto owner = std::make_shared<int>(0);
+  std::atomic<int> round{0};
+  manager.enablePeriodicProbing(DeviceProbeFunction(owner, [&round] {
+    return ++round % 2 ? makeList({{"a", "A"}, {"b", "B"}}) : makeList({{"b", "B"}, {"c", "C"}});
+  }));
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  int i = 0;
+  for (; (i < 200 || round < 20) && std::chrono::steady_clock::now() < deadline; ++i) {
+    if (i % 2)
+      manager.addToBlacklist("b");
+    else
+      manager.removeFromBlacklist("b");
+    std::string name = manager.getDefaultNonBlacklisted();
+    EXPECT_TRUE(name.empty() || name == "A" || name == "B" || name == "C") << name;
+    EXPECT_LE(manager.getCurrentNonBlacklistedDeviceList()->numDevices(), 2u);
+    EXPECT_LE(getPropertyEnumValues(node).size(), 2u);
+  }
+  manager.disablePeriodicProbing();
+  EXPECT_GE(round, 20);
+  // Whatever the interleaving, the file matches the last change.
+  EXPECT_EQ(blacklist(), (i - 1) % 2 ? "b\n" : "");
 }
 
 }  // namespace
