@@ -54,26 +54,17 @@ class MediaToolTest : public ::testing::Test {
 };
 
 TEST_F(MediaToolTest, RecordAndConvertWriteFilesThatInfoAndFfprobeAgreeOn) {
-  ToolRun const quiet = record("a.y4m", {"--frames", "12", "--quiet"});
-  ASSERT_EQ(0, quiet.status) << quiet.err;
-  EXPECT_EQ("", quiet.out);
-  EXPECT_NEAR(11.0 / 30.0, infoJson(file("a.y4m"), true)["frame_list"][11]["pts"].get<double>(),
-              1e-6);
-  // Through AVI and back loses nothing; a smaller copy has what was asked.
-  ASSERT_EQ(0, runTool({"convert", file("a.y4m"), file("mid.avi"), "-q"}).status);
-  ASSERT_EQ(0, runTool({"convert", file("mid.avi"), file("back.y4m"), "-q"}).status);
-  EXPECT_EQ(readFile(file("a.y4m")), readFile(file("back.y4m")));
-  ASSERT_EQ(0, runTool({"convert", file("a.y4m"), file("small.avi"), "--size", "80x60", "--frames",
-                        "5", "-q"})
-                   .status);
-  EXPECT_EQ(80, infoJson(file("small.avi"))["width"]);
-
   ToolRun const run = record("d.avi", {"--duration", "2", "--fps", "15"});
   ASSERT_EQ(0, run.status) << run.err;
   // The run stops where the limit is: nothing is made or dropped beyond it.
   EXPECT_TRUE(has(run.out, "SyntheticVideoSource           30          0")) << run.out;
-  ASSERT_EQ(0, record("e.avi", {"--duration", "2", "--fps", "15", "-q"}).status);
-  EXPECT_EQ(readFile(file("d.avi")), readFile(file("e.avi"))) << "recording is repeatable";
+  EXPECT_NEAR(29.0 / 15.0, infoJson(file("d.avi"), true)["frame_list"][29]["pts"].get<double>(),
+              1e-6);
+  EXPECT_EQ("", record("quiet.y4m", {"--frames", "1", "--quiet"}).out);
+  ASSERT_EQ(0, runTool({"convert", file("d.avi"), file("small.avi"), "--size", "80x60", "--frames",
+                        "5", "-q"})
+                   .status);
+  EXPECT_EQ(80, infoJson(file("small.avi"))["width"]);
   SKIP_WITHOUT_TOOL("ffprobe");
   EXPECT_EQ(30, ffprobeFrameCount(file("d.avi")));
   EXPECT_EQ(5, ffprobeFrameCount(file("small.avi")));
