@@ -12,21 +12,10 @@ uint8_t pixel(ImageBuffer const& image, int x, int y, int plane) {
   return *image.getPixelAddress(x, y, plane);
 }
 
-// Driver buffers of each format become images; a buffer too short for the
-// mode (the last row needs no padding behind it) or a format we cannot
+// Driver buffers of each format become images (YUYV is checked by the
+// source's tests); a buffer too short for the mode or a format we cannot
 // deliver gives none.
 TEST(V4L2FrameTest, BuffersBecomeImagesUnlessTooShort) {
-  // 4x2 YUYV with 4 bytes of padding per row.
-  std::vector<uint8_t> yuyv(2 * 12, 0xEE);
-  for (int y = 0; y < 2; ++y)
-    for (int i = 0; i < 8; ++i) yuyv[y * 12 + i] = static_cast<uint8_t>(y * 16 + i);
-  auto image = imageFromV4L2Buffer(V4L2_PIX_FMT_YUYV, 4, 2, 12, yuyv.data(), 20);
-  ASSERT_TRUE(image);
-  EXPECT_EQ(ImageBuffer::IMAGE_YUYV, image->format().pixel_format_);
-  for (int y = 0; y < 2; ++y)
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(y * 16 + i, image->getPixelAddress(0, y, 0)[i]);
-  EXPECT_FALSE(imageFromV4L2Buffer(V4L2_PIX_FMT_YUYV, 4, 2, 12, yuyv.data(), 19));
-
   // 4x2 NV12 and planar YUV: luma 0..7, one chroma row.
   std::vector<uint8_t> nv12 = {0, 1, 2, 3, 4, 5, 6, 7, 100, 200, 101, 201};
   std::vector<uint8_t> planar = {0, 1, 2, 3, 4, 5, 6, 7, 100, 101, 200, 201};
