@@ -33,14 +33,13 @@ class StampingHook : public VideoProcessorHook, public sigslot::has_slots<> {
 };
 
 struct SeenFrame {
-  std::string pixels;
+  std::string pixels;  // the visible bytes of the first plane
   Time stamp;
   int width;
   Texture::Format format;
   int64_t result_stamp_ns;
 };
 
-// The visible bytes of the first plane, row by row.
 std::string visibleBytes(Texture& t) {
   int const row = t.getFormat() == Texture::FORMAT_RGB ? t.getWidth() * 3 : t.getWidth();
   std::string bytes;
@@ -50,52 +49,13 @@ std::string visibleBytes(Texture& t) {
   return bytes;
 }
 
-// Records what reaches the sink and calls `on_frame` with the count so far.
-// Slots run on the sink's scheduler; the test reads under the lock.
-class Recorder : public sigslot::has_slots<> {
- public:
-  ~Recorder() override { disconnect_all(); }
-
-  void attach(TextureVideoSink& sink) {
-    sink.texture_signal_.connect(this, [this](std::shared_ptr<Texture> const& texture) {
-      SeenFrame seen{visibleBytes(*texture), texture->getTimestamp(), texture->getWidth(),
-                     texture->getFormat(), -1};
-      std::unique_lock lock(mutex_);
-      frames_.push_back(seen);
-      int const count = static_cast<int>(frames_.size());
-      lock.unlock();
-      if (on_frame) on_frame(count);
-    });
-    sink.processor_results_signal_.connect(
-        this, [this](std::shared_ptr<ProcessorResultsProto const> const& results) {
-          std::lock_guard lock(mutex_);
-          if (results && !frames_.empty())
-            frames_.back().result_stamp_ns = results->frame_timestamp_ns();
-          changed_.notify_all();
-        });
-  }
-  bool waitFor(size_t count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(60),
-                             [&] { return frames_.size() >= count; });
-  }
-  std::vector<SeenFrame> frames() {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
-
-  std::function<void(int)> on_frame;  // set before the pipeline starts
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<SeenFrame> frames_;
-};
-
-struct Pipeline {
+// Builds the pipeline and records what reaches the sink. Slots run on the
+// sink's scheduler and call `on_frame` with the count so far; the test reads
+// under the lock.
+struct Pipeline : sigslot::has_slots<> {
   Pipeline(std::shared_ptr<Scheduler> source_scheduler, std::shared_ptr<Scheduler> sink_scheduler,
-           std::shared_ptr<Clock> clock)
-      : clock(std::move(clock)) {
+           std::shared_ptr<Clock> clock, std::function<void(Pipeline&, int)> on_frame = nullptr)
+      : clock(std::move(clock)), on_frame(std::move(on_frame)) {
     source =
         createSyntheticVideoSource(ElementArgs(source_scheduler, root->getNode("source", true)));
     processor = createElement<VideoProcessor>(
@@ -105,38 +65,62 @@ struct Pipeline {
     setPropertyClock(*source->getPropertyNode("clock"), this->clock);
     setPropertyClock(*sink->getPropertyNode("clock"), this->clock);
     processor->setParameters("video", hook);
-    recorder->attach(*sink);
+    sink->texture_signal_.connect(this, [this](std::shared_ptr<Texture> const& texture) {
+      std::unique_lock lock(mutex);
+      frames.push_back({visibleBytes(*texture), texture->getTimestamp(), texture->getWidth(),
+                        texture->getFormat(), -1});
+      int const count = static_cast<int>(frames.size());
+      lock.unlock();
+      if (this->on_frame) this->on_frame(*this, count);
+    });
+    sink->processor_results_signal_.connect(
+        this, [this](std::shared_ptr<ProcessorResultsProto const> const& results) {
+          std::lock_guard lock(mutex);
+          if (results && !frames.empty())
+            frames.back().result_stamp_ns = results->frame_timestamp_ns();
+          changed.notify_all();
+        });
     links += LinkHandle(source->getOutputPad()->link(*processor->getInputPad()));
     links += LinkHandle(processor->getOutputPad()->link(*sink->getInputPad()));
   }
+  ~Pipeline() override { disconnect_all(); }
+
   void set(Element& element, char const* name, PropertyValue const& value) {
     element.getPropertyNode(name)->setValue(value);
   }
+  std::vector<SeenFrame> waitForFrames(size_t count) {
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(
+        changed.wait_for(lock, std::chrono::seconds(60), [&] { return frames.size() >= count; }));
+    return frames;
+  }
 
   std::shared_ptr<Clock> clock;  // the property nodes hold it weakly
+  std::function<void(Pipeline&, int)> on_frame;
   std::shared_ptr<PropertyNode> root = PropertyNode::create("pipeline");
   std::shared_ptr<StampingHook> hook = std::make_shared<StampingHook>();
-  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
   std::shared_ptr<Source<ImageBuffer>> source;
   std::shared_ptr<VideoProcessor> processor;
   std::shared_ptr<TextureVideoSink> sink;
   LinkHandles links;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<SeenFrame> frames;
 };
 
 // Ten frames on a trivial scheduler and a fast-forward clock; after the
 // fifth the sink's format changes.
 std::vector<SeenFrame> runFastForward() {
   auto scheduler = createTrivialScheduler();
-  Pipeline p(scheduler, scheduler, getFastForwardClock(scheduler, kStart));
-  p.recorder->on_frame = [&p](int count) {
-    if (count == 5) p.set(*p.sink, "format", PropertyValue("RGB"));
-    if (count == 10) p.set(*p.source, "req_fps", PropertyValue(0.0));
-  };
+  Pipeline p(scheduler, scheduler, getFastForwardClock(scheduler, kStart), [](Pipeline& p, int n) {
+    if (n == 5) p.set(*p.sink, "format", PropertyValue("RGB"));
+    if (n == 10) p.set(*p.source, "req_fps", PropertyValue(0.0));
+  });
   scheduler->start();
-  EXPECT_TRUE(p.recorder->waitFor(10));
+  p.waitForFrames(10);
   scheduler->waitIdle();
   scheduler->shutdown(true);
-  return p.recorder->frames();
+  return p.waitForFrames(10);
 }
 
 TEST(VideoPipelineTest, FastForwardRunsAreIdenticalToTheByte) {
@@ -168,9 +152,8 @@ TEST(VideoPipelineTest, ThreadedSchedulersWithTheSystemClockDeliverInTimestampOr
     p.set(*p.source, "req_height", PropertyValue(120));
     source_scheduler->start();
     sink_scheduler->start();
-    ASSERT_TRUE(p.recorder->waitFor(kFrames));
+    frames = p.waitForFrames(kFrames);
     p.set(*p.source, "req_fps", PropertyValue(0.0));
-    frames = p.recorder->frames();
     source_scheduler->shutdown(true);
     sink_scheduler->shutdown(true);
   }
