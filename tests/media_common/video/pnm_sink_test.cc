@@ -6,7 +6,6 @@
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/support/capture.h"
-#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
@@ -46,24 +45,6 @@ TEST_F(PNMSinkTest, NumbersEveryFrameAndSavesOnlyWithAPrefix) {
   std::string const bad = dir_.file("missing/x.pnm");
   EXPECT_FALSE(PNMSink::saveBufferToFile(makeFrame(6, 4, 4), bad));
   EXPECT_EQ(log.messages("pnm_sink"), std::vector<std::string>{"Could not create file " + bad});
-}
-
-// netpbm accepts the pictures, and its round trip through PNG keeps every
-// sample of the frame converted to RGB.
-TEST_F(PNMSinkTest, NetpbmReadsThePictures) {
-  SKIP_WITHOUT_TOOL("pnmfile");
-  SKIP_WITHOUT_TOOL("pnmtopng");
-  SKIP_WITHOUT_TOOL("pngtopnm");
-  setPrefix(dir_.file("pic"));
-  auto frame = makeFrame(33, 17, 4);
-  feed(frame);
-  std::string const path = dir_.file("pic_00000.pnm");
-  EXPECT_NE(testing::commandOutput("pnmfile '" + path + "'").find("PPM raw, 33 by 17  maxval 255"),
-            std::string::npos);
-  std::string const round_trip = testing::commandOutput("pnmtopng '" + path + "' | pngtopnm");
-  std::string const raster = rgbBytes(frame);
-  ASSERT_GE(round_trip.size(), raster.size());
-  EXPECT_EQ(round_trip.substr(round_trip.size() - raster.size()), raster);
 }
 
 }  // namespace
