@@ -13,12 +13,10 @@ Time t(int64_t ns) { return Time::fromNSec(ns); }
 
 TEST(ClockTimeTest, OrdersByGenerationFirstAndFrozenTransitionsDropTheTime) {
   EXPECT_LT(ClockTime(4, t(999999)), ClockTime(5, Time::min()));
-  EXPECT_FALSE(ClockTime(5, t(2)) < ClockTime(5, t(2)));
   EXPECT_LT(ClockTime(0x7FFFFFFFu, t(5)), ClockTime());  // uninitialized is above all
   EXPECT_EQ(-1, ClockTime(4, t(1)).compareGeneration(ClockTime(5, t(0))));
   EXPECT_EQ(ClockTime(5, Time()), ClockTime(4, t(3)).nextFrozen());
   EXPECT_EQ(ClockTime(7, Time()), ClockTime(5, Time()).nextFrozen());
-  EXPECT_EQ(ClockTime(6, Time()), ClockTime(4, t(3)).nextUnfrozen());
   EXPECT_EQ(ClockTime(4, t(3)), ClockTime(4, t(3)).whenUnfrozen());
   EXPECT_EQ(ClockTime(6, Time()), ClockTime(5, Time()).whenUnfrozen());
   EXPECT_EQ(8u, ClockTimePrivate::setFrozenState(7u, false));

@@ -23,7 +23,6 @@ TEST(VideoSourceTest, PublishesItsModeAndFpsHistoryAndFollowsItsClockProperty) {
   auto source = createElement<PlainVideoSource>(
       ElementArgs(scheduler, PropertyNode::create("pipeline")->getNode("cam", true)));
   scheduler->runAll();
-  EXPECT_GT(source->getClock()->getTime(), Time::min());  // the system clock by default
   SyntheticClockGenerator generator(false, Time::fromNSec(42));
   setPropertyClock(*source->getPropertyNode("clock"), generator.getClock());
   EXPECT_EQ(Time::fromNSec(42), source->getClock()->getTime());
@@ -34,7 +33,6 @@ TEST(VideoSourceTest, PublishesItsModeAndFpsHistoryAndFollowsItsClockProperty) {
   do {
     waitForDeferredCalls();
   } while (scheduler->runAll() > 0);
-  EXPECT_EQ(PropertyValue(720), source->getPropertyNode("height")->getValue());
   EXPECT_EQ(PropertyValue(15.0f), source->getPropertyNode("fps")->getValue());
   EXPECT_EQ(1280, source->width());
   size_t samples = 0;
