@@ -27,48 +27,43 @@ std::shared_ptr<Event> read(std::string const& bytes) {
   return Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size()));
 }
 
+// The copy read back, or null unless it is a T again.
 template <typename T>
 std::shared_ptr<T> roundTrip(T const& event) {
-  std::shared_ptr<Event> copy = read(bytesOf(event));
-  EXPECT_NE(copy, nullptr);
-  if (!copy) return nullptr;
-  EXPECT_TRUE(copy->isType(typeid(T)));
-  return std::dynamic_pointer_cast<T>(copy);
+  return std::dynamic_pointer_cast<T>(read(bytesOf(event)));
 }
 
 TEST(EventSerializationTest, RegisteredEventsRoundTripBehindAVarintTypeId) {
-  auto feedback = drivingFeedbackToEvent(DrivingFeedback{0xfedcba9876543210ull});
-  auto feedback_copy = roundTrip(*feedback);
-  ASSERT_NE(feedback_copy, nullptr);
-  EXPECT_EQ(drivingFeedbackFromEvent(*feedback_copy)->tag, 0xfedcba9876543210ull);
+  auto feedback = roundTrip(*drivingFeedbackToEvent(DrivingFeedback{0xfedcba9876543210ull}));
+  ASSERT_NE(feedback, nullptr);
+  EXPECT_EQ(drivingFeedbackFromEvent(*feedback)->tag, 0xfedcba9876543210ull);
 
   ProcessorResultsEvent results;
   results.set_processor("faces");
   results.set_frame_timestamp_ns(-5);
   results.add_results()->set_value(2.5);
-  std::string const bytes = bytesOf(results);
-  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x09);
-  EXPECT_EQ(bytes.substr(1), results.SerializeAsString());
+  EXPECT_EQ(bytesOf(results), "\x09" + results.SerializeAsString());
   auto results_copy = roundTrip(results);
   ASSERT_NE(results_copy, nullptr);
   EXPECT_EQ(results_copy->DebugString(), results.DebugString());
-
-  DeviceOpeningEvent opening;
-  opening.set_device_id("usb:046d:0825");
-  opening.set_actual_fps(29.97);
-  auto opening_copy = roundTrip(opening);
-  ASSERT_NE(opening_copy, nullptr);
-  EXPECT_EQ(opening_copy->DebugString(), opening.DebugString());
   EXPECT_EQ(bytesOf(DeviceOpeningEvent()), std::string("\x0a", 1));
   EXPECT_NE(roundTrip(DeviceOpeningEvent()), nullptr);
 
   WideIdEvent wide;
   wide.set_value("v");
-  std::string const wide_bytes = bytesOf(wide);
-  EXPECT_EQ(wide_bytes.substr(0, 2), "\xAC\x02");
+  EXPECT_EQ(bytesOf(wide).substr(0, 2), "\xAC\x02");
   auto wide_copy = roundTrip(wide);
   ASSERT_NE(wide_copy, nullptr);
   EXPECT_EQ(wide_copy->value(), "v");
+
+  // Unknown fields from a newer sender are skipped.
+  std::string bytes = bytesOf(results) +
+                      "\x9a\x06\x03"
+                      "abc";            // field 99, length-delimited
+  bytes += "\x93\x06\x08\x01\x94\x06";  // field 98, a group holding a varint
+  auto newer = std::dynamic_pointer_cast<ProcessorResultsEvent>(read(bytes));
+  ASSERT_NE(newer, nullptr);
+  EXPECT_EQ(newer->processor(), "faces");
 }
 
 TEST(EventSerializationTest, OnlyMessageEventsSerializeAndUnregisteredOnesDoNotReadBack) {
@@ -76,7 +71,6 @@ TEST(EventSerializationTest, OnlyMessageEventsSerializeAndUnregisteredOnesDoNotR
   std::string bytes = "stale";
   ASSERT_TRUE(drivingFeedbackToEvent(DrivingFeedback{1})->serialize(&bytes));
   EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));  // replaced, not appended
-
   EXPECT_FALSE(HardwareTimestampEvent(Time::fromNSec(5)).serialize(&bytes));
   EXPECT_FALSE(Event().serialize(&bytes));
   EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));
@@ -84,7 +78,7 @@ TEST(EventSerializationTest, OnlyMessageEventsSerializeAndUnregisteredOnesDoNotR
   AttributeEvent event;
   event.set_key("camera");
   EXPECT_TRUE(event.serialize(&bytes));
-  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 8);
+  EXPECT_EQ(bytes[0], 8);
   EXPECT_TRUE(capture.contains(
       "Type EVENT_TYPE_ATTRIBUTE(8) was not registered. Use REGISTER_EVENT_CLASS."));
   EXPECT_EQ(read(bytes), nullptr);
@@ -144,19 +138,6 @@ TEST(EventDeserializationTest, HostileInputIsRefusedWithAWarning) {
   }
 }
 
-TEST(EventDeserializationTest, UnknownFieldsFromANewerSenderAreAccepted) {
-  ProcessorResultsEvent event;
-  event.add_results()->set_name("n");
-  std::string bytes = bytesOf(event);
-  bytes +=
-      "\x9a\x06\x03"
-      "abc";                            // field 99, length-delimited
-  bytes += "\x93\x06\x08\x01\x94\x06";  // field 98, a group holding a varint
-  auto copy = read(bytes);
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(std::static_pointer_cast<ProcessorResultsEvent>(copy)->results(0).name(), "n");
-}
-
 TEST(EventDeserializationTest, RandomBytesAfterEveryRegisteredIdNeverCrash) {
   testing::LogCapture capture;  // keeps the refusals off stderr
   std::mt19937 random(12345);
@@ -168,10 +149,8 @@ TEST(EventDeserializationTest, RandomBytesAfterEveryRegisteredIdNeverCrash) {
     std::unique_ptr<char[]> data(new char[size]);
     data[0] = ids[round % 3];
     for (size_t i = 1; i < size; ++i) data[i] = static_cast<char>(byte(random));
-    std::shared_ptr<Event> event = Event::deserialize(data.get(), static_cast<unsigned int>(size));
-    if (event) {
-      EXPECT_EQ(static_cast<char>(event->getTypeId()), ids[round % 3]);
-    }
+    auto event = Event::deserialize(data.get(), static_cast<unsigned int>(size));
+    EXPECT_TRUE(!event || static_cast<char>(event->getTypeId()) == ids[round % 3]);
   }
 }
 
