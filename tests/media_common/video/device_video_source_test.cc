@@ -4,13 +4,11 @@
 
 #include <vector>
 
-#include "common/deferred.h"
 #include "media_common/link_handle.h"
 #include "media_common/media_events.h"
 #include "media_common/sink_mixin.h"
-#include "media_common/synthetic_clock.h"
+#include "tests/media_common/video/capture_source_test_fixture.h"
 #include "tests/support/capture.h"
-#include "tests/support/manual_scheduler.h"
 
 namespace dravo::media {
 namespace {
@@ -49,26 +47,19 @@ class EventCollector : public Element, public SinkMixin<ImageBuffer> {
   }
 };
 
-class DeviceVideoSourceTest : public ::testing::Test {
+// A scripted device source on the capture fixture's synthetic clock.
+class DeviceVideoSourceTest : public CaptureSourceTest<ScriptedDeviceSource> {
  protected:
+  DeviceVideoSourceTest() : CaptureSourceTest(kStart) {}
   void start(std::string const& device) {
-    ElementArgs args(scheduler_, root_->getNode("camera", true));
-    args.property("clock", PropertyValue(std::weak_ptr<Clock>(generator_.getClock())))
-        .property("device", PropertyValue(device))
-        .property("enabled", PropertyValue(true));
-    source_ = createElement<ScriptedDeviceSource>(args);
+    source_ = createElement<ScriptedDeviceSource>(cameraArgs(device, 640, 480));
     settle();
     EXPECT_TRUE(source_->takeReopenRequest());
     EXPECT_FALSE(source_->takeReopenRequest());
   }
   void TearDown() override {
     expectVideoTimeoutProperty().set(false);
-    scheduler_->shutdown(true);
-  }
-  void settle() {
-    do {
-      waitForDeferredCalls();
-    } while (scheduler_->runAll() > 0);
+    CaptureSourceTest::TearDown();
   }
   // Moves the clock on one second at a time.
   void runFor(Duration d) {
@@ -77,14 +68,7 @@ class DeviceVideoSourceTest : public ::testing::Test {
       settle();
     }
   }
-  int statusCode() { return source_->getStatus()->getStatusCode(); }
   std::string statusMessage() { return source_->getStatus()->getStatusMessage(); }
-
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  SyntheticClockGenerator generator_{false, kStart};
-  std::shared_ptr<ScriptedDeviceSource> source_;
 };
 
 // A named device is reopened after 10 s without frames, twice, and then
