@@ -2,34 +2,32 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/deferred.h"
 #include "tests/support/capture.h"
+#include "tests/support/waitable_flag.h"
 
 namespace dravo::media {
 namespace {
 
-// Records the order in which tasks ran; every task is owned by `owner`.
-class RunLog {
- public:
-  TaskFunction task(std::string name) {
-    return TaskFunction(owner_, [this, name] { ran_.push_back(name); });
-  }
-  std::vector<std::string> const& ran() const { return ran_; }
-  std::shared_ptr<int> owner_ = std::make_shared<int>(0);
-
- private:
-  std::vector<std::string> ran_;  // written on the deferred thread only
-};
-
+// Every task runs on the deferred thread; `ran_` is read after
+// waitForDeferredCalls().
 class TrivialSchedulerTest : public ::testing::Test {
  protected:
+  void schedule(std::string name, Priority priority, std::function<void()> body = {}) {
+    scheduler_->schedule(TaskFunction(owner_,
+                                      [this, name, body] {
+                                        if (body) body();
+                                        ran_.push_back(name);
+                                      }),
+                         priority, nullptr);
+  }
+
   std::shared_ptr<Scheduler> scheduler_ = createTrivialScheduler();
-  RunLog log_;
+  std::shared_ptr<int> owner_ = std::make_shared<int>(0);
+  std::vector<std::string> ran_;
 };
 
 TEST_F(TrivialSchedulerTest, RunsNothingBeforeStartThenByPriorityThenFirstCome) {
@@ -38,72 +36,43 @@ TEST_F(TrivialSchedulerTest, RunsNothingBeforeStartThenByPriorityThenFirstCome) 
   scheduler_->schedule(TaskFunction(doomed, [] { FAIL() << "dead owner's task ran"; }),
                        Priority(9, false), nullptr);
   doomed.reset();
-  scheduler_->schedule(log_.task("a"), Priority(1, t0), nullptr);
-  scheduler_->schedule(log_.task("b"), Priority(1, t0), nullptr);
-  scheduler_->schedule(log_.task("idle"), Priority::idle(1000), nullptr);
-  scheduler_->schedule(log_.task("high"), Priority(5, t0 + Duration::fromSec(1)), nullptr);
-  scheduler_->schedule(log_.task("older"), Priority(1, t0 - Duration::fromSec(1)), nullptr);
-  scheduler_->schedule(log_.task("c"), Priority(1, t0), nullptr);
+  schedule("a", Priority(1, t0));
+  schedule("b", Priority(1, t0));
+  schedule("idle", Priority::idle(1000));
+  schedule("high", Priority(5, t0 + Duration::fromSec(1)), [this] {
+    // Queued by a task: runs once that task has returned, not inside it.
+    schedule("inner", Priority::highest());
+  });
+  schedule("older", Priority(1, t0 - Duration::fromSec(1)));
+  schedule("c", Priority(1, t0));
   waitForDeferredCalls();
-  EXPECT_TRUE(log_.ran().empty());
+  EXPECT_TRUE(ran_.empty());
   scheduleDeferred([s = scheduler_] { s->start(); });
   scheduler_->waitIdle();  // returns only once started and drained
   waitForDeferredCalls();
-  EXPECT_EQ(log_.ran(), (std::vector<std::string>{"high", "older", "a", "b", "c", "idle"}));
-}
-
-TEST_F(TrivialSchedulerTest, TaskQueuedByATaskRunsInALaterPass) {
-  bool inner_ran_inside = false;
-  bool outer_done = false;
-  scheduler_->schedule(
-      TaskFunction(log_.owner_,
-                   [&] {
-                     scheduler_->schedule(
-                         TaskFunction(log_.owner_, [&] { inner_ran_inside = !outer_done; }),
-                         Priority::highest(), nullptr);
-                     outer_done = true;
-                   }),
-      Priority(1, false), nullptr);
-  scheduler_->start();
-  scheduler_->waitIdle();
-  waitForDeferredCalls();
-  EXPECT_TRUE(outer_done);
-  EXPECT_FALSE(inner_ran_inside);
+  EXPECT_EQ(ran_, (std::vector<std::string>{"high", "inner", "older", "a", "b", "c", "idle"}));
 }
 
 TEST_F(TrivialSchedulerTest, DestructionAndShutdownLetTheRunningTaskFinishAndNoOther) {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool running = false, released = false;
-  scheduler_->schedule(TaskFunction(log_.owner_,
-                                    [&] {
-                                      std::unique_lock lock(mutex);
-                                      running = true;
-                                      cv.notify_all();
-                                      cv.wait(lock, [&] { return released; });
-                                    }),
-                       Priority(2, false), nullptr);
-  for (int i = 0; i < 10; ++i) scheduler_->schedule(log_.task("t"), Priority(1, false), nullptr);
+  testing::WaitableFlag running, release;
+  schedule("running", Priority(2, false), [&] {
+    running.set();
+    release.waitFor();
+  });
+  for (int i = 0; i < 10; ++i) schedule("t", Priority(1, false));
   scheduler_->start();
-  {
-    std::unique_lock lock(mutex);
-    cv.wait(lock, [&] { return running; });
-  }
+  ASSERT_TRUE(running.waitFor());
   scheduler_.reset();  // the first task is still running on the deferred thread
   // Shut down, a scheduler drops what was queued and what comes later.
-  auto stopped = createTrivialScheduler();
-  stopped->schedule(log_.task("queued"), Priority(1, false), nullptr);
-  stopped->shutdown(false);
-  stopped->waitIdle();  // returns at once after shutdown
-  stopped->start();
-  stopped->schedule(log_.task("later"), Priority(1, false), nullptr);
-  {
-    std::lock_guard lock(mutex);
-    released = true;
-  }
-  cv.notify_all();
+  scheduler_ = createTrivialScheduler();
+  schedule("queued", Priority(1, false));
+  scheduler_->shutdown(false);
+  scheduler_->waitIdle();  // returns at once after shutdown
+  scheduler_->start();
+  schedule("later", Priority(1, false));
+  release.set();
   waitForDeferredCalls();
-  EXPECT_TRUE(log_.ran().empty());
+  EXPECT_EQ(ran_, std::vector<std::string>{"running"});
 }
 
 TEST_F(TrivialSchedulerTest, ContractFailures) {
