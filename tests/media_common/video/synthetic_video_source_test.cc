@@ -46,7 +46,7 @@ class SyntheticVideoSourceTest : public CaptureSourceTest<Source<ImageBuffer>> {
   std::shared_ptr<ImageBuffer const> frame(size_t i) { return sink_->frames().at(i); }
 };
 
-TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStamp) {
+TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStampAtTheRequestedRate) {
   start();
   advance(kFrame);
   ASSERT_EQ(1u, sink_->count());
@@ -60,17 +60,10 @@ TEST_F(SyntheticVideoSourceTest, FramesCarryCaptionTimestampAndOneHardwareStamp)
   for (auto const& event : f.getMetadataMap())
     hardware_stamps += dynamic_cast<HardwareTimestampEvent const*>(event.get()) != nullptr;
   EXPECT_EQ(1, hardware_stamps);
-  // The bars: red first, white last, above the caption.
-  EXPECT_EQ(76, luma(*frame(0), 0, 0));
-  EXPECT_EQ(85, *frame(0)->getPixelAddress(0, 0, 1));
-  EXPECT_EQ(255, *frame(0)->getPixelAddress(0, 0, 2));
-  EXPECT_EQ(255, luma(*frame(0), 255, 7));
-}
+  EXPECT_EQ(85, *f.getPixelAddress(0, 0, 1));  // the red bar's chroma
+  EXPECT_EQ(255, *f.getPixelAddress(0, 0, 2));
 
-TEST_F(SyntheticVideoSourceTest, ZeroRateStopsFramesAndAPositiveRateResumesThem) {
-  start();
-  advance(kFrame);
-  ASSERT_EQ(1u, sink_->count());
+  // A zero rate stops frames and a positive one resumes them.
   source_->getPropertyNode("req_fps")->setValue(PropertyValue(0.0));
   settle();
   advance(Duration::fromSec(2));
