@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "media_common/video/avi_sink.h"
-#include "media_common/video/y4m_file_reader.h"
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/support/capture.h"
@@ -29,27 +28,20 @@ class Y4MSinkTest : public FileSinkTest {
 TEST_F(Y4MSinkTest, WritesPackedFramesAndContinuesInPartFilesOnSizeChanges) {
   testing::LogCapture log("y4m_sink:4");
   setName(dir_.file("rec.Y4M"));
-  int const sizes[][2] = {{4, 2}, {4, 2}, {6, 4}, {6, 4}, {4, 2}};
-  for (int i = 0; i < 5; ++i) feed(makeFrame(sizes[i][0], sizes[i][1], i));
+  int const sizes[][2] = {{4, 2}, {4, 2}, {6, 4}, {4, 2}};
+  for (int i = 0; i < 4; ++i) feed(makeFrame(sizes[i][0], sizes[i][1], i));
   setName(dir_.file("plain"));
-  feed(makeFrame(4, 2, 5));
-  feed(makeFrame(2, 2, 6));
+  feed(makeFrame(4, 2, 4));
+  feed(makeFrame(2, 2, 5));
   sink_.reset();
-  auto bytes = [](int w, int h, int seed) { return packedI420(*makeFrame(w, h, seed)); };
-  EXPECT_EQ(contentsOf(dir_.file("rec.Y4M")),
-            kHeader + "FRAME\n" + bytes(4, 2, 0) + "FRAME\n" + bytes(4, 2, 1));
-  auto frames = [&](std::string const& name) {
-    std::vector<std::string> result;
-    Y4MFileReader reader;
-    EXPECT_TRUE(reader.openFile(dir_.file(name))) << name;
-    Duration duration;
-    while (auto frame = reader.readFrame(&duration)) result.push_back(packedI420(*frame));
-    return result;
+  auto frame = [](int w, int h, int seed) {
+    return "FRAME\n" + packedI420(*makeFrame(w, h, seed));
   };
-  EXPECT_EQ(frames("rec_part1.Y4M"), (std::vector<std::string>{bytes(6, 4, 2), bytes(6, 4, 3)}));
-  EXPECT_EQ(frames("rec_part2.Y4M"), std::vector<std::string>{bytes(4, 2, 4)});
-  EXPECT_EQ(frames("plain"), std::vector<std::string>{bytes(4, 2, 5)});
-  EXPECT_EQ(frames("plain_part1"), std::vector<std::string>{bytes(2, 2, 6)});
+  EXPECT_EQ(contentsOf(dir_.file("rec.Y4M")), kHeader + frame(4, 2, 0) + frame(4, 2, 1));
+  EXPECT_EQ(contentsOf(dir_.file("rec_part2.Y4M")), kHeader + frame(4, 2, 3));
+  EXPECT_EQ(contentsOf(dir_.file("plain")), kHeader + frame(4, 2, 4));
+  EXPECT_EQ(contentsOf(dir_.file("plain_part1")),
+            "YUV4MPEG2 W2 H2 F30:1 Ip A1:1\n" + frame(2, 2, 5));
   EXPECT_TRUE(log.contains("continuing in " + dir_.file("rec_part1.Y4M")));
 }
 
