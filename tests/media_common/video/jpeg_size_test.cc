@@ -2,12 +2,7 @@
 // the command-line encoders, and data that must be refused.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -15,6 +10,7 @@
 #include "media_common/video/jpeg_header.h"
 #include "tests/media_common/video/image_test_util.h"
 #include "tests/support/capture.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
@@ -83,31 +79,16 @@ TEST(JpegSizeTest, EveryPrefixOfAJpegIsReadSafely) {
 
 // JPEG files written by independent encoders, made at run time.
 TEST(JpegSizeTest, ReadsTheSizeOfFfmpegAndNetpbmJpegs) {
-  struct Case {
-    char const* tool;
-    std::string command;
-    int width;
-    int height;
-  } const cases[] = {
-      {"ffmpeg",
-       "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=176x144 -frames:v 1 -pix_fmt yuvj420p",
-       176, 144},
-      {"pnmtojpeg", "ppmmake rgb:20/80/c0 37 21 | pnmtojpeg >", 37, 21},
-  };
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.tool);
-    if (std::system((std::string("command -v ") + c.tool + " >/dev/null 2>&1").c_str()) != 0) {
-      continue;  // the tool is not installed
-    }
-    std::string const file =
-        ::testing::TempDir() + "/image_jpeg_" + std::to_string(::getpid()) + "_" + c.tool + ".jpg";
-    ASSERT_EQ(std::system((c.command + " '" + file + "'").c_str()), 0);
-    std::ifstream in(file, std::ios::binary);
-    auto image =
-        wrapEncoded(Bytes(std::istreambuf_iterator<char>(in), {}), ImageBuffer::IMAGE_JPEG);
-    std::remove(file.c_str());
-    EXPECT_EQ(image->width(), c.width);
-    EXPECT_EQ(image->height(), c.height);
+  SKIP_WITHOUT_TOOL("ffmpeg");
+  SKIP_WITHOUT_TOOL("pnmtojpeg");
+  for (auto [command, width, height] :
+       {std::tuple{"ffmpeg -loglevel error -f lavfi -i testsrc=size=176x144 -frames:v 1 "
+                   "-pix_fmt yuvj420p -f image2pipe -c:v mjpeg -",
+                   176, 144},
+        std::tuple{"ppmmake rgb:20/80/c0 37 21 | pnmtojpeg", 37, 21}}) {
+    std::string const jpeg = testing::commandOutput(command);
+    auto image = wrapEncoded(Bytes(jpeg.begin(), jpeg.end()), ImageBuffer::IMAGE_JPEG);
+    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(width, height)) << command;
   }
 }
 
