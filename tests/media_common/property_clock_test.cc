@@ -37,9 +37,8 @@ TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChang
     ClockTime expected;
   } const steps[] = {
       {"on A", [] {}, ClockTime(2, kTimeA)},
-      {"A runs", [&] { a_.advanceClock(ms(5)); }, ClockTime(2, kTimeA + ms(5))},
       {"the frozen default", [&] { setPropertyClock(*node_, nullptr); }, ClockTime(3, Time())},
-      {"A again", [&] { setPropertyClock(*node_, a_.getClock()); }, ClockTime(4, kTimeA + ms(5))},
+      {"A again", [&] { setPropertyClock(*node_, a_.getClock()); }, ClockTime(4, kTimeA)},
       {"B", [&] { setPropertyClock(*node_, b_.getClock()); }, ClockTime(6, kTimeB)},
       {"B freezes", [&] { b_.freeze(); }, ClockTime(7, Time())},
       {"B runs again", [&] { b_.setTime(kTimeB); }, ClockTime(8, kTimeB)},
@@ -49,7 +48,7 @@ TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChang
          b_.setTime(kTimeB + ms(1));
          setPropertyClock(*node_, a_.getClock());
        },
-       ClockTime(12, kTimeA + ms(5))},
+       ClockTime(12, kTimeA)},
   };
   for (Step const& step : steps) {
     SCOPED_TRACE(step.what);
