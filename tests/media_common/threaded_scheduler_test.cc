@@ -79,11 +79,6 @@ class ThreadedSchedulerTest : public ::testing::Test {
     std::lock_guard lock(mutex_);
     return ran_;
   }
-  size_t queued(Scheduler& s) {
-    std::vector<std::shared_ptr<TaskInfo const>> tasks;
-    s.getQueuedTasks(tasks);
-    return tasks.size();
-  }
 
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("scheduler");
   std::vector<std::shared_ptr<Scheduler>> schedulers_;
@@ -93,7 +88,7 @@ class ThreadedSchedulerTest : public ::testing::Test {
   Time t0_ = Time::now();
 };
 
-TEST_F(ThreadedSchedulerTest, OwnersRunInParallelUrgentWorkTakesItsOwnBinAndPriorityLeads) {
+TEST_F(ThreadedSchedulerTest, OwnersRunInParallelBinsTakeTheirLevelsAndPriorityLeads) {
   auto scheduler = make(2u);
   // Two owners whose tasks wait for each other must be on two threads.
   WaitableFlag a_in, b_in;
@@ -108,7 +103,8 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelUrgentWorkTakesItsOwnBinAndPrio
                                    "@scheduler_default_1_minpriority_-2147483648_1"}));
   ran_.clear();  // every task is done
 
-  auto binned = make(std::vector{ThreadedSchedulerBin("low", Priority::lowest(), 1),
+  testing::AssertionCapture assertions;
+  auto binned = make(std::vector{ThreadedSchedulerBin("low", Priority(0, false), 1),
                                  ThreadedSchedulerBin("high", Priority(100, false), 1)});
   binned->start();
   WaitableFlag low_busy, release_low;
@@ -123,6 +119,8 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelUrgentWorkTakesItsOwnBinAndPrio
   schedule(*binned, b, 5, "b5");
   schedule(*binned, doomed, 9, "dead");
   doomed.reset();
+  schedule(*binned, owner_, -5, "below every bin");
+  binned->schedule(TaskFunction(owner_, [&] { add("idle"); }), Priority::idle(5), nullptr);
   // The only "low" thread is busy, yet urgent work runs, and releases it.
   binned->schedule(TaskFunction(owner_,
                                 [&] {
@@ -131,19 +129,9 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelUrgentWorkTakesItsOwnBinAndPrio
                                 }),
                    Priority(100, false), nullptr);
   binned->waitIdle();
-  EXPECT_EQ(ran(), (std::vector<std::string>{"urgent@scheduler_high_1_minpriority_100_0",
-                                             "low@scheduler_low_0_minpriority_-2147483648_0", "b5",
-                                             "c3", "b1"}));
-}
-
-TEST_F(ThreadedSchedulerTest, RefusesIdlePrioritiesAndLevelsWithoutABin) {
-  auto scheduler = make(std::vector{ThreadedSchedulerBin("only", Priority(0, false), 1)});
-  scheduler->start();
-  testing::AssertionCapture assertions;
-  schedule(*scheduler, owner_, -5, "below");
-  scheduler->schedule(TaskFunction(owner_, [&] { add("idle"); }), Priority::idle(5), nullptr);
-  scheduler->waitIdle();  // refused tasks are not counted
-  EXPECT_TRUE(ran().empty());
+  EXPECT_EQ(ran(),
+            (std::vector<std::string>{"urgent@scheduler_high_1_minpriority_100_0",
+                                      "low@scheduler_low_0_minpriority_0_0", "b5", "c3", "b1"}));
   EXPECT_EQ(assertions.messages(),
             (std::vector<std::string>{
                 "Assertion failed: Threaded scheduler doesn't have a bin usable by min priority "
@@ -177,7 +165,9 @@ TEST_P(ThreadedSchedulerShutdownTest, QueuedTasksNeverRunOnceShutdownReturns) {
   EXPECT_EQ(ran(), std::vector<std::string>{"running"});
   schedule(*scheduler, owner_, 1, "late");
   scheduler->waitIdle();
-  EXPECT_EQ(queued(*scheduler), 6u);
+  std::vector<std::shared_ptr<TaskInfo const>> queued;
+  scheduler->getQueuedTasks(queued);
+  EXPECT_EQ(queued.size(), 6u);
   EXPECT_EQ(ran(), std::vector<std::string>{"running"});
 }
 
