@@ -45,16 +45,14 @@ TEST_F(SchedulerBlockerTest, BlocksAfterQueuedWorkHoldsNewWorkAndLetsItRunWhenDe
   {
     SchedulerBlocker blocker(scheduler_);
     EXPECT_EQ(100, done.load());
-    post(ran);
     post(ran, Priority::idle(5));
-    // The scheduler's thread is parked: nothing can have run.
-    EXPECT_EQ(0, ran.load());
+    EXPECT_EQ(0, ran.load());  // the scheduler's thread is parked
     blocker.waitIdle();
-    EXPECT_EQ(2, ran.load());
+    EXPECT_EQ(1, ran.load());
     post(ran);
-    EXPECT_EQ(2, ran.load());
+    EXPECT_EQ(1, ran.load());
   }
-  EXPECT_EQ(3, ran.load());
+  EXPECT_EQ(2, ran.load());
 }
 
 TEST_F(SchedulerBlockerTest, SleepOnAFastForwardClockAdvancesItExactly) {
@@ -63,17 +61,15 @@ TEST_F(SchedulerBlockerTest, SleepOnAFastForwardClockAdvancesItExactly) {
   SchedulerBlocker blocker(scheduler_);
   std::atomic<int> ticks{0};
   // Work the clock itself drives, every 300 ms of simulated time.
-  std::function<void()> tick;
-  tick = [&] {
+  std::function<void()> tick = [&] {
     ++ticks;
     clock->scheduleInNormalOnly(Duration::fromMSec(300), scheduler_, Priority(0, false), nullptr,
                                 WeakFunction<void()>(owner_, tick), Clock::FireIfFrozen);
   };
-  clock->scheduleInNormalOnly(Duration::fromMSec(300), scheduler_, Priority(0, false), nullptr,
-                              WeakFunction<void()>(owner_, tick), Clock::FireIfFrozen);
+  tick();
   EXPECT_TRUE(blocker.sleep(*clock, Duration::fromSec(10.0), Clock::FireIfFrozen));
   EXPECT_EQ(ClockTime(0, kStart + Duration::fromSec(10.0)), clock->getNormalizedClockTime());
-  EXPECT_EQ(33, ticks.load());
+  EXPECT_EQ(1 + 33, ticks.load());
   EXPECT_TRUE(blocker.sleepUntil(*clock, kStart + Duration::fromMSec(10500)));
   EXPECT_EQ(kStart + Duration::fromMSec(10500), clock->getTime());
   owner_.reset();  // stop the chain before the blocker lets go
