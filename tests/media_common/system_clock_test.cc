@@ -41,18 +41,16 @@ TEST(SystemClockTest, TimersFireNotBeforeTheirTargetInTimeOrderOnIndependentCloc
 }
 
 TEST(SystemClockTest, TimersInOtherGenerationsWaitForDestruction) {
-  EventRecorder recorder;
+  EventRecorder never;
   auto clock = getSystemClock();
-  clock->requestCallbackAt(ClockTime(2, Time()), recorder.callback(1));
-  // A near timer still fires although the never-due one was queued first.
-  EventRecorder near;
+  clock->requestCallbackAt(ClockTime(2, Time()), never.callback(1));
+  EventRecorder near;  // still fires although the never-due one was queued first
   clock->requestCallbackIn(Duration::fromMSec(1), near.callback(2), Clock::FireIfFrozen);
   waitForEvents(near, 1);
-  EXPECT_EQ(0u, recorder.size());
-  // The clock dies on whichever thread lets go last.
-  clock.reset();
-  waitForEvents(recorder, 1);
-  EXPECT_EQ(Clock::Aborted, recorder.events()[0].event);
+  EXPECT_EQ(0u, never.size());
+  clock.reset();  // the clock dies on whichever thread lets go last
+  waitForEvents(never, 1);
+  EXPECT_EQ(Clock::Aborted, never.events()[0].event);
 }
 
 }  // namespace

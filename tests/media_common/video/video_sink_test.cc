@@ -100,17 +100,11 @@ TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatPropertyChange
   EXPECT_EQ(nullptr, results_[0]);
   textures_.clear();
 
-  setFormat(PropertyValue("RGB"));
-  send(makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time()));
-  ASSERT_EQ(1u, textures_.size());
-  EXPECT_EQ(Texture::FORMAT_RGB, textures_[0]->getFormat());
-  EXPECT_EQ(64 * 3, textures_[0]->getStride(0));
-
   testing::LogCapture log;
   setFormat(PropertyValue(4));
   send(makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time()));
   EXPECT_TRUE(log.contains("BGR formats not implemented"));
-  EXPECT_EQ(1u, textures_.size());  // nothing converts to an unknown format
+  EXPECT_EQ(0u, textures_.size());  // nothing converts to an unknown format
 
   setFormat(PropertyValue("APPL"));  // platform buffers pass as they are
   unsigned char opaque[4] = {};
@@ -118,8 +112,8 @@ TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatPropertyChange
                                              nullptr, 4);
   frame->setPriority(1);
   send(frame);
-  ASSERT_EQ(2u, textures_.size());
-  EXPECT_EQ(opaque, textures_[1]->getBuffer());
+  ASSERT_EQ(1u, textures_.size());
+  EXPECT_EQ(opaque, textures_[0]->getBuffer());
 }
 
 TEST_F(TextureVideoSinkTest, ForwardsDrivingFeedbackAndDeviceOpenings) {
