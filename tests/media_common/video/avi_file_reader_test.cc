@@ -98,9 +98,6 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
   std::string const base = contentsOf(dir_.file("base.avi"));
   constexpr int kRefused = -2, kAny = -1;  // kAny: up to the two written
   static std::string const kForeign = "01wb" + le32(3) + "abc" + '\0' + "JUNK" + le32(2) + "zz";
-  static auto const grow = [](std::string& b, std::string const& more) {
-    putLe32(b, 4100, le32At(b, 4100) + static_cast<uint32_t>(more.size()));
-  };
   struct Case {
     char const* what;
     std::function<void(std::string&)> apply;
@@ -113,7 +110,6 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
        "0 == strcmp(fourcc, \"AVI \")"},
       {"unknown handler", [](std::string& b) { b.replace(112, 4, "XVID"); }, kRefused,
        "format_ != ImageBuffer::IMAGE_UNKNOWN"},
-      {"zero width", [](std::string& b) { putLe32(b, 64, 0); }, kRefused, "width_ > 0"},
       {"negative height", [](std::string& b) { putLe32(b, 68, 0xFFFFFFFE); }, kRefused,
        "height_ > 0"},
       {"no rate", [](std::string& b) { putLe32(b, 32, 0), putLe32(b, 132, 0); }, kRefused,
@@ -128,8 +124,6 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
        [](std::string& b) { putLe32(b, b.size() - 28, 0x7FFFFFFF); }, kRefused,
        "parseInfo(pos + chunk.chunk_size)"},
       {"no movi", [](std::string& b) { b.replace(4104, 4, "mova"); }, kRefused},
-      {"empty file", [](std::string& b) { b.clear(); }, kRefused,
-       "riff::readList(f_, \"RIFF\", &total_size, fourcc)"},
       {"frame larger than the file", [](std::string& b) { putLe32(b, 4112, 0x7FFFFFF0); }, 0},
       {"frame larger than 32-bit signed", [](std::string& b) { putLe32(b, 4112, 0xFFFFFFF0); }, 0},
       {"movi larger than the file", [](std::string& b) { putLe32(b, 4100, 0xFFFFFFF0); }, 2},
@@ -138,7 +132,8 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
       {"absurd picture size",
        [](std::string& b) { putLe32(b, 64, 100000), putLe32(b, 68, 100000); }, 0},
       // An odd-sized audio chunk with its pad byte, and a JUNK chunk.
-      {"foreign chunks", [](std::string& b) { b.insert(4108, kForeign), grow(b, kForeign); }, 2},
+      {"foreign chunks",
+       [](std::string& b) { b.insert(4108, kForeign), putLe32(b, 4100, le32At(b, 4100) + 20); }, 2},
       {"list with a size below its type",
        [](std::string& b) { b.replace(4108, 8, "LIST" + le32(0)); }, 0},
   };
