@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "common/deferred.h"
-#include "media_common/property_clock.h"
-#include "media_common/synthetic_clock.h"
 #include "tests/support/manual_scheduler.h"
 
 namespace dravo::media {
@@ -18,15 +16,11 @@ class PlainVideoSource : public VideoSource {
   int32_t width() const { return *width_; }
 };
 
-TEST(VideoSourceTest, PublishesItsModeAndFpsHistoryAndFollowsItsClockProperty) {
+TEST(VideoSourceTest, PublishesItsModeAndFpsHistory) {
   auto scheduler = std::make_shared<testing::ManualScheduler>();
   auto source = createElement<PlainVideoSource>(
       ElementArgs(scheduler, PropertyNode::create("pipeline")->getNode("cam", true)));
   scheduler->runAll();
-  SyntheticClockGenerator generator(false, Time::fromNSec(42));
-  setPropertyClock(*source->getPropertyNode("clock"), generator.getClock());
-  EXPECT_EQ(Time::fromNSec(42), source->getClock()->getTime());
-
   source->publishMode(1280, 720, 15.0f);
   source->publishActualFps(14.5f);
   source->publishActualFps(15.5f);
