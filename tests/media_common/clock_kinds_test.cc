@@ -24,22 +24,18 @@ using testing::EventRecorder;
 constexpr Time kStart = Time::fromNSec(6000000000000);
 Duration ms(int64_t n) { return Duration::fromMSec(n); }
 
-// Owns one clock and whatever drives it.
+// Owns one clock and whatever drives it; by default the synthetic clock.
 struct Driver {
   virtual ~Driver() = default;
   // Moves the clock `d` forward in its own time; due timers are delivered
   // before this returns.
-  virtual void advance(Duration d) = 0;
-  std::shared_ptr<Clock> clock;
-};
-
-struct SyntheticDriver : Driver {
-  SyntheticDriver() { clock = generator.getClock(); }
-  void advance(Duration d) override {
-    generator.advanceClock(d);
+  virtual void advance(Duration d) {
+    synthetic.advanceClock(d / divisor);
     waitForDeferredCalls();
   }
-  SyntheticClockGenerator generator{false, kStart};
+  SyntheticClockGenerator synthetic{false, kStart};
+  int divisor = 1;  // the synthetic clock's share of the driven clock's time
+  std::shared_ptr<Clock> clock = synthetic.getClock();
 };
 
 struct FastForwardDriver : Driver {
@@ -57,25 +53,18 @@ struct FastForwardDriver : Driver {
 };
 
 struct ScaledDriver : Driver {
-  ScaledDriver() { clock = generator.getClock(); }
-  void advance(Duration d) override {
-    master.advanceClock(d / 2);
-    waitForDeferredCalls();
+  ScaledDriver() {
+    divisor = 2;
+    clock = scaled.getClock();
   }
-  SyntheticClockGenerator master{false, kStart};
-  ScaledClockGenerator generator{master.getClock(), false, kStart, 2.0};
+  ScaledClockGenerator scaled{synthetic.getClock(), false, kStart, 2.0};
 };
 
 struct PropertyDriver : Driver {
   PropertyDriver() {
-    setPropertyClock(*node, parent.getClock());
+    setPropertyClock(*node, synthetic.getClock());
     clock = getPropertyClock(node, getFrozenClock());
   }
-  void advance(Duration d) override {
-    parent.advanceClock(d);
-    waitForDeferredCalls();
-  }
-  SyntheticClockGenerator parent{false, kStart};
   std::shared_ptr<PropertyNode> node = PropertyNode::create("clock");
 };
 
@@ -144,11 +133,11 @@ TEST_P(ClockKindsTest, DestroyingTheClockAbortsWhatIsPending) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllKinds, ClockKindsTest,
-    ::testing::Values(
-        Kind{"Synthetic", [] { return std::unique_ptr<Driver>(new SyntheticDriver); }},
-        Kind{"FastForward", [] { return std::unique_ptr<Driver>(new FastForwardDriver); }},
-        Kind{"Scaled", [] { return std::unique_ptr<Driver>(new ScaledDriver); }},
-        Kind{"Property", [] { return std::unique_ptr<Driver>(new PropertyDriver); }}),
+    ::testing::Values(Kind{"Synthetic", [] { return std::make_unique<Driver>(); }},
+                      Kind{"FastForward",
+                           [] { return std::unique_ptr<Driver>(new FastForwardDriver); }},
+                      Kind{"Scaled", [] { return std::unique_ptr<Driver>(new ScaledDriver); }},
+                      Kind{"Property", [] { return std::unique_ptr<Driver>(new PropertyDriver); }}),
     [](::testing::TestParamInfo<Kind> const& info) { return std::string(info.param.name); });
 
 }  // namespace
