@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/image_test_util.h"
 #include "tests/support/capture.h"
 #include "tests/support/scoped_temp_dir.h"
 #include "tests/support/tool_checks.h"
@@ -69,6 +70,21 @@ TEST_F(AVIFileReaderTest, ReadsWhatTheWriterWroteWithDurationsAndTimestamps) {
   EXPECT_TRUE(reader.getEof());
   EXPECT_EQ(reader.getTimestamps(),
             (std::vector<int64_t>{1000000000, 1040000000, 1080000000, 1120000000}));
+}
+
+// QV1 frames are written and handed out as they are, not converted.
+TEST_F(AVIFileReaderTest, Qv1FramesComeBackUnconverted) {
+  AVIFileWriter writer;
+  ASSERT_TRUE(writer.openFile(dir_.file("qv1.avi")));
+  writer.writeFrame(image_testing::wrapEncoded({1, 2, 3}, ImageBuffer::IMAGE_QV1, 16, 16));
+  writer.close();
+  AVIFileReader reader;
+  ASSERT_TRUE(reader.openFile(dir_.file("qv1.avi")));
+  auto const frames = readAll(reader);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0]->format().pixel_format_, ImageBuffer::IMAGE_QV1);
+  EXPECT_EQ(image_testing::Bytes(frames[0]->data(), frames[0]->data() + frames[0]->size()),
+            image_testing::Bytes({1, 2, 3}));
 }
 
 TEST_F(AVIFileReaderTest, FileListsPlayInOrderWithFrameLimits) {

@@ -110,16 +110,11 @@ TEST_F(X11ScreenSourceTest, SendsFramesAtAThirdOfTheRequestedRateUntilTheWindowH
   EXPECT_EQ(statusCode(), status_codes::Ok);
 }
 
-// A window id that is no number is refused, one that is no window fails
-// the capture with a status; a later change that finds a picture to take
-// starts the loop again.
+// A window id that is no window fails the capture with a status; a later
+// change that finds a picture to take starts the loop again.
 TEST_F(X11ScreenSourceTest, BadIdsStopTheLoopUntilAGoodOne) {
-  set("window", PropertyValue("my window"));
-  set("enabled", PropertyValue(true));
-  ASSERT_TRUE(eventually(
-      [&] { return log_.contains("Selected a window that can't be parsed: my window"); }));
-  EXPECT_EQ(value("active"), PropertyValue(false));
   set("window", PropertyValue("9"));  // no such display
+  set("enabled", PropertyValue(true));
   ASSERT_TRUE(eventually([&] { return statusCode() == status_codes::Error_ScreenCaptureAPI; }));
   EXPECT_EQ(source_->getStatus()->getStatusMessage(), "Could not get monitor dimensions");
   EXPECT_EQ(value("active"), PropertyValue(false));

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "tests/support/xvfb_server.h"
@@ -23,17 +24,14 @@ class X11TestDisplay {
   ~X11TestDisplay() {
     if (display_) XCloseDisplay(display_);
     server_.stop();
-    if (had_display_)
-      setenv("DISPLAY", previous_display_.c_str(), 1);
+    if (previous_display_)
+      setenv("DISPLAY", previous_display_->c_str(), 1);
     else
       unsetenv("DISPLAY");
   }
 
   bool start(std::string* error) {
-    if (char const* previous = std::getenv("DISPLAY")) {
-      had_display_ = true;
-      previous_display_ = previous;
-    }
+    if (char const* previous = std::getenv("DISPLAY")) previous_display_ = previous;
     if (!server_.start("1920x1080x24", error)) return false;
     setenv("DISPLAY", server_.display().c_str(), 1);
     display_ = XOpenDisplay(server_.display().c_str());
@@ -84,8 +82,7 @@ class X11TestDisplay {
  private:
   XvfbServer server_;
   Display* display_ = nullptr;
-  bool had_display_ = false;
-  std::string previous_display_;
+  std::optional<std::string> previous_display_;
 };
 
 }  // namespace dravo::testing
