@@ -40,9 +40,6 @@ class RecordingElement : public Element {
 
 class ElementTest : public ::testing::Test {
  protected:
-  std::shared_ptr<RecordingElement> make(ElementArgs args) {
-    return createElement<RecordingElement>(args);
-  }
   ElementArgs args() { return ElementArgs(scheduler_, root_->getNode("elem", true)); }
 
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
@@ -51,7 +48,7 @@ class ElementTest : public ::testing::Test {
 };
 
 TEST_F(ElementTest, PropertyPassesComeFirstAndCoalesceChangesFromAnyThread) {
-  auto element = make(args().property("width", PropertyValue(320)));
+  auto element = createElement<RecordingElement>(args().property("width", PropertyValue(320)));
   EXPECT_EQ(element->calls, std::vector<std::string>{"initialize"});
   std::vector<std::shared_ptr<TaskInfo const>> queued;
   scheduler_->getQueuedTasks(queued);
@@ -69,42 +66,32 @@ TEST_F(ElementTest, PropertyPassesComeFirstAndCoalesceChangesFromAnyThread) {
   EXPECT_EQ(scheduler_->runAll(), 1);
   EXPECT_EQ(element->calls.back(), "change");
   EXPECT_EQ(element->widths_seen, (std::vector<int32_t>{320, 3}));
-}
 
-TEST_F(ElementTest, EnumPropertiesTakeNamesOrRuntimeValues) {
-  // By runtime value, by name, and an unmatched value falling back to the default.
+  // Enum properties take names or runtime values; others fall back to the default.
   for (auto [given, expected] :
        {std::pair{PropertyValue(2), "slow"}, std::pair{PropertyValue("slow"), "slow"},
         std::pair{PropertyValue(7), "fast"}}) {
-    auto element = make(args().property("mode", given));
-    EXPECT_EQ(element->getPropertyNode("mode")->getValue(), PropertyValue(expected));
+    auto other = createElement<RecordingElement>(
+        ElementArgs(scheduler_, root_->getNode("enum", true)).property("mode", given));
+    EXPECT_EQ(other->getPropertyNode("mode")->getValue(), PropertyValue(expected));
   }
 }
 
-TEST_F(ElementTest, AttributesStatusAndTeardown) {
-  auto element = make(args());
+TEST_F(ElementTest, AttributesStatusPadsAndTeardown) {
+  testing::AssertionCapture assertions;
+  testing::LogCapture log;
+  auto element = createElement<RecordingElement>(args());
   auto attribute = std::make_shared<AttributeEvent>();
   attribute->set_key("x");
   attribute->set_value("42");
   element->processAttributeEvents(attribute);
   element->processAttributeEvents(std::make_shared<Event>());  // ignored
-  EXPECT_EQ(element->getAttributeProperty("x")->getValue(), PropertyValue("42"));
   EXPECT_EQ(root_->getNode("elem/attributes/x")->getValue(), PropertyValue("42"));
-
   element->setStatus(status_codes::Error_FileCantOpen, "gone");
   EXPECT_EQ(getStatusFromProperty(root_->getNode("elem/status"))->getStatusCode(),
             status_codes::Error_FileCantOpen);
 
-  scheduler_->runAll();
-  element.reset();
-  EXPECT_EQ(root_->getNode("elem"), nullptr);
-  EXPECT_EQ(scheduler_->runAll(), 0);
-}
-
-TEST_F(ElementTest, PadsAreHeldWeaklyAndNamedOnceAndArgsAreChecked) {
-  testing::AssertionCapture assertions;
-  testing::LogCapture log;
-  auto element = make(args());
+  // Pads are held weakly and named once.
   auto pad = element->createStaticPad<OutputPad<Buffer>>("out");
   EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), pad);
   EXPECT_EQ(pad->getPropertyNode()->getFullName(), "pipeline/elem/pads/out");
@@ -115,12 +102,18 @@ TEST_F(ElementTest, PadsAreHeldWeaklyAndNamedOnceAndArgsAreChecked) {
 
   ElementArgs twice = args();
   twice.property("width", PropertyValue(1)).property("width", PropertyValue(2));
-  make(args().property("nonsense", PropertyValue(1)));
+  createElement<RecordingElement>(ElementArgs(scheduler_, root_->getNode("other", true))
+                                      .property("nonsense", PropertyValue(1)));
   EXPECT_EQ(
       assertions.messages(),
       (std::vector<std::string>{"Assertion failed: pads_.find(name) == pads_.end()",
                                 "Assertion failed: Property set multiple times on ElementArgs.",
                                 "Assertion failed: Tried to assign unknown property nonsense."}));
+
+  scheduler_->runAll();
+  element.reset();
+  EXPECT_EQ(root_->getNode("elem"), nullptr);
+  EXPECT_EQ(scheduler_->runAll(), 0);
 }
 
 }  // namespace
