@@ -12,7 +12,6 @@
 #include "media_common/sink_element.h"
 #include "media_common/threaded_scheduler.h"
 #include "tests/media_common/video/avi_test_util.h"
-#include "tests/media_common/video/y4m_test_util.h"
 #include "tests/support/capture.h"
 #include "tests/support/manual_scheduler.h"
 #include "tests/support/scoped_temp_dir.h"
@@ -22,9 +21,17 @@ namespace {
 
 using avi_testing::makeFrame;
 using avi_testing::packedI420;
-using y4m_testing::y4mStream;
 
 constexpr Time kStart = Time::fromNSec(1000000000000);  // 1000 s
+
+// A Y4M stream of `width` x `height` frames made by makeFrame from `seeds`.
+std::string y4mStream(int width, int height, std::vector<int> const& seeds,
+                      std::string const& rate = " F25:1") {
+  std::string stream =
+      "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + rate + "\n";
+  for (int seed : seeds) stream += "FRAME\n" + packedI420(*makeFrame(width, height, seed));
+  return stream;
+}
 
 // Keeps the bytes and stamps of what it is handed, and the reading of
 // `clock` (if set) at that moment. Frames arrive on the sink's scheduler
