@@ -38,7 +38,6 @@ class DebugProbeTest : public ::testing::Test {
     waitForDeferredCalls();
     scheduler_->runAll();
   }
-  int code() const { return probe_->getStatus()->getStatusCode(); }
   std::string message() const { return probe_->getStatus()->getStatusMessage(); }
 
   Time t0_ = Time::fromNSec(2000000000000);
@@ -54,33 +53,28 @@ class DebugProbeTest : public ::testing::Test {
 TEST_F(DebugProbeTest, ReportsIdleAtEveryCheckWithoutABufferSinceTheLastAndLogsBuffers) {
   testing::LogCapture log("debug_probe:5");
   advance(Duration::fromMSec(999));
-  EXPECT_EQ(code(), status_codes::Ok);
   // The timer only posts the check; it runs on the element's scheduler.
   generator_.advanceClock(Duration::fromMSec(1));
   waitForDeferredCalls();
   EXPECT_EQ(message(), "");
   scheduler_->runAll();
-  EXPECT_EQ(code(), status_codes::Error_PipelineProbeIdle);
+  EXPECT_EQ(probe_->getStatus()->getStatusCode(), status_codes::Error_PipelineProbeIdle);
   EXPECT_EQ(message(), kIdleMessage);
-
-  std::vector<std::string> messages;
-  for (int second = 0; second < 4; ++second) {
-    advance(Duration::fromMSec(500));
-    if (second % 2 == 0) feed(7 + second);
-    advance(Duration::fromMSec(500));
-    messages.push_back(message());
-  }
-  EXPECT_EQ(messages,
-            (std::vector<std::string>{"Element Ok", kIdleMessage, "Element Ok", kIdleMessage}));
+  // A buffer within the next second clears it; a second without sets it again.
+  advance(Duration::fromMSec(500));
+  feed(7);
+  advance(Duration::fromMSec(500));
+  EXPECT_EQ(message(), "Element Ok");
+  advance(Duration::fromMSec(1000));
+  EXPECT_EQ(message(), kIdleMessage);
   auto lines = log.messages("debug_probe");
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 1u);
   std::ostringstream stamp;
   stamp << (t0_ + Duration::fromMSec(42));
   EXPECT_EQ(
       lines[0].rfind("Got buffer on probe probe. Timestamp " + stamp.str() + ". Creation ", 0), 0u)
       << lines[0];
   EXPECT_TRUE(lines[0].ends_with(". Priority 7")) << lines[0];
-  EXPECT_TRUE(lines[1].ends_with(". Priority 9")) << lines[1];
 }
 
 }  // namespace

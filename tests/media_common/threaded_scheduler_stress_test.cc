@@ -37,9 +37,7 @@ class StrandStress {
     scheduler_.schedule(TaskFunction(weak_[owner], [=, this] { run(id, owner, depth, seed); }),
                         Priority(level, stamp_), nullptr);
   }
-  void killSomeOwners() {
-    for (int i = 0; i < kKilledOwners; ++i) strong_[i].reset();
-  }
+  void killSomeOwners() { strong_.erase(strong_.begin(), strong_.begin() + kKilledOwners); }
   void check() {
     EXPECT_EQ(overlaps_.load(), 0) << "tasks of one owner overlapped";
     EXPECT_GE(next_id_.load(), kProducers * kTasksPerProducer);

@@ -14,41 +14,23 @@ namespace dravo::media {
 namespace {
 
 // Records answers in order as "A+ B-" (granted, refused), with the thread of
-// the last one; keeps granted tokens until released by name.
-class Requester {
- public:
+// the last one; keeps granted tokens until released by name. Read only while
+// no answer can be running.
+struct Requester {
   TokenRequest request(std::string const& name) {
-    return TokenRequest(owner_, [this, name](TokenReference const& token) {
-      std::lock_guard lock(mutex_);
-      summary_ += (summary_.empty() ? "" : " ") + name + (token.empty() ? "-" : "+");
-      last_thread_ = std::this_thread::get_id();
-      if (!token.empty()) tokens_[name] = token;
+    return TokenRequest(owner, [this, name](TokenReference const& token) {
+      summary += (summary.empty() ? "" : " ") + name + (token.empty() ? "-" : "+");
+      last_thread = std::this_thread::get_id();
+      if (!token.empty()) tokens[name] = token;
     });
   }
-  std::string summary() const {
-    std::lock_guard lock(mutex_);
-    return summary_;
-  }
-  std::thread::id lastThread() const {
-    std::lock_guard lock(mutex_);
-    return last_thread_;
-  }
-  void release(std::string const& name) {
-    TokenReference token;
-    {
-      std::lock_guard lock(mutex_);
-      token = std::move(tokens_[name]);
-      tokens_.erase(name);
-    }
-    ASSERT_FALSE(token.empty()) << name;
-  }
-  std::shared_ptr<int> owner_ = std::make_shared<int>();  // reset to kill the requests
+  // The token goes after the map has let go of it: its answer may add another.
+  void release(std::string const& name) { tokens.extract(name); }
 
- private:
-  mutable std::mutex mutex_;
-  std::string summary_;
-  std::thread::id last_thread_;
-  std::map<std::string, TokenReference> tokens_;
+  std::shared_ptr<int> owner = std::make_shared<int>();  // reset to kill the requests
+  std::string summary;
+  std::thread::id last_thread;
+  std::map<std::string, TokenReference> tokens;
 };
 
 TEST(TokenPoolTest, QueuedRequestsAreGrantedOnTheReleasingThreadOrByResizing) {
@@ -57,20 +39,20 @@ TEST(TokenPoolTest, QueuedRequestsAreGrantedOnTheReleasingThreadOrByResizing) {
   pool.getToken(requester.request("A"));
   pool.getToken(requester.request("B"));
   EXPECT_TRUE(pool.tryGetToken().empty());  // never queues
-  EXPECT_EQ(requester.summary(), "A+");
+  EXPECT_EQ(requester.summary, "A+");
   std::thread::id releasing_thread;
   std::thread([&] {
     releasing_thread = std::this_thread::get_id();
     requester.release("A");
   }).join();
-  EXPECT_EQ(requester.summary(), "A+ B+");
-  EXPECT_EQ(requester.lastThread(), releasing_thread);
+  EXPECT_EQ(requester.summary, "A+ B+");
+  EXPECT_EQ(requester.last_thread, releasing_thread);
 
   for (char const* name : {"C", "D", "E", "F"}) pool.getToken(requester.request(name));
   pool.setQueueLength(2).setDropPolicy(false);
-  EXPECT_EQ(requester.summary(), "A+ B+ C- D-");
+  EXPECT_EQ(requester.summary, "A+ B+ C- D-");
   pool.setNumTokens(3);
-  EXPECT_EQ(requester.summary(), "A+ B+ C- D- E+ F+");
+  EXPECT_EQ(requester.summary, "A+ B+ C- D- E+ F+");
   EXPECT_EQ(pool.getNumTokensOutstanding(), 3u);
   EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
 }
@@ -82,10 +64,10 @@ TEST(TokenPoolTest, FullQueueRefusesTheOldestOrTheNewestByPolicy) {
     TokenReference held = pool.tryGetToken();
     Requester requester;
     for (char const* name : {"A", "B", "C", "D"}) pool.getToken(requester.request(name));
-    EXPECT_EQ(requester.summary(), drop_oldest ? "A- B-" : "C- D-");
+    EXPECT_EQ(requester.summary, drop_oldest ? "A- B-" : "C- D-");
     held.reset();
     requester.release(drop_oldest ? "C" : "A");
-    EXPECT_EQ(requester.summary(), drop_oldest ? "A- B- C+ D+" : "C- D- A+ B+");
+    EXPECT_EQ(requester.summary, drop_oldest ? "A- B- C+ D+" : "C- D- A+ B+");
   }
 }
 
@@ -97,10 +79,10 @@ TEST(TokenPoolTest, DeadOwnersAndDeadPoolsAreHarmless) {
     Requester dead, alive;
     pool.getToken(dead.request("dead"));
     pool.getToken(alive.request("alive"));
-    dead.owner_.reset();
+    dead.owner.reset();
     held.reset();
-    EXPECT_EQ(dead.summary(), "");
-    EXPECT_EQ(alive.summary(), "alive+");
+    EXPECT_EQ(dead.summary, "");
+    EXPECT_EQ(alive.summary, "alive+");
     alive.release("alive");
     survivor = pool.tryGetToken();
     TokenPool copy = pool;  // copies share the pool; it dies with the last
