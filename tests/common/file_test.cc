@@ -29,7 +29,6 @@ TEST_F(FileTest, SizeSeekLinesShortReadsAndOpenFailures) {
   ASSERT_TRUE(file->seek(0));
   ASSERT_TRUE(file->write("456789\n\nlast", 12)) << "appends whatever the position";
   file = File::open(path("data.bin"), File::kRead);
-  ASSERT_TRUE(file);
   EXPECT_FALSE(file->write("x", 1)) << "read-only file";
   // Lines lose their newline; a long one comes in pieces of the limit.
   std::string line, lines;
@@ -61,15 +60,15 @@ TEST_F(FileTest, WholeFileHelpersAndDirectories) {
   // No temporary files are left behind.
   EXPECT_EQ(system(("test -z \"$(ls '" + dir_.path() + "')\"").c_str()), 0);
 
-  EXPECT_TRUE(File::recursivelyCreateDir(path("a/b//c/")));
-  EXPECT_TRUE(File::recursivelyCreateDir(path("a/b//c/"))) << "existing is fine";
+  EXPECT_TRUE(File::recursivelyCreateDir(path("a/b//c/")) &&
+              File::recursivelyCreateDir(path("a/b//c/")))
+      << "existing is fine";
   EXPECT_TRUE(File::writeStringToFile(path("a/b/c/x"), "1"));
   EXPECT_FALSE(File::recursivelyCreateDir(path("a/b/c/x/y"))) << "a file is in the way";
 }
 
 TEST_F(FileTest, OffsetsBeyondFourGiB) {
   auto file = File::open(path("sparse"), File::kWrite);
-  ASSERT_TRUE(file);
   constexpr int64_t kFar = (int64_t{5} << 30) + 3;
   if (!file->seek(kFar) || !file->write("end", 3) || !file->flush())
     GTEST_SKIP() << "the file system refuses sparse files this large";
@@ -84,13 +83,12 @@ TEST(FilePathTest, ExtensionJoinPathAndConfigPathPrecedence) {
        {std::pair{"/a/b/archive.tar.gz", "gz"}, std::pair{"dir.x/file", ""}, std::pair{"file.", ""},
         std::pair{".hidden", "hidden"}})
     EXPECT_EQ(File::extension(name), extension) << name;
-  EXPECT_EQ(File::joinPath("a/", "/b"), "a/b");
-  EXPECT_EQ(File::joinPath("", "b"), "b");
+  EXPECT_EQ(File::joinPath("a/", "/b") + File::joinPath("", "b"), "a/bb");
 
-  const char* const names[] = {"DRAVO_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"};
-  std::optional<std::string> saved[3];
-  for (int i = 0; i < 3; ++i)
-    if (const char* value = getenv(names[i])) saved[i] = value;
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+  for (const char* name : {"DRAVO_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"})
+    saved.emplace_back(name,
+                       getenv(name) ? std::optional<std::string>(getenv(name)) : std::nullopt);
   unsetenv("DRAVO_CONFIG_PATH");
   setenv("HOME", "/home/tester", 1);
   setenv("XDG_CONFIG_HOME", "relative", 1);
@@ -99,12 +97,7 @@ TEST(FilePathTest, ExtensionJoinPathAndConfigPathPrecedence) {
   EXPECT_EQ(getConfigPath(), "/xdg/media_common");
   setenv("DRAVO_CONFIG_PATH", "/tmp/cfg", 1);
   EXPECT_EQ(getConfigPath(), "/tmp/cfg");
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i])
-      setenv(names[i], saved[i]->c_str(), 1);
-    else
-      unsetenv(names[i]);
-  }
+  for (auto const& [name, value] : saved) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 }  // namespace

@@ -11,18 +11,17 @@ namespace {
 
 // A registration whose release counts itself.
 AutoHandleInitializer<int> registerOne(std::shared_ptr<int> const& releases) {
-  return AutoHandleInitializer<int>(releases, [](int& count) { ++count; });
+  return {releases, [](int& count) { ++count; }};
 }
 
 TEST(HandleTest, ReleaseRunsOnceWhenTheLastAutoHandleGoes) {
   auto releases = std::make_shared<int>(0);
   { auto dropped = registerOne(releases); }
   EXPECT_EQ(*releases, 0) << "a dropped initializer leaves the registration";
-  AutoHandle<int> first = registerOne(releases);
-  AutoHandle<int> second = first;
-  first.reset();
-  EXPECT_EQ(*releases, 0);
-  second.reset();
+  {
+    AutoHandle<int> first = registerOne(releases);
+    AutoHandle<int> second = first;
+  }
   EXPECT_EQ(*releases, 1);
 
   // AutoHandles made from copies of one plain Handle share one release.

@@ -15,8 +15,6 @@ TEST(MutexTest, ScopedLockUnlockRelockAndMisuse) {
   MutexLock lock(mutex);
   EXPECT_FALSE(mutex.tryLock());
   lock.unlock();
-  ASSERT_TRUE(mutex.tryLock());
-  mutex.unlock();
   testing::AssertionCapture assertions;
   lock.unlock();  // already released: reported, and the mutex is left alone
   lock.relock();
@@ -49,7 +47,6 @@ TEST(ConditionVariableTest, UnboundedWaitWakesAndTimedWaitsEndByTheirDeadline) {
   notifier.join();
 
   lock.relock();
-  EXPECT_FALSE(cv.timedWaitAbsolute(lock, Time::now() - Duration::fromMSec(1)));
   EXPECT_FALSE(cv.timedWaitRelative(lock, -Duration::fromMSec(5)));
   Time const start = Time::now();
   EXPECT_FALSE(cv.timedWaitRelative(lock, Duration::fromMSec(5)));

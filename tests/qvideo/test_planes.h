@@ -14,18 +14,17 @@ namespace qvideo::testing {
 
 inline constexpr uint8_t kCanary = 0xA5;
 
+// `row_bytes` of picture per row, 7 canary bytes after each row and one
+// spare canary row below the picture.
 struct TestPlane {
-  // `row_bytes` of picture per row, 7 canary bytes after each row and one
-  // spare canary row below the picture.
   TestPlane(int row_bytes, int rows)
       : row_bytes_(row_bytes),
         rows_(rows),
         stride_(row_bytes + 7),
-        bytes_(static_cast<size_t>(stride_) * (rows + 1), kCanary) {}
+        bytes_(stride_ * (rows + 1), kCanary) {}
 
   uint8_t* data() { return bytes_.data(); }
-  uint8_t& at(int x, int y) { return bytes_[static_cast<size_t>(y) * stride_ + x]; }
-  uint8_t at(int x, int y) const { return bytes_[static_cast<size_t>(y) * stride_ + x]; }
+  uint8_t& at(int x, int y) const { return bytes_[y * stride_ + x]; }
   int stride() const { return stride_; }
 
   void fill(const std::function<uint8_t(int x, int y)>& value) {
@@ -34,19 +33,15 @@ struct TestPlane {
   }
   // Every byte outside the picture still holds the canary.
   ::testing::AssertionResult marginUntouched() const {
-    for (size_t i = 0; i < bytes_.size(); ++i) {
-      int const x = static_cast<int>(i % stride_);
-      int const y = static_cast<int>(i / stride_);
-      if ((x >= row_bytes_ || y >= rows_) && bytes_[i] != kCanary)
-        return ::testing::AssertionFailure() << "byte at x=" << x << " y=" << y << " written";
-    }
+    for (int y = 0; y <= rows_; ++y)
+      for (int x = 0; x < stride_; ++x)
+        if ((x >= row_bytes_ || y >= rows_) && at(x, y) != kCanary)
+          return ::testing::AssertionFailure() << "byte at x=" << x << " y=" << y << " written";
     return ::testing::AssertionSuccess();
   }
 
-  int row_bytes_;
-  int rows_;
-  int stride_;
-  std::vector<uint8_t> bytes_;
+  int row_bytes_, rows_, stride_;
+  mutable std::vector<uint8_t> bytes_;
 };
 
 // Y, U and V planes of a width x height I420 picture.
@@ -59,18 +54,13 @@ struct TestI420 {
         v_((width + 1) / 2, (height + 1) / 2) {}
 
   ::testing::AssertionResult marginsUntouched() const {
-    for (const TestPlane* plane : {&y_, &u_, &v_}) {
-      auto result = plane->marginUntouched();
-      if (!result) return result;
-    }
+    for (const TestPlane* plane : {&y_, &u_, &v_})
+      if (auto result = plane->marginUntouched(); !result) return result;
     return ::testing::AssertionSuccess();
   }
 
-  int width_;
-  int height_;
-  TestPlane y_;
-  TestPlane u_;
-  TestPlane v_;
+  int width_, height_;
+  TestPlane y_, u_, v_;
 };
 
 // Largest absolute difference between the pictures of two planes.
@@ -78,7 +68,7 @@ inline int maxDifference(const TestPlane& a, const TestPlane& b) {
   int worst = 0;
   for (int y = 0; y < a.rows_; ++y)
     for (int x = 0; x < a.row_bytes_; ++x)
-      worst = std::max(worst, std::abs(int{a.at(x, y)} - int{b.at(x, y)}));
+      worst = std::max(worst, std::abs(a.at(x, y) - b.at(x, y)));
   return worst;
 }
 
