@@ -7,7 +7,7 @@
 namespace dravo::media {
 namespace {
 
-TEST(CodecBinParamsTest, NamesComeFromTheChannelAndKeysOrderByNameThenCodec) {
+TEST(CodecBinParamsTest, NamesComeFromTheChannelKeysOrderByNameThenCodecGapsAreReported) {
   CodecBinParams video(ChannelDescription("cam", CTYPE_VIDEO, "h264"), nullptr, "id1");
   EXPECT_EQ(video.getDecoderName(), "id1/decoder/cam/h264");
   EXPECT_EQ(video.getSinkName(), "video_sink/id1/cam");
@@ -18,9 +18,8 @@ TEST(CodecBinParamsTest, NamesComeFromTheChannelAndKeysOrderByNameThenCodec) {
   using Key = CodecBinParams::KeyType;
   EXPECT_TRUE(Key("a", "z") < Key("b", "a") && Key("a", "h264") < Key("a", "vp8"));
   EXPECT_FALSE(Key("b", "a") < Key("a", "z") || Key("a", "vp8") < Key("a", "vp8"));
-}
 
-TEST(CodecBinParamsTest, IncompleteChannelsAreReported) {
+  // Incomplete channels are reported.
   testing::LogCapture log;
   CodecBinParams params(ChannelDescription("", "data", ""), nullptr, "id");
   EXPECT_EQ(log.messages("codec_bin_params"),

@@ -33,7 +33,7 @@ std::shared_ptr<T> roundTrip(T const& event) {
   return std::dynamic_pointer_cast<T>(read(bytesOf(event)));
 }
 
-TEST(EventSerializationTest, RegisteredEventsRoundTripBehindAVarintTypeId) {
+TEST(EventSerializationTest, RegisteredMessageEventsAloneRoundTripBehindAVarintTypeId) {
   auto feedback = roundTrip(*drivingFeedbackToEvent(DrivingFeedback{0xfedcba9876543210ull}));
   ASSERT_NE(feedback, nullptr);
   EXPECT_EQ(drivingFeedbackFromEvent(*feedback)->tag, 0xfedcba9876543210ull);
@@ -60,11 +60,10 @@ TEST(EventSerializationTest, RegisteredEventsRoundTripBehindAVarintTypeId) {
   auto newer = std::dynamic_pointer_cast<ProcessorResultsEvent>(read(bytes));
   ASSERT_NE(newer, nullptr);
   EXPECT_EQ(newer->frame_timestamp_ns(), -5);
-}
 
-TEST(EventSerializationTest, OnlyMessageEventsSerializeAndUnregisteredOnesDoNotReadBack) {
+  // Only message events serialize; unregistered ones do not read back.
   testing::LogCapture capture("event:3");
-  std::string bytes = "stale";
+  bytes = "stale";
   ASSERT_TRUE(drivingFeedbackToEvent(DrivingFeedback{1})->serialize(&bytes));
   EXPECT_EQ(bytes, std::string("\x07\x08\x01", 3));  // replaced, not appended
   EXPECT_FALSE(HardwareTimestampEvent(Time::fromNSec(5)).serialize(&bytes));

@@ -109,8 +109,6 @@ TEST_F(SinkElementTest, OutOfOrderStampFlushesTheQueueAndFarFutureIsReported) {
   // Far in the future: reported, still delivered on time.
   sink_->deliver(5, at(6005));
   EXPECT_TRUE(log.contains("sink_element got buffer that is off by 6.000000."));
-  advanceTo(at(5005));
-  EXPECT_EQ(delivered_->size(), 4u);
   advanceTo(at(6005));
   EXPECT_EQ(delivered_->back(), 5);
 }

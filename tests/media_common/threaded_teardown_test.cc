@@ -82,24 +82,13 @@ TEST_P(ThreadedTeardownTest, NothingCrashesHangsOrKeepsATokenWhateverGoesFirst) 
   };
   ASSERT_TRUE(sink_->reached.waitFor());
   auto out_of_order = sink_->out_of_order;
-  switch (GetParam()) {
-    case Teardown::kSinkFirst:
-      sink_.reset();
-      break;
-    case Teardown::kSourceFirst:
-      stopProducer();
-      source_.reset();
-      break;
-    case Teardown::kFilterFirst:
-      filter_.reset();
-      break;
-    case Teardown::kLinksFirst:
-      links_.reset();
-      break;
-    case Teardown::kShutdownFirst:
-      for (auto const& scheduler : schedulers_) scheduler->shutdown(false);
-      break;
-  }
+  Teardown const first = GetParam();
+  if (first == Teardown::kSinkFirst) sink_.reset();
+  if (first == Teardown::kSourceFirst) stopProducer(), source_.reset();
+  if (first == Teardown::kFilterFirst) filter_.reset();
+  if (first == Teardown::kLinksFirst) links_.reset();
+  if (first == Teardown::kShutdownFirst)
+    for (auto const& scheduler : schedulers_) scheduler->shutdown(false);
   // Then everything else, the schedulers last but without waiting for them.
   stopProducer();
   links_.reset();
