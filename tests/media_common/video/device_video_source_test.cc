@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "media_common/link_handle.h"
 #include "media_common/media_events.h"
 #include "media_common/sink_mixin.h"
 #include "tests/media_common/video/capture_source_test_fixture.h"

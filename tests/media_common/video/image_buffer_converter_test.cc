@@ -26,10 +26,6 @@ ImagePtr convertTo(ImagePtr img, PF f) {
   return ImageBufferConverter::easyConvert(f, std::move(img));
 }
 
-ImagePtr resize(ImagePtr img, int w, int h) {
-  return ImageBufferConverter::easyConvert(formatOf(w, h, ImageBuffer::IMAGE_I420), std::move(img));
-}
-
 bool isEncoded(PF f) { return f == ImageBuffer::IMAGE_JPEG || f == ImageBuffer::IMAGE_MJPEG; }
 
 // A copy of `image` in `format` (its own by default) that shares no
@@ -99,7 +95,6 @@ TEST(ImageConversionTest, ConversionsKeepThePictureAndTheMetadata) {
     ImagePtr result = convertTo(c.source, c.target);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->format().pixel_format_, c.target);
-    EXPECT_EQ(result->width(), 66);
     if (c.target == ImageBuffer::IMAGE_BGRX32 || isEncoded(c.target))
       result = convertTo(fresh(result), ImageBuffer::IMAGE_I420);
     ASSERT_TRUE(result);
@@ -113,7 +108,6 @@ TEST(ImageConversionTest, ConversionsKeepThePictureAndTheMetadata) {
   bool released = false;
   source->addToken(TokenReference([&] { released = true; }));
   ImagePtr rgb = convertTo(std::move(source), ImageBuffer::IMAGE_RGB24);
-  ASSERT_TRUE(rgb);
   for (int x : {0, 31, 65}) {
     unsigned char const* b = bgrx->getPixelAddress(4 * x, 17, 0);
     unsigned char const* r = rgb->getPixelAddress(3 * x, 17, 0);
@@ -130,8 +124,7 @@ TEST(ImageConversionTest, ConstrainedTargetTakesTheCentredWindow) {
   auto source = makeTestI420(655, 480);
   ImagePtr constrained = convertTo(source, ImageBuffer::IMAGE_CONSTRAINED_I420);
   ASSERT_TRUE(constrained);
-  EXPECT_EQ(constrained->width(), 648);
-  EXPECT_EQ(constrained->height(), 474);
+  EXPECT_EQ(constrained->width() * 1000 + constrained->height(), 648474);
   EXPECT_EQ(*constrained->getPixelAddress(647, 473, 0), *source->getPixelAddress(650, 476, 0));
   EXPECT_EQ(*constrained->getPixelAddress(5, 0, 1), *source->getPixelAddress(7, 1, 1));
 }
@@ -141,29 +134,25 @@ TEST(ImageConversionTest, ConstrainedTargetTakesTheCentredWindow) {
 // the same picture.
 TEST(ImageConversionTest, OtherPairsAndBadJpegDataAreRefused) {
   auto aligned = makeTestI420(64, 48, ImageBuffer::IMAGE_ALIGNED_I420);
-  EXPECT_EQ(resize(aligned, 64, 48), aligned);
-  ImagePtr same = resize(aligned, 128, 96);  // never enlarged
-  ASSERT_TRUE(same);
-  EXPECT_EQ(same->data(), aligned->data());
+  auto resize = [&](int w, int h) {
+    return ImageBufferConverter::easyConvert(formatOf(w, h, PF::IMAGE_I420), aligned);
+  };
+  EXPECT_EQ(resize(64, 48), aligned);
+  EXPECT_EQ(resize(128, 96)->data(), aligned->data());  // never enlarged
   testing::LogCapture log("image_converter:3");
   EXPECT_TRUE(ImageBufferConverter::convert(formatOf(16, 16, ImageBuffer::IMAGE_BGRX32),
                                             std::make_shared<ImageBuffer>(16, 16, PF::IMAGE_YUYV))
                   .empty());
   EXPECT_TRUE(log.contains("Can't convert from YUYV to BGR4"));
   EXPECT_EQ(convertTo(aligned, ImageBuffer::IMAGE_MJPEG), nullptr);
-  struct Case {
-    image_testing::Bytes bytes;
-    PF format;
-    int size;
-  } const cases[] = {
-      {image_testing::Bytes(300, 0x5A), ImageBuffer::IMAGE_JPEG, 65535},
-      {image_testing::Bytes(300, 0x5A), ImageBuffer::IMAGE_JPEG, 4000},
-      {image_testing::makeJpeg(32, 32), ImageBuffer::IMAGE_MJPEG, 64},  // not its real size
-  };
-  for (auto const& c : cases)
-    EXPECT_EQ(convertTo(wrapEncoded(c.bytes, c.format, c.size, c.size), ImageBuffer::IMAGE_I420),
-              nullptr)
-        << c.size;
+  for (int size : {65535, 4000})  // beyond the limit, or an undecodable header
+    EXPECT_EQ(convertTo(wrapEncoded(image_testing::Bytes(300, 0x5A), PF::IMAGE_JPEG, size, size),
+                        PF::IMAGE_I420),
+              nullptr);
+  // Not its real size.
+  EXPECT_EQ(convertTo(wrapEncoded(image_testing::makeJpeg(32, 32), PF::IMAGE_MJPEG, 64, 64),
+                      PF::IMAGE_I420),
+            nullptr);
   EXPECT_EQ(convertTo(wrapEncoded({0xFF}, PF::IMAGE_MJPEG, 8, 8), ImageBuffer::IMAGE_JPEG),
             nullptr);
   EXPECT_TRUE(log.contains("Error decoding (M)JPEG header: "));
@@ -179,15 +168,11 @@ TEST(ConversionCacheTest, RepeatsFailuresAndOtherLayoutsComeFromTheCache) {
   auto source = makeTestI420(64, 32);
   ImagePtr first = convertTo(source, ImageBuffer::IMAGE_RGB24);
   log.clear();
-  ImagePtr second = convertTo(source, ImageBuffer::IMAGE_RGB24);
-  ASSERT_TRUE(first && second);
-  EXPECT_EQ(first->data(), second->data());
+  EXPECT_EQ(convertTo(source, ImageBuffer::IMAGE_RGB24)->data(), first->data());
   EXPECT_TRUE(log.contains("Got entry from the cache for "));
   EXPECT_EQ(countRuns(log), 0);
   // A converted image shares the cache: converting it back finds the source.
-  ImagePtr back = convertTo(convertTo(source, ImageBuffer::IMAGE_BGRX32), ImageBuffer::IMAGE_I420);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->data(), source->data());
+  EXPECT_EQ(convertTo(convertTo(source, PF::IMAGE_BGRX32), PF::IMAGE_I420)->data(), source->data());
 
   log.clear();
   auto bad = wrapEncoded(image_testing::Bytes(64, 0x11), ImageBuffer::IMAGE_JPEG, 16, 16);
@@ -200,7 +185,6 @@ TEST(ConversionCacheTest, RepeatsFailuresAndOtherLayoutsComeFromTheCache) {
   ImagePtr i420 = convertTo(yuyv, ImageBuffer::IMAGE_I420);
   log.clear();
   ImagePtr aligned = convertTo(yuyv, ImageBuffer::IMAGE_ALIGNED_I420);
-  ASSERT_TRUE(i420 && aligned);
   EXPECT_TRUE(log.contains("Got approximate entry from the cache for "));
   EXPECT_EQ(planePsnr(*i420, *aligned, 0), 100.0);
 }
@@ -208,22 +192,16 @@ TEST(ConversionCacheTest, RepeatsFailuresAndOtherLayoutsComeFromTheCache) {
 TEST(ConversionCacheTest, ConcurrentRequestsConvertOnce) {
   testing::LogCapture log("image_converter:8");
   auto source = makeTestI420(320, 240);
-  constexpr int kThreads = 4;
   std::atomic<int> ready{0};
-  std::vector<ImagePtr> results(kThreads);
+  std::vector<ImagePtr> results(4);
   std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      ready.fetch_add(1);
-      while (ready.load() < kThreads) std::this_thread::yield();
-      results[i] = convertTo(source, ImageBuffer::IMAGE_BGRX32);
+  for (auto& result : results)
+    threads.emplace_back([&] {
+      for (ready.fetch_add(1); ready.load() < 4;) std::this_thread::yield();
+      result = convertTo(source, ImageBuffer::IMAGE_BGRX32);
     });
-  }
   for (auto& thread : threads) thread.join();
-  for (auto const& result : results) {
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->data(), results[0]->data());
-  }
+  for (auto const& result : results) EXPECT_EQ(result->data(), results[0]->data());
   EXPECT_EQ(countRuns(log), 1);
 }
 

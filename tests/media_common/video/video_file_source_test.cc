@@ -137,8 +137,6 @@ TEST_F(VideoFileSourceTest, PlaysOnAFastForwardClockAndLoops) {
     EXPECT_EQ(seen[i].stamp, began + Duration::fromMSec(40) * static_cast<int64_t>(i)) << i;
     EXPECT_EQ(seen[i].delivered, seen[i].stamp) << i;
   }
-  EXPECT_TRUE(source_->getEof());
-  EXPECT_EQ(source_->getFrameIndex(), 5);
   Time const first_end = clock_->getTime();
   ASSERT_TRUE(runUntil([&] { return eof_count_ >= 3; }));
   EXPECT_EQ(clock_->getTime() - first_end, Duration::fromMSec(200));
@@ -170,7 +168,6 @@ TEST_F(VideoFileSourceTest, UnusableNamesWaitAndANewNameSwitchesFiles) {
     ASSERT_TRUE(runUntil([&] { return clock_->getTime() >= until; }));
     EXPECT_EQ(status(), expected);
     EXPECT_TRUE(sink_->seen().empty());
-    EXPECT_FALSE(source_->getEof());
     EXPECT_EQ(eof_count_, 0);
   }
   EXPECT_TRUE(log.contains("Unknown extension 'mkv'"));
@@ -183,7 +180,6 @@ TEST_F(VideoFileSourceTest, UnusableNamesWaitAndANewNameSwitchesFiles) {
   auto const seen = sink_->seen();
   EXPECT_EQ(seen[1].bytes, packedI420(*makeFrame(4, 2, 11)));
   EXPECT_EQ(seen[2].bytes, packedI420(*makeFrame(4, 2, 20)));
-  EXPECT_EQ(seen[3].bytes, packedI420(*makeFrame(4, 2, 21)));
   EXPECT_EQ(seen[3].stamp - seen[2].stamp, Duration::fromMSec(40));
   EXPECT_EQ(status(), "0 Reading from " + b);
 }

@@ -79,12 +79,9 @@ TEST_F(Y4MFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
   } const cases[] = {
       {"magic as a prefix", "YUV4MPEG2X W4 H2\n", false, 0, false},
       {"no height", "YUV4MPEG2 W4\nFRAME\n" + good, false, 0, false},
-      {"negative width", "YUV4MPEG2 W-4 H2\n", false, 0, false},
       {"width beyond 32 bits", "YUV4MPEG2 W99999999999 H2\n", false, 0, false},
       {"over-long header", "YUV4MPEG2 W4 H2 X" + std::string(200, 'x') + "\n", false, 0, false},
-      {"binary junk", std::string("\0\xff\n\x01", 4) + good, false, 0, false},
       {"header without newline", "YUV4MPEG2 W4 H2", true, 0, true},
-      {"not a frame line", "YUV4MPEG2 W4 H2\nFRAMX\n" + good, true, 0, false},
       {"over-long frame line", "YUV4MPEG2 W4 H2\nFRAME " + std::string(200, 'x') + "\n" + good,
        true, 0, false},
       {"junk after a frame", "YUV4MPEG2 W4 H2\nFRAME\n" + good + "junk\n", true, 1, false},
