@@ -1,9 +1,9 @@
 #include "common/deferred.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <atomic>
+#include <numeric>
 #include <thread>
 
 #include "common/condition_variable.h"
@@ -34,15 +34,13 @@ void waitForTimersDueBy(Duration delay = Duration()) {
 
 // Records the thread that destroyed it.
 struct Tracked {
-  explicit Tracked(std::thread::id* destroyed_on) : destroyed_on_(destroyed_on) {}
-  ~Tracked() { *destroyed_on_ = std::this_thread::get_id(); }
-  std::thread::id* destroyed_on_;
+  ~Tracked() { *destroyed_on = std::this_thread::get_id(); }
+  std::thread::id* destroyed_on;
 };
 
 TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
   std::vector<int> order;  // touched only on the deferred thread until drained
   std::thread::id deferred_thread, deleted_on, reset_on;
-  char thread_name[16] = {};
   Gate gate;  // everything below is queued before the first call runs
   scheduleDeferred([&gate] { gate.block(); });
   gate.entered.waitFor();
@@ -51,7 +49,6 @@ TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
       order.push_back(i);
       if (i > 0) return;
       deferred_thread = std::this_thread::get_id();
-      pthread_getname_np(pthread_self(), thread_name, sizeof thread_name);
       // Queued from inside a call: runs after everything already queued, and
       // the wait below covers it.
       scheduleDeferred([&order] { order.push_back(-1); });
@@ -59,22 +56,20 @@ TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
   TimerHandle cancelled = scheduleDeferred([&order] { order.push_back(-2); });
   EXPECT_EQ(getDeferredCbCount(), 102u) << "the running and the cancelled call count";
   TimerHandle(cancelled).cancel();  // a copy cancels the shared registration
-  TimerHandle().cancel();
-  deferredDelete(new Tracked(&deleted_on));
-  auto shared = std::make_shared<Tracked>(&reset_on);
+  deferredDelete(new Tracked{&deleted_on});
+  std::shared_ptr<Tracked> shared(new Tracked{&reset_on});
   deferredReset(shared);
   EXPECT_FALSE(shared);
   testing::AssertionCapture assertions;
   scheduleDeferred([] { waitForDeferredCalls(); });  // would wait for itself
   gate.open.set();
   waitForDeferredCalls();
-  ASSERT_EQ(order.size(), 101u);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(order[i], i);
-  EXPECT_EQ(order.back(), -1);
+  std::vector<int> expected(100);
+  std::iota(expected.begin(), expected.end(), 0);
+  expected.push_back(-1);
+  EXPECT_EQ(order, expected);
   EXPECT_NE(deferred_thread, std::this_thread::get_id());
-  EXPECT_STREQ(thread_name, "dravo_deferred");
-  EXPECT_EQ(deleted_on, deferred_thread);
-  EXPECT_EQ(reset_on, deferred_thread);
+  EXPECT_EQ(std::make_pair(deleted_on, reset_on), std::make_pair(deferred_thread, deferred_thread));
   EXPECT_EQ(getDeferredCbCount(), 0u);
   EXPECT_EQ(assertions.messages(),
             std::vector<std::string>{

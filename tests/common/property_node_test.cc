@@ -11,27 +11,20 @@ namespace {
 using Types = std::vector<PropertyChangeType>;
 
 // Records the notification types it gets; optionally runs a hook
-// inside each. Notifications may come from any setter's thread; read the
-// record once the setters are done.
-class Recorder : public sigslot::has_slots<sigslot::multi_threaded_local> {
- public:
+// inside each. Notifications may come from any setter's thread; read
+// `types` once the setters are done.
+struct Recorder : sigslot::has_slots<sigslot::multi_threaded_local> {
   ~Recorder() override { disconnect_all(); }
   void onChange(PropertyChangedArgs const& args) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(mutex);
     types.push_back(args.type);
     lock.unlock();
     if (hook) hook(args);
   }
-  size_t size() const {
-    std::lock_guard lock(mutex_);
-    return types.size();
-  }
 
   std::function<void(PropertyChangedArgs const&)> hook;
   Types types;
-
- private:
-  mutable std::mutex mutex_;
+  std::mutex mutex;
 };
 
 class PropertyNodeTest : public ::testing::Test {
@@ -42,20 +35,16 @@ class PropertyNodeTest : public ::testing::Test {
 TEST_F(PropertyNodeTest, PathsRemovalAndValueChanges) {
   auto leaf = root_->getNode("el/b/c", true);
   EXPECT_EQ(root_->getNode("/el//b/c/", false), leaf);
-  EXPECT_EQ(root_->getNode("el/x/y", false), nullptr);
   EXPECT_EQ(root_->getNode("el/x"), nullptr) << "a failed lookup creates nothing";
   auto el = root_->getNode("el");
   EXPECT_TRUE(root_->removeNode("el"));
-  EXPECT_FALSE(root_->removeNode("el"));
   EXPECT_FALSE(root_->removeNode("")) << "a node cannot remove itself";
   EXPECT_EQ(el->getParent(), nullptr);
   EXPECT_EQ(el->getNode("b/c"), leaf) << "a removed node keeps its subtree";
   EXPECT_EQ(leaf->getFullName(), "el/b/c");
 
   EXPECT_TRUE(leaf->setValue(5));
-  uint64_t const first = leaf->getValueAndChangeId().change_id;
   EXPECT_FALSE(leaf->setValue(5));
-  EXPECT_EQ(leaf->getValueAndChangeId().change_id, first);
   EXPECT_TRUE(leaf->setValue(5u)) << "another type is another value";
   leaf->setDefaultValue(3);
   EXPECT_EQ(leaf->getValue(), PropertyValue(5u)) << "a default fills only an empty node";
@@ -70,7 +59,7 @@ TEST_F(PropertyNodeTest, ConnectedNotificationComesFirstAndChangesOnTheSettersTh
     if (args.type != PROPERTY_CONNECTED) return;
     // Already connected, not yet open: this change must arrive after.
     std::thread([&] { node->setValue(1); }).join();
-    EXPECT_EQ(recorder.size(), 1u);
+    EXPECT_EQ(recorder.types.size(), 1u);
   };
   node->connectChanged(&recorder, &Recorder::onChange);
   std::thread::id setter;
@@ -106,7 +95,7 @@ TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
   a->setValue(21);
   a->setValue(22);
   b->removeNode("child");
-  EXPECT_EQ(self_removing.size(), 2u);  // connected + first change only
+  EXPECT_EQ(self_removing.types.size(), 2u);  // connected + first change only
   EXPECT_EQ(b->getValue(), PropertyValue(44));
   EXPECT_EQ(on_b.types, (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_CHILD_ADDED,
                                PROPERTY_VALUE_CHANGED, PROPERTY_CHILD_REMOVED}));
@@ -125,11 +114,11 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
 
   alias->link(target, false, true, true);
   EXPECT_EQ(on_alias.types, (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
-  EXPECT_EQ(on_target.size(), 1u) << "its value did not change";
+  EXPECT_EQ(on_target.types.size(), 1u) << "its value did not change";
   on_bin.types.clear();
   target->setValue(15);
-  EXPECT_EQ(on_alias.size(), 3u);
-  EXPECT_EQ(on_bin.size(), 1u) << "common ancestor: once per change";
+  EXPECT_EQ(on_alias.types.size(), 3u);
+  EXPECT_EQ(on_bin.types.size(), 1u) << "common ancestor: once per change";
   alias->unlink();
   alias->setValue(1);
   EXPECT_EQ(target->getValue(), PropertyValue(15));
@@ -137,10 +126,10 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
   // Keeping the own value, silently; a third node joins through a member.
   auto third = root_->getNode("third", true);
   third->setValue("mine");
-  size_t const target_seen = on_target.size();
+  size_t const target_seen = on_target.types.size();
   third->link(target, true, false, false);
   EXPECT_EQ(target->getValue(), PropertyValue("mine"));
-  EXPECT_EQ(on_target.size(), target_seen);
+  EXPECT_EQ(on_target.types.size(), target_seen);
   alias->link(third, false, false, true);
   alias->setValue("all");
   EXPECT_EQ(target->getValue(), PropertyValue("all"));
@@ -161,7 +150,7 @@ TEST_F(PropertyNodeTest, ConcurrentSettersAndListenersStayConsistent) {
     });
   for (auto& thread : threads) thread.join();
   // Every set changed a value (no two threads write the same number).
-  EXPECT_EQ(counter.size(), 1u + 3 * (300 + 1 + 300));
+  EXPECT_EQ(counter.types.size(), 1u + 3 * (300 + 1 + 300));
 }
 
 }  // namespace

@@ -44,10 +44,14 @@ nlohmann::json infoJson(std::string const& file, bool frames = false) {
 // A temporary folder for the files of one test.
 class MediaToolTest : public ::testing::Test {
  protected:
-  ToolRun record(std::string const& output, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"record", "synthetic", file(output), "--size", "160x120"};
+  // Records the synthetic source into `output` (a file name in the folder,
+  // or a prefixed form such as "pnm:<folder>").
+  ToolRun record(std::string const& output, std::vector<std::string> extra = {},
+                 bool on_terminal = false, std::string const& interrupt_after = "") {
+    std::string const to = output.find(':') == std::string::npos ? file(output) : output;
+    std::vector<std::string> args = {"record", "synthetic", to, "--size", "160x120"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return runTool(args);
+    return runTool(args, on_terminal, interrupt_after);
   }
   std::string file(std::string const& name) const { return dir_.file(name); }
   dravo::testing::ScopedTempDir dir_;
@@ -75,9 +79,7 @@ TEST_F(MediaToolTest, SnapshotThumbsPnmOutputAndGraphAreValidFiles) {
   ASSERT_EQ(0, runTool({"thumbs", file("clip.avi"), file("t.ppm"), "--grid", "3x2", "--width", "48",
                         "-q"})
                    .status);
-  ASSERT_EQ(0, runTool({"record", "synthetic", "pnm:" + file("frames"), "--size", "160x120",
-                        "--frames", "3", "-q"})
-                   .status);
+  ASSERT_EQ(0, record("pnm:" + file("frames"), {"--frames", "3", "-q"}).status);
   EXPECT_EQ(3, std::distance(std::filesystem::directory_iterator(file("frames")),
                              std::filesystem::directory_iterator()));
   EXPECT_TRUE(has(readFile(file("g.dot")), "\"limit\":\"out\" -> \"sink\":\"in\""));
@@ -127,18 +129,13 @@ TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
 
 TEST_F(MediaToolTest, ProgressLineOnlyOnATerminalAndCtrlCLeavesAPlayableFile) {
   EXPECT_FALSE(has(record("p.avi", {"--frames", "30"}).err, "frame "));
-  ToolRun const terminal =
-      runTool({"record", "synthetic", file("t.avi"), "--size", "160x120", "--frames", "30"}, true);
-  ASSERT_EQ(0, terminal.status) << terminal.out;
-  EXPECT_TRUE(has(terminal.out, "frame 30/30")) << terminal.out;
+  ToolRun const terminal = record("t.avi", {"--frames", "30"}, true);
+  EXPECT_TRUE(terminal.status == 0 && has(terminal.out, "frame 30/30")) << terminal.out;
 
   // Real time and no limit: only the interrupt ends it. The progress line
   // says when frames are flowing.
-  ToolRun const run = runTool({"record", "synthetic", file("cut.avi"), "--size", "160x120",
-                               "--realtime", "--duration", "3600"},
-                              true, "frame 3");
-  EXPECT_EQ(130, run.status) << run.out;
-  EXPECT_TRUE(has(run.out, "interrupted")) << run.out;
+  ToolRun const run = record("cut.avi", {"--realtime", "--duration", "3600"}, true, "frame 3");
+  EXPECT_TRUE(run.status == 130 && has(run.out, "interrupted")) << run.out;
   int const frames = infoJson(file("cut.avi"))["frames"].get<int>();
   EXPECT_GE(frames, 3);
   SKIP_WITHOUT_TOOL("ffprobe");
@@ -174,8 +171,7 @@ TEST_F(MediaToolTest, ViewShowsAWindowThatScreensListsRecordCapturesAndKeysClose
   std::string const saved = display ? display : "";
   unsetenv("DISPLAY");
   ToolRun const headless = runTool({"view", "synthetic", "--frames", "1"});
-  EXPECT_EQ(1, headless.status);
-  EXPECT_TRUE(has(headless.err, "X display")) << headless.err;
+  EXPECT_TRUE(headless.status == 1 && has(headless.err, "X display")) << headless.err;
 
   dravo::testing::XvfbServer server;
   std::string error;

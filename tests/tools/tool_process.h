@@ -35,10 +35,7 @@ inline pid_t forkTool(std::vector<std::string> args, int out_fd, int err_fd, int
   argv.push_back(nullptr);
   pid_t const pid = terminal ? forkpty(terminal, nullptr, nullptr, nullptr) : fork();
   if (pid == 0) {
-    if (!terminal) {
-      dup2(out_fd, STDOUT_FILENO);
-      dup2(err_fd, STDERR_FILENO);
-    }
+    if (!terminal && out_fd >= 0) dup2(out_fd, STDOUT_FILENO), dup2(err_fd, STDERR_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -55,15 +52,12 @@ inline ToolRun runTool(std::vector<std::string> args, bool on_terminal = false,
   if (!on_terminal) close(out[1]);
   char buffer[4096];
   ssize_t got;
-  bool interrupted = false;
+  bool interrupted = interrupt_after.empty();
   // On a terminal the read fails with EIO once the child has gone.
   while (pid > 0 && (got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.out.append(buffer, static_cast<size_t>(got));
-    if (!interrupted && !interrupt_after.empty() &&
-        run.out.find(interrupt_after) != std::string::npos) {
-      interrupted = true;
-      kill(pid, SIGINT);
-    }
+    if (!interrupted && run.out.find(interrupt_after) != std::string::npos)
+      interrupted = kill(pid, SIGINT) == 0;
   }
   close(out[0]);
   int wait_status = 0;
@@ -76,13 +70,9 @@ inline ToolRun runTool(std::vector<std::string> args, bool on_terminal = false,
   return run;
 }
 
-// Starts the tool in the background with its output discarded; the caller
-// ends it with `kill` and collects it with `waitpid`.
-inline pid_t startTool(std::vector<std::string> args) {
-  int const null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  pid_t const pid = forkTool(args, null, null, nullptr);
-  close(null);
-  return pid;
-}
+// Starts the tool in the background, writing to the test's own output; the
+// caller ends it with `kill` or a window request and collects it with
+// `waitpid`.
+inline pid_t startTool(std::vector<std::string> args) { return forkTool(args, -1, -1, nullptr); }
 
 }  // namespace dravo::tool::testing
