@@ -27,7 +27,7 @@ struct ShapeFactoryType {
   }
 };
 
-TEST(FactoryTest, RegistryLivesFromTheFirstToTheLastRegistration) {
+TEST(FactoryTest, RegistryLivesFromTheFirstToTheLastRegistrationAndMisuseIsReported) {
   Factory<ShapeFactoryType>* registry = nullptr;
   {
     FactoryClassInstantiator<ShapeFactoryType, Polygon<3>> triangle(&registry);
@@ -39,12 +39,10 @@ TEST(FactoryTest, RegistryLivesFromTheFirstToTheLastRegistration) {
     EXPECT_EQ(registry->create(4), nullptr);
   }
   EXPECT_EQ(registry, nullptr);
-}
 
-TEST(FactoryTest, MisuseIsReportedAndLeavesRegistrationsAlone) {
+  // Misuse is reported and leaves the registrations alone.
   testing::AssertionCapture assertions;
   testing::LogCapture capture("check:1");
-  Factory<ShapeFactoryType>* registry = nullptr;
   FactoryClassInstantiator<ShapeFactoryType, Polygon<4>> square(&registry);
   { FactoryClassInstantiator<ShapeFactoryType, Polygon<-4>> duplicate(&registry); }
   EXPECT_EQ(registry->create(4)->sides(), 4) << "the first registration stays";

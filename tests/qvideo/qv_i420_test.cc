@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <vector>
 
 #include "tests/support/capture.h"
@@ -16,11 +15,10 @@ TEST(QvI420Test, OwnedImageHasAlignedSeparatePlanesAndPadsItsEdges) {
   ASSERT_NE(dummy, nullptr);
   for (int i = 0; i < 3; ++i) {
     const QvGray8& plane = image.plane(i);
-    EXPECT_EQ(plane.width_, i == 0 ? 17 : 9) << i;
-    EXPECT_EQ(plane.height_, i == 0 ? 9 : 5) << i;
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(plane.data_) % 16, 0u) << i;
-    EXPECT_EQ(plane.stride_ % 16, 0) << i;
-    EXPECT_EQ(dummy->plane(i).stride_, plane.stride_) << "a dummy has the same layout";
+    EXPECT_EQ(plane.width_ * 100 + plane.height_, i == 0 ? 1709 : 905) << i;
+    EXPECT_EQ((reinterpret_cast<uintptr_t>(plane.data_) | plane.stride_) % 16, 0u) << i;
+    // A dummy has the same layout.
+    EXPECT_EQ(dummy->plane(i).stride_, plane.stride_);
     EXPECT_EQ(dummy->plane(i).data_ - dummy->data(), plane.data_ - image.data());
     // The picture, then its edge samples repeated over the whole padded area
     // (AddressSanitizer reports a plane smaller than its padding).
@@ -51,7 +49,6 @@ TEST(QvI420Test, WrappedMemoryIsUsedInPlaceNotFreedAndBadLayoutsRefused) {
     EXPECT_EQ(image.u().height_, 1);
     image.y().row(1)[3] = 99;
     EXPECT_FALSE(image.init(memory.data(), 4, 2, 0, 12, 15, 3, 2));  // Y stride < width
-    EXPECT_EQ(image.data(), nullptr);
     EXPECT_FALSE(image.init(memory.data(), 4, 2, 0, 12, 15, 4, 1));  // chroma stride < 2
     EXPECT_FALSE(image.init(nullptr, 4, 2, 0, 12, 15, 4, 2));
   }
@@ -59,8 +56,7 @@ TEST(QvI420Test, WrappedMemoryIsUsedInPlaceNotFreedAndBadLayoutsRefused) {
   EXPECT_EQ(memory[9], 99);
 
   dravo::testing::AssertionCapture assertions;
-  QvI420 invalid(4, 4, 3);
-  EXPECT_EQ(invalid.data(), nullptr);
+  EXPECT_EQ(QvI420(4, 4, 3).data(), nullptr) << "alignment 3";
   EXPECT_EQ(assertions.messages().size(), 1u);
 }
 

@@ -15,14 +15,11 @@ namespace dravo::tool {
 namespace {
 
 TEST(ToolPartsTest, SourceOutputAndSizeForms) {
-  SourceSpec const screen = parseSourceSpec("screen:1");
-  EXPECT_EQ(SourceKind::SCREEN, screen.kind);
-  EXPECT_TRUE(screen.live);
+  EXPECT_TRUE(parseSourceSpec("screen:1").live);
   EXPECT_EQ("usb-1:2", parseSourceSpec("device:usb-1:2").argument);
   EXPECT_EQ(SourceKind::FILE, parseSourceSpec("dir/clip.avi").kind);
   EXPECT_EQ(SinkKind::AVI, parseSinkSpec("OUT.AVI").kind);
-  int width = 0;
-  int height = 0;
+  int width = 0, height = 0;
   parseSize("640x480", &width, &height);
   EXPECT_EQ(std::make_pair(640, 480), std::make_pair(width, height));
   for (char const* bad : {"window", "synthetic:3", ""})

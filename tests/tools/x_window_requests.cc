@@ -10,18 +10,16 @@ bool sendToWindow(std::string const& id, WindowRequest request) {
   if (!display) return false;
   Window const window = std::stoul(id);
   XEvent event = {};
+  event.xany.window = window;
   Status sent = 0;
   if (request == WindowRequest::CLOSE) {
     event.xclient.type = ClientMessage;
-    event.xclient.window = window;
     event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
     event.xclient.format = 32;
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
     sent = XSendEvent(display, window, False, NoEventMask, &event);
   } else {
     event.xkey.type = KeyPress;
-    event.xkey.display = display;
-    event.xkey.window = window;
     event.xkey.root = DefaultRootWindow(display);
     event.xkey.keycode =
         XKeysymToKeycode(display, request == WindowRequest::KEY_Q ? XK_q : XK_Escape);
