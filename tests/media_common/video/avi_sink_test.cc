@@ -34,10 +34,9 @@ TEST_F(AVISinkTest, RecordsWhileNamedInI420OrAsCompressed) {
   setName(dir_.file("one.avi"));
   feed(makeFrame(4, 2, 1, 40));
   setName(dir_.file("conv.avi"));
-  auto rgb = std::make_shared<ImageBuffer>(8, 6, ImageBuffer::IMAGE_BGR24);
-  std::fill(rgb->data(), rgb->data() + 8 * 6 * 3, 200);
-  auto jpeg = image_testing::wrapEncoded(image_testing::makeJpeg(16, 8), ImageBuffer::IMAGE_JPEG);
-  for (auto const& frame : {rgb, jpeg}) {
+  for (auto const& frame :
+       {std::make_shared<ImageBuffer>(8, 6, ImageBuffer::IMAGE_BGR24),
+        image_testing::wrapEncoded(image_testing::makeJpeg(16, 8), ImageBuffer::IMAGE_JPEG)}) {
     frame->setPriority(1);
     feed(frame);
   }

@@ -39,10 +39,7 @@ class X11ScreenSourceTest : public ::testing::Test {
     x_ = new X11TestDisplay();
     if (x_->start(&error_)) x_->warpPointer(1900, 1060);
   }
-  static void TearDownTestSuite() {
-    delete x_;
-    x_ = nullptr;
-  }
+  static void TearDownTestSuite() { delete std::exchange(x_, nullptr); }
   void SetUp() override {
     if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
     scheduler_->start();

@@ -18,9 +18,6 @@ namespace dravo::testing {
 
 class X11TestDisplay {
  public:
-  X11TestDisplay() = default;
-  X11TestDisplay(X11TestDisplay const&) = delete;
-  X11TestDisplay& operator=(X11TestDisplay const&) = delete;
   ~X11TestDisplay() {
     if (display_) XCloseDisplay(display_);
     server_.stop();
@@ -50,16 +47,13 @@ class X11TestDisplay {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = rgb;
     attributes.override_redirect = True;
-    Window window = XCreateWindow(display_, root(), x, y, static_cast<unsigned>(width),
-                                  static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
-                                  CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
-    if (!title.empty()) {
-      Atom const property = utf8 ? atom("_NET_WM_NAME") : XA_WM_NAME;
-      Atom const kind = utf8 ? atom("UTF8_STRING") : XA_STRING;
-      XChangeProperty(display_, window, property, kind, 8, PropModeReplace,
-                      reinterpret_cast<unsigned char const*>(title.data()),
-                      static_cast<int>(title.size()));
-    }
+    Window window =
+        XCreateWindow(display_, root(), x, y, width, height, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
+    if (!title.empty())
+      XChangeProperty(display_, window, utf8 ? atom("_NET_WM_NAME") : XA_WM_NAME,
+                      utf8 ? atom("UTF8_STRING") : XA_STRING, 8, PropModeReplace,
+                      reinterpret_cast<unsigned char const*>(title.data()), int(title.size()));
     if (type) {
       Atom const value = atom(type);
       XChangeProperty(display_, window, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,

@@ -47,8 +47,7 @@ TEST_F(Y4MSinkTest, WritesPackedFramesAndContinuesInPartFilesOnSizeChanges) {
 
 TEST_F(Y4MSinkTest, FailedCreationDropsFramesAndRetries) {
   testing::LogCapture log("y4m_sink:2");
-  feed(makeFrame(4, 2, 0));  // no name: every frame fails
-  feed(makeFrame(4, 2, 1));
+  for (int i = 0; i < 2; ++i) feed(makeFrame(4, 2, i));  // no name: every frame fails
   EXPECT_EQ(log.messages("y4m_sink"),
             (std::vector<std::string>{"Could not create file ", "Could not create file "}));
   std::string const later = dir_.file("later") + "/rec.y4m";
@@ -68,7 +67,7 @@ TEST_F(Y4MSinkTest, FfmpegPlaysOurSplitRecording) {
   setName(dir_.file("rec.y4m"));
   std::vector<std::string> first, second;
   for (int i = 0; i < 7; ++i) {
-    auto frame = i < 4 ? makeFrame(64, 48, i) : makeFrame(33, 17, i);
+    auto frame = makeFrame(i < 4 ? 64 : 33, i < 4 ? 48 : 17, i);
     (i < 4 ? first : second).push_back(packedI420(*frame));
     feed(frame);
   }
@@ -83,14 +82,13 @@ TEST(VideoFileSinkTest, ChoosesTheSinkByExtension) {
   testing::LogCapture log("y4m_sink:2");
   auto y4m = createVideoFileSink(ElementArgs(scheduler), dir.file("a.y4m"));
   EXPECT_TRUE(std::dynamic_pointer_cast<Y4MSink>(y4m));
-  auto avi = createVideoFileSink(ElementArgs(scheduler), dir.file("b.AVI"));
-  EXPECT_TRUE(std::dynamic_pointer_cast<AVISink>(avi));
+  EXPECT_TRUE(std::dynamic_pointer_cast<AVISink>(
+      createVideoFileSink(ElementArgs(scheduler), dir.file("b.AVI"))));
   EXPECT_FALSE(createVideoFileSink(ElementArgs(scheduler), dir.file("c.mp4")));
   EXPECT_TRUE(log.contains("Unsupported extension mp4 for recording video."));
   scheduler->runAll();
   EXPECT_EQ(y4m->getPropertyNode("filename")->getValue(), PropertyValue(dir.file("a.y4m")));
   y4m.reset();
-  avi.reset();
   scheduler->shutdown(true);
 }
 
