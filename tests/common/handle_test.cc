@@ -27,10 +27,7 @@ TEST(HandleTest, ReleaseRunsOnceWhenTheLastAutoHandleGoes) {
   // AutoHandles made from copies of one plain Handle share one release.
   Handle<int> plain = registerOne(releases).release();
   Handle<int> copy = plain;
-  {
-    AutoHandle<int> a(plain);
-    AutoHandle<int> b(copy);
-  }
+  { AutoHandle<int> a(plain), b(copy); }
   EXPECT_EQ(*releases, 2);
   { AutoHandle<int> again(plain); }
   EXPECT_EQ(*releases, 2) << "released already";

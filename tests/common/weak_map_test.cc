@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "tests/support/capture.h"
 
 namespace dravo {
@@ -13,17 +10,15 @@ namespace {
 TEST(WeakMapTest, DeadEntriesCountAsAbsentAndMayBeReplaced) {
   testing::AssertionCapture assertions;
   WeakMap<std::string, int> map;
-  auto a = std::make_shared<int>(1);
-  auto b = std::make_shared<int>(2);
-  auto c = std::make_shared<int>(3);
+  auto a = std::make_shared<int>(1), b = std::make_shared<int>(2), c = std::make_shared<int>(3);
   map.insert("c", c);
   map.insert("a", a);
   map.insert("b", b);
   b.reset();
   EXPECT_EQ(map.find("b"), map.end());
-  std::vector<std::string> keys;
-  for (auto const& entry : map) keys.push_back(entry.first);
-  EXPECT_EQ(keys, (std::vector<std::string>{"a", "c"}));
+  std::string keys;
+  for (auto const& entry : map) keys += entry.first;
+  EXPECT_EQ(keys, "ac");
   EXPECT_EQ(map.size(), 2u);
 
   auto found = map.find("c");

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -62,14 +60,5 @@ struct TestI420 {
   int width_, height_;
   TestPlane y_, u_, v_;
 };
-
-// Largest absolute difference between the pictures of two planes.
-inline int maxDifference(const TestPlane& a, const TestPlane& b) {
-  int worst = 0;
-  for (int y = 0; y < a.rows_; ++y)
-    for (int x = 0; x < a.row_bytes_; ++x)
-      worst = std::max(worst, std::abs(a.at(x, y) - b.at(x, y)));
-  return worst;
-}
 
 }  // namespace qvideo::testing
