@@ -16,8 +16,6 @@
 namespace dravo::media {
 namespace {
 
-using testing::X11TestDisplay;
-
 constexpr uint32_t kRed = 0xff0000;
 constexpr uint32_t kGreen = 0x00ff00;
 constexpr uint32_t kBlue = 0x0000ff;
@@ -41,11 +39,11 @@ uint32_t rgbAt(ImageBuffer const& image, int x, int y) {
 
 std::string idOf(Window window) { return std::to_string(window); }
 
-class ScreenshotX11Test : public ::testing::Test {
+class ScreenshotX11Test : public testing::X11Test {
  protected:
   static void SetUpTestSuite() {
-    x_ = new X11TestDisplay();
-    if (!x_->start(&error_)) return;
+    X11Test::SetUpTestSuite();
+    if (!x_->display()) return;
     red_ = x_->createWindow(100, 100, 300, 200, kRed, "Red window");
     green_ = x_->createWindow(500, 100, 300, 200, kGreen, "Gr\xc3\xbcn window", true);
     utility_ = x_->createWindow(900, 100, 200, 200, kBlue, "Utility window", false,
@@ -53,15 +51,6 @@ class ScreenshotX11Test : public ::testing::Test {
     black_ = x_->createWindow(100, 500, 200, 200, 0, "Black window");
     untitled_ = x_->createWindow(500, 500, 100, 100, kBlue, "");
   }
-  static void TearDownTestSuite() { delete std::exchange(x_, nullptr); }
-  void SetUp() override {
-    if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
-    // Out of the way of the windows unless a test moves it.
-    x_->warpPointer(1900, 1060);
-  }
-
-  static inline X11TestDisplay* x_ = nullptr;
-  static inline std::string error_;
   static inline Window red_ = 0, green_ = 0, utility_ = 0, black_ = 0, untitled_ = 0;
 };
 

@@ -19,7 +19,6 @@
 namespace dravo::media {
 namespace {
 
-using testing::X11TestDisplay;
 using Clock = std::chrono::steady_clock;
 
 // True once `condition` holds; false after a generous time-out. Polls: the
@@ -33,15 +32,11 @@ bool eventually(std::function<bool()> const& condition) {
   return true;
 }
 
-class X11ScreenSourceTest : public ::testing::Test {
+class X11ScreenSourceTest : public testing::X11Test {
  protected:
-  static void SetUpTestSuite() {
-    x_ = new X11TestDisplay();
-    if (x_->start(&error_)) x_->warpPointer(1900, 1060);
-  }
-  static void TearDownTestSuite() { delete std::exchange(x_, nullptr); }
   void SetUp() override {
-    if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
+    X11Test::SetUp();
+    if (IsSkipped()) return;
     scheduler_->start();
     source_ = createScreenSource(ElementArgs(scheduler_, root_->getNode("screen", true)));
     sink_ = createElement<TextureVideoSink>(ElementArgs(scheduler_, root_->getNode("sink", true)));
@@ -65,8 +60,6 @@ class X11ScreenSourceTest : public ::testing::Test {
   }
   int statusCode() { return source_->getStatus()->getStatusCode(); }
 
-  static inline X11TestDisplay* x_ = nullptr;
-  static inline std::string error_;
   testing::LogCapture log_{"screenshot_x11:5,x11_screen_source:5"};
   sigslot::has_slots<> listener_;
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");

@@ -7,10 +7,13 @@
 #include <X11/Xlib.h>
 #undef Status
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "tests/support/xvfb_server.h"
 
@@ -68,15 +71,29 @@ class X11TestDisplay {
 
   Atom atom(char const* name) { return XInternAtom(display_, name, False); }
 
-  void warpPointer(int x, int y) {
-    XWarpPointer(display_, None, root(), 0, 0, 0, 0, x, y);
-    XSync(display_, False);
-  }
-
  private:
   XvfbServer server_;
   Display* display_ = nullptr;
   std::optional<std::string> previous_display_;
+};
+
+// A test suite sharing one private X server, with the pointer out of the
+// windows' way; its tests skip when no server starts.
+class X11Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    x_ = new X11TestDisplay();
+    if (!x_->start(&error_)) return;
+    XWarpPointer(x_->display(), None, x_->root(), 0, 0, 0, 0, 1900, 1060);
+    XSync(x_->display(), False);
+  }
+  static void TearDownTestSuite() { delete std::exchange(x_, nullptr); }
+  void SetUp() override {
+    if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
+  }
+
+  static inline X11TestDisplay* x_ = nullptr;
+  static inline std::string error_;
 };
 
 }  // namespace dravo::testing
