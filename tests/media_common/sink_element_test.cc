@@ -63,7 +63,8 @@ class SinkElementTest : public ::testing::Test {
   std::shared_ptr<std::vector<int>> delivered_;
 };
 
-TEST_F(SinkElementTest, FrozenClockPassesBuffersAtOnceRunningClockHoldsThemUntilTheirStamps) {
+TEST_F(SinkElementTest,
+       FrozenClockPassesBuffersAtOnceRunningClockHoldsThemInOrderUntilTheirStamps) {
   sink_->deliver(1, at(100000));
   sink_->deliver(2, at(-100000));
   EXPECT_EQ(*delivered_, (std::vector<int>{1, 2}));
@@ -80,37 +81,31 @@ TEST_F(SinkElementTest, FrozenClockPassesBuffersAtOnceRunningClockHoldsThemUntil
   sink_->deliver(5, t0_);  // already due: delivered inside its arrival
   EXPECT_EQ(delivered_->back(), 5);
 
-  sink_->deliver(6, at(1000));
+  // A stamp before the first queued one flushes the queue.
+  testing::LogCapture log;
+  sink_->deliver(11, at(30));
+  sink_->deliver(12, at(50));
+  sink_->deliver(13, at(40));  // between: queued behind 12
+  settle();
+  sink_->deliver(14, at(25));
+  EXPECT_EQ(*delivered_, (std::vector<int>{1, 2, 3, 4, 5, 11, 12, 13}));
+  EXPECT_TRUE(log.contains("Got out of order timestamp on sink. Flushing queue."));
+  // Far in the future: reported, still delivered on time.
+  sink_->deliver(15, at(6020));
+  EXPECT_TRUE(log.contains("sink_element got buffer that is off by 6.000000."));
+  advanceTo(at(6020));
+  EXPECT_EQ(delivered_->back(), 15);
+
+  sink_->deliver(6, at(7000));
   settle();
   generator_.freeze();  // the pending timer is aborted: a fresh look passes through
   settle();
   EXPECT_EQ(delivered_->back(), 6);
-  generator_.setTime(at(2000));
-  sink_->deliver(7, at(3000));
+  generator_.setTime(at(8000));
+  sink_->deliver(7, at(9000));
   sink_.reset();  // drops buffer 7
-  advanceTo(at(4000));
+  advanceTo(at(10000));
   EXPECT_EQ(delivered_->back(), 6);
-}
-
-TEST_F(SinkElementTest, OutOfOrderStampFlushesTheQueueAndFarFutureIsReported) {
-  testing::LogCapture log;
-  useSyntheticClock();
-  sink_->deliver(1, at(10));
-  sink_->deliver(2, at(30));
-  sink_->deliver(3, at(20));  // between: queued behind 2
-  settle();
-  EXPECT_TRUE(delivered_->empty());
-  sink_->deliver(4, at(5));  // before the first: flush
-  EXPECT_EQ(*delivered_, (std::vector<int>{1, 2, 3}));
-  EXPECT_TRUE(log.contains("Got out of order timestamp on sink. Flushing queue."));
-  advanceTo(at(5));
-  EXPECT_EQ(delivered_->size(), 4u);
-
-  // Far in the future: reported, still delivered on time.
-  sink_->deliver(5, at(6005));
-  EXPECT_TRUE(log.contains("sink_element got buffer that is off by 6.000000."));
-  advanceTo(at(6005));
-  EXPECT_EQ(delivered_->back(), 5);
 }
 
 }  // namespace

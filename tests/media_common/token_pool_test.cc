@@ -54,7 +54,6 @@ TEST(TokenPoolTest, QueuedRequestsAreGrantedOnTheReleasingThreadOrByResizing) {
   pool.setNumTokens(3);
   EXPECT_EQ(requester.summary, "A+ B+ C- D- E+ F+");
   EXPECT_EQ(pool.getNumTokensOutstanding(), 3u);
-  EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
 }
 
 TEST(TokenPoolTest, FullQueueRefusesTheOldestOrTheNewestByPolicy) {
@@ -139,12 +138,8 @@ TEST(TokenPoolTest, EveryRequestIsAnsweredOnceUnderConcurrentUse) {
       for (int i = 0; i < kRequestsPerThread; ++i) {
         pool.getToken(TokenRequest(owner, [&](TokenReference const& token) {
           std::lock_guard lock(mutex);
-          if (token.empty()) {
-            ++refused;
-          } else {
-            ++granted;
-            kept.push_back(token);  // returned later, often by another thread
-          }
+          ++(token.empty() ? refused : granted);
+          if (!token.empty()) kept.push_back(token);  // returned later, often by another thread
         }));
         releaseKept();
       }
