@@ -31,8 +31,7 @@ TEST(SampleHistoryTest, BucketsCombineAndOldOnesFallOff) {
   history.addAt(t0 + Duration::fromMSec(35), 1);
   auto const buckets = history.buckets();
   ASSERT_EQ(buckets.size(), 2u);
-  EXPECT_EQ(buckets[0].max, 7);
-  EXPECT_EQ(buckets[1].start, t0 + Duration::fromMSec(30));
+  EXPECT_TRUE(buckets[0].max == 7 && buckets[1].start == t0 + Duration::fromMSec(30));
 }
 
 TEST(HistoryDumpTriggerTest, FiresAtMostOncePerPeriod) {

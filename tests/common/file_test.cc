@@ -49,14 +49,13 @@ TEST_F(FileTest, WholeFileHelpersAndDirectories) {
   EXPECT_FALSE(File::readFileToStringIfExists(path("missing"), &contents));
   EXPECT_EQ(contents, "");
   std::string const binary("a\0b\n", 4);
-  ASSERT_TRUE(File::writeStringToFile(path("f"), "longer text replaced"));
-  ASSERT_TRUE(File::writeStringToFile(path("f"), binary + binary));
+  ASSERT_TRUE(File::writeStringToFile(path("f"), "longer text replaced") &&
+              File::writeStringToFile(path("f"), binary + binary));
   ASSERT_TRUE(File::readFileToStringIfExists(path("f"), &contents));
   EXPECT_EQ(contents, binary + binary);
   EXPECT_FALSE(File::readFileToStringIfExists(path("f"), &contents, 7)) << "over the limit";
   EXPECT_FALSE(File::writeStringToFile(path("no/dir/f"), "x"));
-  EXPECT_TRUE(File::remove(path("f")));
-  EXPECT_FALSE(File::remove(path("f")));
+  EXPECT_TRUE(File::remove(path("f")) && !File::remove(path("f")));
   // No temporary files are left behind.
   EXPECT_EQ(system(("test -z \"$(ls '" + dir_.path() + "')\"").c_str()), 0);
 

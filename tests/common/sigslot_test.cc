@@ -26,7 +26,6 @@ TEST(SigslotTest, DisconnectEndsOnlyWhatItNamesAndEitherSideDyingEndsTheConnecti
   signal.connect(&b, [&b](int value) { b.values.push_back(-value); });
   signal.disconnect(&a);
   signal(1);
-  EXPECT_TRUE(a.values.empty());
   EXPECT_EQ(b.values, (std::vector<int>{1, -1})) << "in connection order";
   {
     Receiver gone;
@@ -37,8 +36,7 @@ TEST(SigslotTest, DisconnectEndsOnlyWhatItNamesAndEitherSideDyingEndsTheConnecti
   EXPECT_FALSE(a.has_connections());
   EXPECT_EQ(signal.connection_count(), 2u);
   signal.connect(&a, &Receiver::onValue);
-  Receiver copy(a);  // a copy starts without connections
-  EXPECT_FALSE(copy.has_connections());
+  EXPECT_FALSE(Receiver(a).has_connections()) << "a copy starts without connections";
   b.disconnect_all();  // the receiver's side
   signal(2);
   EXPECT_EQ(a.values, std::vector<int>{2});

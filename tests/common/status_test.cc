@@ -24,6 +24,7 @@ TEST(StatusTest, StatusLivesOnItsNodeAndListenersSeeTheMatchingMessage) {
   node->connectChanged(&watcher, &Watcher::onChange);
   status->setStatus(status_codes::Error_VideoCaptureNoFrames, "Frames timed out on default camera");
   EXPECT_TRUE(status->isError());
+  // The same code again: the message changes, the code does not.
   status->setStatus(status_codes::Error_VideoCaptureNoFrames, "Max retry count of 2 reached");
   status->setStatus(status_codes::Ok, "Element Ok");
   EXPECT_EQ(watcher.seen,

@@ -20,25 +20,17 @@ const QvI420& fillRows(const QvI420& image) {
   return image;
 }
 
-// The raw QV1 bytes of a picture.
-std::string rawBytes(const QvI420& image) {
-  EncodedFrame raw;
-  EXPECT_TRUE(raw.storeI420(image));
+// The QV1 bytes of `image`: raw, or JPEG of the given quality.
+std::string qv1(const QvI420& image, int jpeg_quality = 0) {
+  EncodedFrame frame;
+  EXPECT_TRUE(jpeg_quality ? frame.encodeJpeg(image, jpeg_quality) : frame.storeI420(image));
   std::string bytes;
-  raw.serialize(&bytes);
+  frame.serialize(&bytes);
   return bytes;
 }
 
 bool parse(EncodedFrame* frame, const std::string& bytes) {
   return frame->deserialize(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
-
-std::string jpegBytes(const QvI420& image, int quality) {
-  EncodedFrame jpeg;
-  EXPECT_TRUE(jpeg.encodeJpeg(image, quality));
-  std::string bytes;
-  jpeg.serialize(&bytes);
-  return bytes;
 }
 
 void putU32(std::string* bytes, size_t offset, uint32_t value) {
@@ -49,18 +41,18 @@ void putU32(std::string* bytes, size_t offset, uint32_t value) {
 TEST(EncodedFrameTest, RawJpegAndEmptyFramesRoundTrip) {
   QvI420 const source(17, 9, 16);
   fillRows(source);
-  std::string const raw = rawBytes(source);
+  std::string const raw = qv1(source);
   EXPECT_EQ(raw.size(), EncodedFrame::kHeaderSize + 17 * 9 + 2 * 9 * 5);
   EncodedFrame parsed;
   QvI420 decoded(17, 9, 1);
   ASSERT_TRUE(parse(&parsed, raw) && parsed.decode(&decoded));
-  EXPECT_EQ(rawBytes(decoded), raw);
+  EXPECT_EQ(qv1(decoded), raw);
 
-  ASSERT_TRUE(parse(&parsed, jpegBytes(source, 95)));
+  ASSERT_TRUE(parse(&parsed, qv1(source, 95)));
   EXPECT_EQ(parsed.payloadKind(), EncodedFrame::PAYLOAD_JPEG);
   ASSERT_TRUE(parsed.decode(&decoded));
   // Range mapping both ways keeps levels; only JPEG's own loss remains.
-  std::string const lossy = rawBytes(decoded);
+  std::string const lossy = qv1(decoded);
   for (size_t i = 0; i < raw.size(); ++i) ASSERT_NEAR(uint8_t(lossy[i]), uint8_t(raw[i]), 6) << i;
   QvI420 wrong_size(17, 8, 16);
   EXPECT_FALSE(parsed.decode(&wrong_size));
@@ -74,7 +66,7 @@ TEST(EncodedFrameTest, RawJpegAndEmptyFramesRoundTrip) {
 TEST(EncodedFrameTest, HostileInputIsRefusedAndLeavesTheFrameUnchanged) {
   dravo::testing::LogCapture log("encoded_frame:2");
   QvI420 const source(17, 9, 16), other_size(16, 9, 16);
-  std::string const raw = rawBytes(fillRows(source)), jpeg = jpegBytes(source, 80);
+  std::string const raw = qv1(fillRows(source)), jpeg = qv1(source, 80);
   using Mutate = std::function<void(std::string*)>;
   std::vector<std::tuple<const std::string*, const char*, Mutate>> const cases = {
       {&raw, "bad magic", [](std::string* b) { (*b)[0] = 'X'; }},

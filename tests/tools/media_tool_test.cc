@@ -104,16 +104,14 @@ TEST_F(MediaToolTest, InfoDescribesWavFilesFromSox) {
 
 TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
   std::ofstream(file("junk.avi")) << "not a RIFF file at all";
-  std::string const usage = "Usage: media-tool";
+  char const* usage = "Usage: media-tool";
   std::vector<std::tuple<std::vector<std::string>, int, std::string>> const cases = {
       {{}, 2, usage},
       {{"record", "synthetic", "x.mp4"}, 2, usage},
       {{"record", "synthetic", "x.avi", "--realtime", "--fast"}, 2, usage},
       {{"info", file("missing.avi")}, 1, file("missing.avi") + ": No such file"},
       {{"-v", "info", file("junk.avi")}, 1, "Can't read AVI file"},
-      {{"record", "device:" + file("video9"), file("c.avi")},
-       1,
-       "media-tool: device:" + file("video9") + ": "},
+      {{"record", "device:/no/video9", file("c.avi")}, 1, "media-tool: device:/no/video9: "},
       {{"record", "synthetic", file("no/such/dir/x.avi"), "--frames", "1"}, 1, "no/such/dir/x.avi"},
   };
   for (auto const& [args, status, err] : cases) {
