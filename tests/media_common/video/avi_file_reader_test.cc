@@ -19,12 +19,6 @@ using avi_testing::makeFrame;
 using avi_testing::packedI420;
 using avi_testing::putLe32;
 
-std::string le32(uint32_t value) {
-  std::string bytes(4, '\0');
-  putLe32(bytes, 0, value);
-  return bytes;
-}
-
 // Reads AVI files written into a temporary folder.
 class AVIFileReaderTest : public ::testing::Test {
  protected:
@@ -105,7 +99,7 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
   avi_testing::writeClip(dir_.file("base.avi"), 4, 2, 2);
   std::string const base = contentsOf(dir_.file("base.avi"));
   constexpr int kRefused = -2, kAny = -1;  // kAny: up to the two written
-  static std::string const kForeign = "01wb" + le32(3) + "abc" + '\0' + "JUNK" + le32(2) + "zz";
+  static std::string const kForeign("01wb\3\0\0\0abc\0JUNK\2\0\0\0zz", 22);
   struct Case {
     char const* what;
     std::function<void(std::string&)> apply;
@@ -122,8 +116,9 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
        "height_ > 0"},
       {"no rate", [](std::string& b) { putLe32(b, 32, 0), putLe32(b, 132, 0); }, kRefused,
        "fps_ > 0"},
-      {"movi before hdrl", [](std::string& b) { b.insert(12, "LIST" + le32(4) + "movi"); },
-       kRefused, "width_ > 0"},
+      {"movi before hdrl",
+       [](std::string& b) { b.insert(12, std::string("LIST\4\0\0\0movi", 12)); }, kRefused,
+       "width_ > 0"},
       {"hdrl larger than the file", [](std::string& b) { putLe32(b, 16, 0xFFFFFFF0); }, kRefused,
        "parseHdrl(pos + chunk.chunk_size)"},
       {"strl without strh", [](std::string& b) { b.replace(100, 4, "strx"); }, kRefused,
@@ -142,7 +137,7 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
       {"foreign chunks",
        [](std::string& b) { b.insert(4108, kForeign), putLe32(b, 4100, le32At(b, 4100) + 20); }, 2},
       {"list with a size below its type",
-       [](std::string& b) { b.replace(4108, 8, "LIST" + le32(0)); }, 0},
+       [](std::string& b) { b.replace(4108, 8, std::string("LIST\0\0\0\0", 8)); }, 0},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.what);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "media_common/media_events.h"
-#include "media_common/sink_mixin.h"
 #include "tests/media_common/video/capture_source_test_fixture.h"
 #include "tests/support/capture.h"
 
@@ -17,31 +15,12 @@ constexpr Time kStart = Time::fromNSec(7000000000000);  // 7000 s
 class ScriptedDeviceSource : public DeviceVideoSource {
  public:
   using DeviceVideoSource::frameArrived;
-  using DeviceVideoSource::sourceOpening;
   using DeviceVideoSource::takeReopenRequest;
 
   std::vector<Time> reopens;
 
  protected:
   void reopenDevice() override { reopens.push_back(getClock()->getTime()); }
-};
-
-// Keeps the device-opening events that reach it.
-class EventCollector : public Element, public SinkMixin<ImageBuffer> {
- public:
-  ~EventCollector() override { disconnect_all(); }
-  std::vector<std::shared_ptr<Event const>> events;
-
- protected:
-  void initialize() override {
-    Element::initialize();
-    SinkMixin<ImageBuffer>::initialize();
-  }
-  void onBuffer(std::shared_ptr<ImageBuffer const> const&) override {}
-  bool onDownstreamEvent(std::shared_ptr<Event const> const& event) override {
-    events.push_back(event);
-    return true;
-  }
 };
 
 // A scripted device source on the capture fixture's synthetic clock.
@@ -107,8 +86,7 @@ TEST_F(DeviceVideoSourceTest, SourcesThatAreNotReopened) {
 }
 
 // Mode and device changes ask for a reopen, cropping does not; the reopen
-// pulse asks too, reads back false and restarts the watchdog's wait. The
-// opening event carries the clock time and low priority.
+// pulse asks too, reads back false and restarts the watchdog's wait.
 TEST_F(DeviceVideoSourceTest, ChangesAndThePulseRequestAReopen) {
   start("cam0");
   for (char const* name : {"req_width", "req_fps", "device"}) {
@@ -131,18 +109,6 @@ TEST_F(DeviceVideoSourceTest, ChangesAndThePulseRequestAReopen) {
   EXPECT_TRUE(source_->reopens.empty());  // not at the old deadline
   runFor(Duration::fromSec(4));
   EXPECT_EQ(1u, source_->reopens.size());
-
-  auto sink = createElement<EventCollector>(ElementArgs(scheduler_, root_->getNode("sink", true)));
-  LinkHandle link(source_->getOutputPad()->link(*sink->getInputPad()));
-  settle();
-  sink->events.clear();
-  source_->sourceOpening();
-  settle();
-  ASSERT_EQ(1u, sink->events.size());
-  auto const* opening = dynamic_cast<DeviceOpeningEvent const*>(sink->events[0].get());
-  ASSERT_TRUE(opening);
-  EXPECT_EQ(-1000, opening->getPriority());
-  EXPECT_EQ(generator_.getClock()->getTime(), opening->getStartTimestamp());
 }
 
 }  // namespace
