@@ -17,10 +17,7 @@ using testing::WaitableFlag;
 
 // Holds the deferred (or timer) thread inside a call until opened.
 struct Gate {
-  void block() {
-    entered.set();
-    open.waitFor();
-  }
+  void block() { entered.set(), open.waitFor(); }
   WaitableFlag entered, open;
 };
 

@@ -110,14 +110,14 @@ TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
   alias->connectChanged(&on_alias, &Recorder::onChange);
   target->connectChanged(&on_target, &Recorder::onChange);
   root_->getNode("bin")->connectChanged(&on_bin, &Recorder::onChange);
-  on_alias.types.clear();
 
   alias->link(target, false, true, true);
-  EXPECT_EQ(on_alias.types, (Types{PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
+  EXPECT_EQ(on_alias.types,
+            (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
   EXPECT_EQ(on_target.types.size(), 1u) << "its value did not change";
   on_bin.types.clear();
   target->setValue(15);
-  EXPECT_EQ(on_alias.types.size(), 3u);
+  EXPECT_EQ(on_alias.types.size(), 4u);
   EXPECT_EQ(on_bin.types.size(), 1u) << "common ancestor: once per change";
   alias->unlink();
   alias->setValue(1);
