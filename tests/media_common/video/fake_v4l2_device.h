@@ -40,12 +40,10 @@ struct FakeFormat {
 class FakeCamera {
  public:
   // Driver description; set before the camera is used.
-  std::string card = "Fake camera";
-  std::string bus_info = "usb-fake-1";
+  std::string card = "Fake camera", bus_info = "usb-fake-1";
   uint32_t device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
   std::vector<FakeFormat> formats;
   bool openable = true;
-  bool endless_formats = false;  // answers every ENUM_FMT index
 
   // Fills the next queued buffer with `bytes` and reports `bytes_used`
   // (default: bytes.size()). False when not streaming or none is queued.
@@ -93,9 +91,8 @@ class FakeCamera {
       }
       case VIDIOC_ENUM_FMT: {
         auto* f = static_cast<v4l2_fmtdesc*>(arg);
-        uint32_t const index = endless_formats ? 0 : f->index;
-        if (index >= formats.size()) return -EINVAL;
-        f->pixelformat = formats[index].fourcc;
+        if (f->index >= formats.size()) return -EINVAL;
+        f->pixelformat = formats[f->index].fourcc;
         return 0;
       }
       case VIDIOC_ENUM_FRAMESIZES: {
