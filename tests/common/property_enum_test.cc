@@ -14,13 +14,13 @@ TEST(PropertyEnumTest, EntriesAreFoundByValueOrNameAndSetByValue) {
   setPropertyEnumValues(
       node, {{PropertyValue(0), "auto", "Automatic"}, {PropertyValue(5u), "manual", "Manual"}});
   EXPECT_TRUE(isEnumProperty(node));
-  ASSERT_TRUE(findEnumValue(node, PropertyValue(5)));  // int finds the unsigned entry
-  EXPECT_EQ(findEnumValue(node, PropertyValue(5))->name, "manual");
+  auto const manual = findEnumValue(node, PropertyValue(5));  // int finds the unsigned entry
+  EXPECT_TRUE(manual && manual->name == "manual");
   EXPECT_EQ(findEnumName(node, "auto")->value, PropertyValue(0));
   EXPECT_FALSE(findEnumName(node, "Automatic"));
 
-  EXPECT_TRUE(setEnumPropertyByValue(node, PropertyValue(5)));
-  EXPECT_FALSE(setEnumPropertyByValue(node, PropertyValue(9)));
+  EXPECT_TRUE(setEnumPropertyByValue(node, PropertyValue(5)) &&
+              !setEnumPropertyByValue(node, PropertyValue(9)));
   EXPECT_EQ(node->getValue(), PropertyValue("manual"));
   setPropertyEnumValues(node, {});
   EXPECT_TRUE(getPropertyEnumValues(node).empty());

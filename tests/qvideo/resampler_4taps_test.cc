@@ -10,12 +10,7 @@ namespace {
 using testing::TestPlane;
 
 QvGray8 viewOf(TestPlane& plane) {
-  QvGray8 view;
-  view.width_ = plane.row_bytes_;
-  view.height_ = view.padded_height_ = plane.rows_;
-  view.stride_ = plane.stride_;
-  view.data_ = plane.data();
-  return view;
+  return {plane.row_bytes_, plane.rows_, plane.stride_, plane.rows_, plane.data()};
 }
 
 TEST(ResamplerTest, HalvingAveragesBlocksPadsTheStrideAndLeavesOtherRowsAlone) {
