@@ -23,9 +23,9 @@ struct ToolRun {
 };
 
 inline int statusOf(int wait_status) {
-  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
-  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
-  return -1;
+  return WIFEXITED(wait_status)     ? WEXITSTATUS(wait_status)
+         : WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status)
+                                    : -1;
 }
 
 inline pid_t forkTool(std::vector<std::string> args, int out_fd, int err_fd, int* terminal) {
@@ -64,8 +64,7 @@ inline ToolRun runTool(std::vector<std::string> args, bool on_terminal = false,
   if (pid > 0) waitpid(pid, &wait_status, 0);
   run.status = statusOf(wait_status);
   rewind(err);
-  while ((got = static_cast<ssize_t>(fread(buffer, 1, sizeof buffer, err))) > 0)
-    run.err.append(buffer, static_cast<size_t>(got));
+  for (int c; (c = fgetc(err)) != EOF;) run.err += static_cast<char>(c);
   fclose(err);
   return run;
 }

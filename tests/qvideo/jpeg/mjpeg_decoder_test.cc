@@ -38,15 +38,13 @@ Bytes encodeJpeg(int width, int height, int subsampling = TJSAMP_420,
   return out;
 }
 
-// Calls `segment` with the marker and offset of each segment before the
-// scan; returns the offset of the start-of-scan marker.
-size_t walkSegments(const Bytes& jpeg, const std::function<void(uint8_t, size_t)>& segment) {
-  size_t pos = 2;
-  while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
-    segment(jpeg[pos + 1], pos);
-    pos += 2 + (size_t{jpeg[pos + 2]} << 8 | jpeg[pos + 3]);
-  }
-  return pos;
+// Offsets of the Huffman table segments before the scan.
+std::vector<size_t> huffmanTables(const Bytes& jpeg) {
+  std::vector<size_t> found;
+  for (size_t pos = 2; pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA;
+       pos += 2 + (size_t{jpeg[pos + 2]} << 8 | jpeg[pos + 3]))
+    if (jpeg[pos + 1] == 0xC4) found.push_back(pos);
+  return found;
 }
 
 bool decode(const Bytes& jpeg, int width, int height, bool motion_jpeg, TestI420* out) {
@@ -68,9 +66,7 @@ TEST_P(MjpegSubsamplingTest, FrameWithoutTablesDecodesLikeTheOriginal) {
   auto const [width, height, subsampling] = GetParam();
   Bytes const original = encodeJpeg(width, height, subsampling);
   Bytes stripped = original;
-  walkSegments(original, [&](uint8_t marker, size_t pos) {
-    if (marker == 0xC4) stripped[pos + 1] = 0xFE;  // the tables become a comment
-  });
+  for (size_t pos : huffmanTables(original)) stripped[pos + 1] = 0xFE;  // now a comment
   ASSERT_NE(stripped, original);
 
   TestI420 expected(width, height), actual(width, height);
@@ -125,9 +121,7 @@ TEST_F(MjpegDecoderTest, BadFramesAndDestinationsAreRefusedWithoutWriting) {
 TEST_F(MjpegDecoderTest, ThreadsDecodeAtTheSameTimeAndRecoverFromBrokenTables) {
   Bytes const jpeg = encodeJpeg(64, 32);
   Bytes broken = jpeg;
-  walkSegments(jpeg, [&](uint8_t marker, size_t pos) {
-    if (marker == 0xC4) broken[pos + 5] = 0xFF;
-  });
+  for (size_t pos : huffmanTables(jpeg)) broken[pos + 5] = 0xFF;
   TestI420 expected(64, 32);
   ASSERT_TRUE(decode(jpeg, 64, 32, false, &expected));
   auto work = [&](bool* all_right) {
