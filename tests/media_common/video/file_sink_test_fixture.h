@@ -22,11 +22,8 @@ namespace dravo::media {
 class FileSinkTest : public ::testing::Test {
  protected:
   using Factory = std::function<std::shared_ptr<Sink<ImageBuffer>>(ElementArgs const&)>;
-  FileSinkTest(Factory factory, std::string name)
-      : factory_(std::move(factory)), name_(std::move(name)) {}
-
-  void SetUp() override {
-    sink_ = factory_(ElementArgs(scheduler_, root_->getNode(name_, true)));
+  FileSinkTest(Factory const& factory, std::string name) : name_(std::move(name)) {
+    sink_ = factory(ElementArgs(scheduler_, root_->getNode(name_, true)));
     feeder_->initialize(PadArgs(root_->getNode("feeder", true), scheduler_));
     link_ = LinkHandle(feeder_->link(*sink_->getInputPad()));
     scheduler_->runAll();
@@ -53,9 +50,6 @@ class FileSinkTest : public ::testing::Test {
   std::shared_ptr<Sink<ImageBuffer>> sink_;
   std::shared_ptr<OutputPad<ImageBuffer>> feeder_ = std::make_shared<OutputPad<ImageBuffer>>();
   LinkHandle link_;
-
- private:
-  Factory factory_;
   std::string name_;
 };
 
