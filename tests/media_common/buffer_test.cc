@@ -29,7 +29,7 @@ std::shared_ptr<Event const> feedback(uint64_t tag) {
   return drivingFeedbackToEvent(DrivingFeedback{tag});
 }
 
-TEST(BufferMetadataTest, LookupMatchesTheExactTypeAndCombineAppendsKeepingTheEarliest) {
+TEST(BufferTest, MetadataCombinesKeepingTheEarliestAndTokensGoWithTheLastCopy) {
   Buffer mine, other, later;
   auto a = feedback(1), first = stamp(1), b = feedback(2);
   for (auto const& event : {a, first, b, stamp(2)}) mine.appendEventToMetadata(event);
@@ -59,9 +59,8 @@ TEST(BufferMetadataTest, LookupMatchesTheExactTypeAndCombineAppendsKeepingTheEar
   mine.resetMetaData();
   EXPECT_TRUE(mine.getMetadataMap().empty());
   EXPECT_EQ(mine.getTokens().size(), 2u);  // tokens stay
-}
 
-TEST(BufferTokenTest, TokenIsReleasedOnceWithTheLastCopyHoldingIt) {
+  // A token is released once, with the last copy holding it.
   int releases = 0;
   auto buffer = std::make_shared<Buffer>();
   buffer->addToken(TokenReference([&releases] { ++releases; }));

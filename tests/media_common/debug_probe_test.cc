@@ -25,13 +25,6 @@ class DebugProbeTest : public ::testing::Test {
     link_ = LinkHandle(feeder_->link(*probe_->getInputPad()));
     scheduler_->runAll();
   }
-  void feed(int priority) {
-    auto buffer = std::make_shared<Buffer>();
-    buffer->setPriority(priority);
-    buffer->setStartTimestamp(t0_ + Duration::fromMSec(42));
-    feeder_->sendBuffer(buffer);
-    scheduler_->runAll();
-  }
   // Moves the check clock on and runs the checks that came due.
   void advance(Duration d) {
     generator_.advanceClock(d);
@@ -62,7 +55,11 @@ TEST_F(DebugProbeTest, ReportsIdleAtEveryCheckWithoutABufferSinceTheLastAndLogsB
   EXPECT_EQ(message(), kIdleMessage);
   // A buffer within the next second clears it; a second without sets it again.
   advance(Duration::fromMSec(500));
-  feed(7);
+  auto buffer = std::make_shared<Buffer>();
+  buffer->setPriority(7);
+  buffer->setStartTimestamp(t0_ + Duration::fromMSec(42));
+  feeder_->sendBuffer(buffer);
+  scheduler_->runAll();
   advance(Duration::fromMSec(500));
   EXPECT_EQ(message(), "Element Ok");
   advance(Duration::fromMSec(1000));

@@ -25,7 +25,7 @@ class RiffTest : public ::testing::Test {
   testing::LogCapture log_{"riff:2"};
 };
 
-TEST_F(RiffTest, ListHeadersReadBackOrFailWithTheirCheckShortNamesAreRefused) {
+TEST_F(RiffTest, HeadersReadBackVerbatimOrFailWithTheirCheckAndShortNamesAreRefused) {
   unsigned int size = 0;
   char type[5];
   ASSERT_TRUE(readList(fileWith("RIFF\x04\x03\x02\x01WAVE"s), "RIFF", &size, type));
@@ -47,26 +47,9 @@ TEST_F(RiffTest, ListHeadersReadBackOrFailWithTheirCheckShortNamesAreRefused) {
     EXPECT_TRUE(bytes.size() < 12 || in->tell() == 12);  // a foreign header is consumed
   }
 
-  // Short identifiers are reported and never read past their end.
-  testing::LogCapture checks("check:1");
-  auto out = File::open(dir_.file("out.riff"), File::kWrite);
-  writeChunkHeader(out, "ab", 1);
-  writeList(out, "LIS", 2, "");
-  out.reset();
-  std::string contents;
-  EXPECT_TRUE(File::readFileToStringIfExists(dir_.file("out.riff"), &contents));
-  EXPECT_EQ(contents, "ab  \x01\0\0\0LIS \x02\0\0\0    "s);
-  EXPECT_FALSE(readList(fileWith("RIFF\x04\0\0\0WAVE"s), "RI", &size, type));
-  EXPECT_EQ(checks.messages("check"),
-            (std::vector<std::string>{
-                "Check failed strlen(chunkname) >= 4u ", "Check failed strlen(listname) >= 4u ",
-                "Check failed strlen(fourcc) >= 4u ", "Check failed strlen(listname) >= 4u "}));
-}
-
-// Whatever the bytes, a chunk header read either fails cleanly, leaving the
-// header alone and logging its check, or reports the fields exactly as they
-// lie on disk; the sizes are never trusted here.
-TEST_F(RiffTest, HostileChunkHeadersAreReportedVerbatim) {
+  // Whatever the bytes, a chunk header read either fails cleanly, leaving the
+  // header alone and logging its check, or reports the fields exactly as they
+  // lie on disk; the sizes are never trusted here.
   struct Case {
     std::string bytes;
     char const* failed_check;  // null when the read succeeds
@@ -98,6 +81,21 @@ TEST_F(RiffTest, HostileChunkHeadersAreReportedVerbatim) {
     EXPECT_EQ(header.list, c.list);
     EXPECT_EQ(in->tell(), c.list ? 12 : 8);
   }
+
+  // Short identifiers are reported and never read past their end.
+  testing::LogCapture checks("check:1");
+  auto out = File::open(dir_.file("out.riff"), File::kWrite);
+  writeChunkHeader(out, "ab", 1);
+  writeList(out, "LIS", 2, "");
+  out.reset();
+  std::string contents;
+  EXPECT_TRUE(File::readFileToStringIfExists(dir_.file("out.riff"), &contents));
+  EXPECT_EQ(contents, "ab  \x01\0\0\0LIS \x02\0\0\0    "s);
+  EXPECT_FALSE(readList(fileWith("RIFF\x04\0\0\0WAVE"s), "RI", &size, type));
+  EXPECT_EQ(checks.messages("check"),
+            (std::vector<std::string>{
+                "Check failed strlen(chunkname) >= 4u ", "Check failed strlen(listname) >= 4u ",
+                "Check failed strlen(fourcc) >= 4u ", "Check failed strlen(listname) >= 4u "}));
 }
 
 }  // namespace

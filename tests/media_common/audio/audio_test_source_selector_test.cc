@@ -14,16 +14,10 @@
 namespace dravo::media {
 namespace {
 
-class AudioTestSourceSelectorTest : public ::testing::Test {
- protected:
-  ~AudioTestSourceSelectorTest() override { node_->setValue(PropertyValue()); }
-  std::string value() const { return node_->getValue().getString(); }
-  void set(char const* source) { node_->setValue(PropertyValue(source)); }
-
-  std::shared_ptr<PropertyNode> node_ = getPropertyNode("media/devices/audio/test_source");
-};
-
-TEST_F(AudioTestSourceSelectorTest, RestoresThePreviousSourceOnceUnlessOthersChangedIt) {
+TEST(AudioTestSourceSelectorTest, RestoresThePreviousSourceOnceUnlessOthersChangedIt) {
+  auto node = getPropertyNode("media/devices/audio/test_source");
+  auto value = [&] { return node->getValue().getString(); };
+  auto set = [&](char const* source) { node->setValue(PropertyValue(source)); };
   dravo::testing::LogCapture log;
   { AudioTestSourceSelector selector; }  // an empty source is a failed check, and is restored
   EXPECT_EQ(std::vector<std::string>{"Check failed !p_test_source_.node()->getValue().empty() "
@@ -54,12 +48,14 @@ TEST_F(AudioTestSourceSelectorTest, RestoresThePreviousSourceOnceUnlessOthersCha
   set("webrtc");
   // Assignment takes over the other's previous source without touching the
   // property.
-  AudioTestSourceSelector first;                                 // remembers "webrtc"
-  std::optional<AudioTestSourceSelector> second(std::in_place);  // remembers "throb"
-  *second = first;
+  // first remembers "webrtc", second "throb".
+  std::optional<AudioTestSourceSelector> first(std::in_place), second(std::in_place);
+  *second = *first;
   EXPECT_EQ("throb", value());
   second.reset();
   EXPECT_EQ("webrtc", value());
+  first.reset();
+  node->setValue(PropertyValue());
 }
 
 }  // namespace
