@@ -21,13 +21,11 @@ class FileTest : public ::testing::Test {
 
 TEST_F(FileTest, SizeSeekLinesShortReadsAndOpenFailures) {
   auto file = File::open(path("data.bin"), File::kWrite);
-  ASSERT_TRUE(file);
-  ASSERT_TRUE(file->write("hello world\n0123", 16));
+  ASSERT_TRUE(file && file->write("hello world\n0123", 16));
   EXPECT_EQ(file->size(), 16) << "size counts unflushed bytes";
   EXPECT_FALSE(file->seek(-1, File::kFromStart));
   file = File::open(path("data.bin"), File::kAppend);
-  ASSERT_TRUE(file->seek(0));
-  ASSERT_TRUE(file->write("456789\n\nlast", 12)) << "appends whatever the position";
+  ASSERT_TRUE(file->seek(0) && file->write("456789\n\nlast", 12)) << "appends at any position";
   file = File::open(path("data.bin"), File::kRead);
   EXPECT_FALSE(file->write("x", 1)) << "read-only file";
   // Lines lose their newline; a long one comes in pieces of the limit.

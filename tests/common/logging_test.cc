@@ -26,8 +26,8 @@ TEST(LoggingTest, LevelsFilterBeforeFormattingAndFollowConfiguration) {
   LOGF(4, "now %s", "visible");
   EXPECT_TRUE(capture.contains("now visible"));
   EXPECT_FALSE(logging::isLoggerEnabled("anything", 3));
-  EXPECT_FALSE(logging::configureLoggers("pad:-1,clock")) << "a malformed list changes nothing";
-  EXPECT_EQ(logging::getLoggerLevel("pad"), 5);
+  EXPECT_FALSE(logging::configureLoggers("pad:-1,clock") || logging::getLoggerLevel("pad") != 5)
+      << "a malformed list changes nothing";
   logging::resetLoggingConfiguration();
   EXPECT_EQ(logging::getLoggerLevel("anything"), 3);
 }

@@ -33,14 +33,12 @@ TEST(SigslotTest, DisconnectEndsOnlyWhatItNamesAndEitherSideDyingEndsTheConnecti
     sigslot::signal1<int> local;
     local.connect(&a, &Receiver::onValue);
   }
-  EXPECT_FALSE(a.has_connections());
-  EXPECT_EQ(signal.connection_count(), 2u);
+  EXPECT_TRUE(!a.has_connections() && signal.connection_count() == 2u);
   signal.connect(&a, &Receiver::onValue);
   EXPECT_FALSE(Receiver(a).has_connections()) << "a copy starts without connections";
   b.disconnect_all();  // the receiver's side
   signal(2);
-  EXPECT_EQ(a.values, std::vector<int>{2});
-  EXPECT_EQ(b.values.size(), 2u);
+  EXPECT_TRUE(a.values == std::vector<int>{2} && b.values.size() == 2u);
 }
 
 TEST(SigslotTest, SlotsMayDisconnectConnectAndEmitDuringEmission) {
@@ -102,8 +100,7 @@ TEST(SigslotTest, DisconnectWaitsForCallsOnOtherThreads) {
   stop = true;
   for (auto& emitter : emitters) emitter.join();
 
-  EXPECT_EQ(slot_running_after_disconnect, 0);
-  EXPECT_EQ(Guarded::violations.load(), 0);
+  EXPECT_EQ(slot_running_after_disconnect + Guarded::violations, 0);
   EXPECT_EQ(signal.connection_count(), 0u);
 }
 

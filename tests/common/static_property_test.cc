@@ -11,7 +11,6 @@ StaticProperty<Duration> probe_interval("tests/static/device_probe_interval",
 TEST(StaticPropertyTest, RegisteredAtStartupAndReadsTheCurrentValueOrTheDefault) {
   auto node = getPropertyNode("tests/static/device_probe_interval");
   EXPECT_EQ(node, probe_interval.node());
-  EXPECT_EQ(probe_interval.get(), Duration::fromSec(5.0));
   node->setValue("garbage");
   EXPECT_EQ(probe_interval.get(), Duration::fromSec(5.0));
   node->setValue(PropertyValue(Duration::fromSec(5.0)));

@@ -13,17 +13,14 @@ struct Target {
 TEST(WeakFunctionTest, CallsOnlyWhileTheOwnerLivesAndKeepsItAliveDuringTheCall) {
   auto target = std::make_shared<Target>();
   WeakFunction<void(int)> add_ten = bindWeak<void(int)>(target, &Target::add, 10);
-  EXPECT_TRUE(add_ten(5));
-  EXPECT_EQ(target->sum, 15);
+  EXPECT_TRUE(add_ten(5) && target->sum == 15);
   std::weak_ptr<Target> watch = target;
   bool alive_inside = false;
   WeakFunction<void()> drop_owner(target, [&] {
     target.reset();  // the last outside reference
     alive_inside = !watch.expired();
   });
-  EXPECT_TRUE(drop_owner());
-  EXPECT_TRUE(alive_inside);
-  EXPECT_TRUE(watch.expired());
+  EXPECT_TRUE(drop_owner() && alive_inside && watch.expired());
   EXPECT_FALSE(add_ten(1)) << "a dead owner means no call";
   EXPECT_FALSE(WeakFunction<void()>()()) << "an empty function is never called";
 }

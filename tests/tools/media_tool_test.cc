@@ -69,8 +69,8 @@ TEST_F(MediaToolTest, RecordAndConvertWriteFilesThatInfoAndFfprobeAgreeOn) {
                    .status);
   EXPECT_EQ(80, infoJson(file("small.avi"))["width"]);
   SKIP_WITHOUT_TOOL("ffprobe");
-  EXPECT_EQ(30, ffprobeFrameCount(file("d.avi")));
-  EXPECT_EQ(5, ffprobeFrameCount(file("small.avi")));
+  EXPECT_EQ(std::make_pair(30, 5),
+            std::make_pair(ffprobeFrameCount(file("d.avi")), ffprobeFrameCount(file("small.avi"))));
 }
 
 TEST_F(MediaToolTest, SnapshotThumbsPnmOutputAndGraphAreValidFiles) {
