@@ -118,9 +118,6 @@ TEST_F(BinTest, DestructionWaitsUntilEveryElementIsGoneThenDropsLinksAndNodes) {
   auto sink = createElement<testing::CountingSink<Buffer>>(bin->elementArgs("sink"));
   bin->addLink(LinkHandle(source->getOutputPad()->link(*sink->getInputPad())));
   scheduler_->runAll();
-  source->sendBuffer(std::make_shared<Buffer>());
-  scheduler_->runAll();
-  EXPECT_EQ(sink->received, 1);
   std::weak_ptr<PadBase> pad = source->getOutputPad();
   // An element that is already gone does not hold the bin up.
   createElement<JournalElement>(bin->elementArgs("early"), journal_, "early").reset();

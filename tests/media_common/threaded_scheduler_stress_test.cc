@@ -40,7 +40,6 @@ class StrandStress {
   void killSomeOwners() { strong_.erase(strong_.begin(), strong_.begin() + kKilledOwners); }
   void check() {
     EXPECT_EQ(overlaps_.load(), 0) << "tasks of one owner overlapped";
-    EXPECT_GE(next_id_.load(), kProducers * kTasksPerProducer);
     for (int id = 0; id < std::min(next_id_.load(), kCapacity); ++id) {
       // Owners below kKilledOwners were killed; their tasks may be skipped.
       ASSERT_TRUE(owner_of_[id] < kKilledOwners ? runs_[id] <= 1 : runs_[id] == 1) << "task " << id;
