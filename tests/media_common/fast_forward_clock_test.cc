@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/deferred.h"
-#include "media_common/clock_private.h"
 #include "media_common/repeating_timer.h"
 #include "media_common/trivial_scheduler.h"
 #include "tests/media_common/clock_test_support.h"
@@ -15,13 +13,12 @@ namespace dravo::media {
 namespace {
 
 using testing::EventRecorder;
-using testing::ManualScheduler;
 using testing::TimerEvent;
 
 constexpr Time kStart = Time::fromNSec(7000000000000);
 
 TEST(FastForwardClockTest, LeapsToThePendingTimerWhenTheSchedulerIsIdleButNeverAcrossGenerations) {
-  auto scheduler = std::make_shared<ManualScheduler>();
+  auto scheduler = std::make_shared<testing::ManualScheduler>();
   auto clock = getFastForwardClock(scheduler, kStart);
   auto recorder = std::make_unique<EventRecorder>(clock);  // reads the clock: holds it
   clock->requestCallbackIn(Duration::fromSec(10.0), recorder->callback(1), Clock::FireIfFrozen);
@@ -30,7 +27,6 @@ TEST(FastForwardClockTest, LeapsToThePendingTimerWhenTheSchedulerIsIdleButNeverA
   EXPECT_EQ(
       (std::vector<TimerEvent>{{1, Clock::Normal, ClockTime(0, kStart + Duration::fromSec(10.0))}}),
       recorder->events());
-  EXPECT_EQ(0u, scheduler->size());
   recorder.reset();
 
   // A timer in another generation can never come due: dropped until shutdown.
