@@ -17,7 +17,6 @@ namespace {
 TEST(ToolPartsTest, SourceOutputAndSizeForms) {
   EXPECT_TRUE(parseSourceSpec("screen:1").live);
   EXPECT_EQ("usb-1:2", parseSourceSpec("device:usb-1:2").argument);
-  EXPECT_EQ(SourceKind::FILE, parseSourceSpec("dir/clip.avi").kind);
   EXPECT_EQ(SinkKind::AVI, parseSinkSpec("OUT.AVI").kind);
   int width = 0, height = 0;
   parseSize("640x480", &width, &height);
