@@ -49,8 +49,6 @@ TEST_F(WAVFileReaderTest, RefusesBrokenHeadersAndUnsupportedLayoutsWithTheirLogL
       {riff(fmtChunk(1, 8000, 24) + data), "24 bits per sample not supported."},
       {riff(fmtChunk(2, 8000, 16, 0) + data),
        "A block alignment of 0 bytes cannot hold 2 channels of 16 bits."},
-      {riff(fmtChunk(4, 8000, 8, 3) + data),
-       "A block alignment of 3 bytes cannot hold 4 channels of 8 bits."},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.log);

@@ -20,11 +20,8 @@ using image_testing::makeJpeg;
 using image_testing::wrapEncoded;
 
 TEST(JpegSizeTest, DetectsTheSizeOfRealJpegsAndMotionJpegFrames) {
-  for (auto [w, h, subsampling] :
-       {std::tuple{17, 9, TJSAMP_422}, std::tuple{64, 48, TJSAMP_GRAY}}) {
-    auto image = wrapEncoded(makeJpeg(w, h, subsampling), ImageBuffer::IMAGE_JPEG);
-    EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(w, h));
-  }
+  auto image = wrapEncoded(makeJpeg(17, 9, TJSAMP_422), ImageBuffer::IMAGE_JPEG);
+  EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(17, 9));
   auto mjpeg =
       wrapEncoded(image_testing::withoutHuffmanTables(makeJpeg(96, 64)), ImageBuffer::IMAGE_MJPEG);
   EXPECT_EQ(std::pair(mjpeg->width(), mjpeg->height()), std::pair(96, 64));

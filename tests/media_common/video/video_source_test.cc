@@ -13,14 +13,12 @@ class PlainVideoSource : public VideoSource {
  public:
   using VideoSource::publishActualFps;
   using VideoSource::publishMode;
-  int32_t width() const { return *width_; }
 };
 
 TEST(VideoSourceTest, PublishesItsModeAndFpsHistory) {
   auto scheduler = std::make_shared<testing::ManualScheduler>();
   auto source = createElement<PlainVideoSource>(
       ElementArgs(scheduler, PropertyNode::create("pipeline")->getNode("cam", true)));
-  scheduler->runAll();
   source->publishMode(1280, 720, 15.0f);
   source->publishActualFps(14.5f);
   source->publishActualFps(15.5f);
@@ -28,14 +26,9 @@ TEST(VideoSourceTest, PublishesItsModeAndFpsHistory) {
     waitForDeferredCalls();
   } while (scheduler->runAll() > 0);
   EXPECT_EQ(PropertyValue(15.0f), source->getPropertyNode("fps")->getValue());
-  EXPECT_EQ(1280, source->width());
-  size_t samples = 0;
+  EXPECT_EQ(PropertyValue(1280), source->getPropertyNode("width")->getValue());
   double sum = 0;
-  for (auto const& bucket : source->getActualFpsHistory()->history().buckets()) {
-    samples += bucket.count;
-    sum += bucket.sum;
-  }
-  EXPECT_EQ(2u, samples);
+  for (auto const& bucket : source->getActualFpsHistory()->history().buckets()) sum += bucket.sum;
   EXPECT_DOUBLE_EQ(30.0, sum);
   scheduler->shutdown(true);
 }
