@@ -13,8 +13,8 @@ using testing::TestPlane;
 // Runs an I420-to-packed conversion of `in` into `out`.
 template <typename Convert>
 bool fromI420(Convert convert, TestI420& in, TestPlane& out) {
-  return convert(in.width_, in.height_, in.y_.data(), in.y_.stride(), in.u_.data(), in.u_.stride(),
-                 in.v_.data(), in.v_.stride(), out.data(), out.stride());
+  return convert(in.width_, in.height_, in.y_.data(), in.y_.stride_, in.u_.data(), in.u_.stride_,
+                 in.v_.data(), in.v_.stride_, out.data(), out.stride_);
 }
 
 // Round trips through every wrapper are checked, with PSNR, by the image
@@ -37,9 +37,9 @@ TEST(LowLevelTest, LimitedRangeBt601AndByteOrders) {
   yuyv.fill(
       [](int x, int y) { return static_cast<uint8_t>(x % 2 == 0 ? 100 + y : 20 * x + 5 * y); });
   TestI420 out(2, 3);
-  ASSERT_TRUE(LowLevel::convertFromYUYVtoI420(yuyv.data(), 2, 3, yuyv.stride(), out.y_.data(),
-                                              out.y_.stride(), out.u_.data(), out.u_.stride(),
-                                              out.v_.data(), out.v_.stride()));
+  ASSERT_TRUE(LowLevel::convertFromYUYVtoI420(yuyv.data(), 2, 3, yuyv.stride_, out.y_.data(),
+                                              out.y_.stride_, out.u_.data(), out.u_.stride_,
+                                              out.v_.data(), out.v_.stride_));
   // U: (20 + 25) / 2, rounded up.
   EXPECT_EQ(std::make_tuple(out.y_.at(1, 2), out.u_.at(0, 0), out.v_.at(0, 1)),
             std::make_tuple(102, 23, 70));
@@ -50,7 +50,7 @@ TEST(LowLevelTest, BadArgumentsAreRefusedWithoutWriting) {
   TestI420 out(4, 4);
   TestPlane bgra(16, 4);
   uint8_t *y = out.y_.data(), *u = out.u_.data(), *v = out.v_.data(), *src = bgra.data();
-  int const ys = out.y_.stride(), us = out.u_.stride(), vs = out.v_.stride(), ss = bgra.stride();
+  int const ys = out.y_.stride_, us = out.u_.stride_, vs = out.v_.stride_, ss = bgra.stride_;
   auto const toI420 = LowLevel::convertFromBGRA8888toI420;
   EXPECT_FALSE(toI420(4, -4, src, ss, y, ys, u, us, v, vs));
   EXPECT_FALSE(toI420(4, 4, src, 15, y, ys, u, us, v, vs));

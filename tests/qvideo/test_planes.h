@@ -23,7 +23,6 @@ struct TestPlane {
 
   uint8_t* data() { return bytes_.data(); }
   uint8_t& at(int x, int y) const { return bytes_[y * stride_ + x]; }
-  int stride() const { return stride_; }
 
   void fill(const std::function<uint8_t(int x, int y)>& value) {
     for (int y = 0; y < rows_; ++y)

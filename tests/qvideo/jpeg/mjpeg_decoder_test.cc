@@ -49,8 +49,8 @@ std::vector<size_t> huffmanTables(const Bytes& jpeg) {
 
 bool decode(const Bytes& jpeg, int width, int height, bool motion_jpeg, TestI420* out) {
   return decompressMJPEG(jpeg.data(), jpeg.size(), width, height, motion_jpeg, out->y_.data(),
-                         out->y_.stride(), out->u_.data(), out->u_.stride(), out->v_.data(),
-                         out->v_.stride());
+                         out->y_.stride_, out->u_.data(), out->u_.stride_, out->v_.data(),
+                         out->v_.stride_);
 }
 
 class MjpegDecoderTest : public ::testing::Test {
@@ -105,14 +105,14 @@ TEST_F(MjpegDecoderTest, BadFramesAndDestinationsAreRefusedWithoutWriting) {
 
   auto refused = [&](int width, int height, uint8_t* y, int y_stride) {
     return !decompressMJPEG(jpeg.data(), jpeg.size(), width, height, true, y, y_stride,
-                            out.u_.data(), out.u_.stride(), out.v_.data(), out.v_.stride());
+                            out.u_.data(), out.u_.stride_, out.v_.data(), out.v_.stride_);
   };
-  EXPECT_TRUE(refused(64, 30, out.y_.data(), out.y_.stride()));
+  EXPECT_TRUE(refused(64, 30, out.y_.data(), out.y_.stride_));
   EXPECT_TRUE(log_.contains("JPEG frame is 64x32, expected 64x30"));
-  EXPECT_TRUE(refused(65, 32, out.y_.data(), out.y_.stride()));
+  EXPECT_TRUE(refused(65, 32, out.y_.data(), out.y_.stride_));
   EXPECT_TRUE(refused(64, 32, nullptr, 64));
   EXPECT_TRUE(refused(64, 32, out.y_.data(), 63));
-  EXPECT_TRUE(refused(0, 32, out.y_.data(), out.y_.stride()));
+  EXPECT_TRUE(refused(0, 32, out.y_.data(), out.y_.stride_));
   EXPECT_TRUE(out.marginsUntouched());
 }
 
