@@ -18,9 +18,7 @@
 namespace dravo::tool {
 namespace {
 
-using dravo::testing::ffprobeFrameCount;
-using dravo::testing::haveTool;
-using dravo::testing::runCommand;
+using namespace dravo::testing;  // the outside tools
 using testing::runTool;
 using testing::ToolRun;
 
