@@ -93,24 +93,17 @@ TEST(SyntheticClockGeneratorTest, FreezingAbortsTimersAndFrozenRequestsFollowThe
 
 TEST_F(SyntheticClockTest, AFrozenTimerThatRequestsItselfAgainEndsEachPass) {
   generator_.freeze();
-  std::mutex mutex;
-  std::vector<std::string> trace;
-  auto add = [&](char const* what) {
-    std::lock_guard lock(mutex);
-    trace.push_back(what);
-    return trace.size();
-  };
+  std::string trace;  // deferred calls run one at a time
   std::function<void(Clock::Event)> again = [&](Clock::Event) {
-    size_t const n = add("delivery");
-    if (n == 1) scheduleDeferred([&] { add("other work"); });
-    if (n < 4) clock_->requestCallbackIn(ms(1), again, Clock::FireIfFrozen);
+    trace += "d";
+    if (trace == "d") scheduleDeferred([&] { trace += "o"; });
+    if (trace.size() < 4) clock_->requestCallbackIn(ms(1), again, Clock::FireIfFrozen);
   };
   clock_->requestCallbackIn(ms(1), again, Clock::FireIfFrozen);
   waitForDeferredCalls();
   // The re-requested timer is due at once again, but waits for the next
-  // pass: other deferred work runs in between instead of a runaway pass.
-  std::lock_guard lock(mutex);
-  EXPECT_EQ((std::vector<std::string>{"delivery", "other work", "delivery", "delivery"}), trace);
+  // pass: other deferred work ("o") runs in between instead of a runaway pass.
+  EXPECT_EQ("dodd", trace);
 }
 
 }  // namespace
