@@ -75,11 +75,11 @@ TEST_P(ClockKindsTest, TimersFireOnceAtTheirTimeUnlessCancelled) {
   for (int i : {0, 1}) EXPECT_EQ(Clock::Cancelled, recorder.events()[i].event);
   EXPECT_EQ(Clock::Normal, recorder.events()[2].event);
   driver_->advance(ms(1));
-  ASSERT_EQ(4u, recorder.size());
+  ASSERT_EQ(4u, recorder.events().size());
   EXPECT_EQ((testing::TimerEvent{1, Clock::Normal, target}), recorder.events()[3]);
   EXPECT_FALSE(due->pending());
   driver_->advance(ms(100));
-  EXPECT_EQ(4u, recorder.size());
+  EXPECT_EQ(4u, recorder.events().size());
 }
 
 TEST_P(ClockKindsTest, ACancelRacingTheDeliveryFromAnotherThreadGivesOneEvent) {
@@ -90,7 +90,7 @@ TEST_P(ClockKindsTest, ACancelRacingTheDeliveryFromAnotherThreadGivesOneEvent) {
     std::thread canceller([&] { handle->cancel(); });
     driver_->advance(ms(1));
     canceller.join();
-    ASSERT_EQ(1u, recorder.size()) << "round " << round;
+    ASSERT_EQ(1u, recorder.events().size()) << "round " << round;
     EXPECT_NE(Clock::Aborted, recorder.events()[0].event);
   }
   EXPECT_EQ(0u, clock_->impl()->timerCount());

@@ -50,7 +50,7 @@ TEST(ScheduleOnClockTest, EventsBecomeTasksInPriorityOrderAndNormalOnlyDropsTheO
                               count);
   in(20, 0, recorder.callback(4));
   advance(10);
-  EXPECT_EQ(0u, recorder.size());  // delivered, but the tasks wait for the scheduler
+  EXPECT_EQ(0u, recorder.events().size());  // delivered, but the tasks wait for the scheduler
   scheduler->runAll();
   EXPECT_EQ((std::vector<int>{9, 1, 2}), recorder.tags());  // higher levels first
   EXPECT_EQ(Clock::Cancelled, recorder.events()[2].event);
@@ -58,14 +58,14 @@ TEST(ScheduleOnClockTest, EventsBecomeTasksInPriorityOrderAndNormalOnlyDropsTheO
   waitForDeferredCalls();
   scheduler->runAll();
   EXPECT_EQ(1, normal_only_calls);
-  ASSERT_EQ(4u, recorder.size());
+  ASSERT_EQ(4u, recorder.events().size());
   EXPECT_EQ(Clock::Aborted, recorder.events()[3].event);
   // Nothing runs if the owner dies before the task runs.
   in(1, 0, recorder.callback(5));
   advance(1);
   recorder.kill();
   EXPECT_EQ(1, scheduler->runAll());
-  EXPECT_EQ(4u, recorder.size());
+  EXPECT_EQ(4u, recorder.events().size());
 }
 
 TEST(ClockSleepTest, SleepIsTrueWhenReachedFalseWhenAbortedOrDestroyed) {
@@ -101,7 +101,7 @@ TEST(ClockDestructionTest, PendingTimersAreAbortedOnTheDestroyingThreadAndFrozen
   frozen->requestCallbackIn(ms(1), recorder.callback(-1), Clock::FireIfFrozen);
   frozen->requestCallbackAt(ClockTime(0, kStart), recorder.callback(-2));
   waitForDeferredCalls();
-  EXPECT_EQ(0u, recorder.size());
+  EXPECT_EQ(0u, recorder.events().size());
   EXPECT_TRUE(capture.contains("Ignoring call to FrozenClock::requestCallbackAt"));
   frozen.reset();
   std::thread::id delivered_on;
@@ -118,7 +118,7 @@ TEST(ClockDestructionTest, PendingTimersAreAbortedOnTheDestroyingThreadAndFrozen
   EXPECT_TRUE(
       capture.contains(" More than 100 timers cancelled in a row! Are they rescheduling "
                        "themselves? Cancelled: 100 remain: 152"));
-  ASSERT_EQ(252u, recorder.size());
+  ASSERT_EQ(252u, recorder.events().size());
   for (auto const& e : recorder.events()) EXPECT_EQ(Clock::Aborted, e.event);
 }
 

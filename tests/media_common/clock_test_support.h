@@ -2,7 +2,6 @@
 // Helpers for clock tests: records timer events with the clock reading at
 // delivery, from whatever thread delivers them.
 
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -39,10 +38,6 @@ class EventRecorder {
     std::vector<int> result;
     for (auto const& e : events()) result.push_back(e.tag);
     return result;
-  }
-  size_t size() const {
-    std::lock_guard lock(mutex_);
-    return events_.size();
   }
   void kill() { owner_.reset(); }
 

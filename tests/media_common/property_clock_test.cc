@@ -70,7 +70,7 @@ TEST_F(PropertyClockTest, TimersFromBeforeASwitchOrADeadParentAreAbortedPromptly
   clock->requestCallbackIn(ms(100), recorder.callback(2), Clock::FireIfFrozen);
   c.reset();  // the node held it weakly: the default takes over
   waitForDeferredCalls();
-  ASSERT_EQ(2u, recorder.size());
+  ASSERT_EQ(2u, recorder.events().size());
   EXPECT_EQ((TimerEvent{2, Clock::Aborted, ClockTime(6, kTimeB)}), recorder.events()[1]);
 }
 

@@ -43,18 +43,18 @@ TEST_F(ScaledClockTest, TimersComeDueAtTheScaledTimeNeverEarly) {
   clock_->requestCallbackAt(at(0, sec(1.0) + Duration::fromNSec(1)), recorder_.callback(1));
   advanceMaster(sec(2.0) + Duration::fromNSec(1));
   EXPECT_EQ(at(0, sec(1.0)), clock_->getNormalizedClockTime());  // truncated
-  EXPECT_EQ(0u, recorder_.size());
+  EXPECT_EQ(0u, recorder_.events().size());
   advanceMaster(Duration::fromNSec(1));
-  EXPECT_EQ(1u, recorder_.size());
+  EXPECT_EQ(1u, recorder_.events().size());
 
   // At rate zero timers wait until the rate changes.
   generator_.setScaling(0.0);
   clock_->requestCallbackIn(ms(100), recorder_.callback(3), Clock::FireIfFrozen);
   advanceMaster(sec(10.0));
-  EXPECT_EQ(1u, recorder_.size());
+  EXPECT_EQ(1u, recorder_.events().size());
   generator_.setScaling(2.0);
   advanceMaster(ms(50));
-  EXPECT_EQ(2u, recorder_.size());
+  EXPECT_EQ(2u, recorder_.events().size());
 }
 
 TEST_F(ScaledClockTest, SetScalingKeepsTheReadingIsIgnoredWhileFrozenAndHardSetsAbort) {
@@ -137,7 +137,7 @@ TEST_F(ScaledClockTest, SlewsRunFastOrSlowUntilTheOffsetIsAbsorbedWithoutSteppin
   EXPECT_EQ(kStart + Duration::fromNSec(1099999998 + 1000000001), previous[0]);
   // 100 ms absorbed at rate 0.5 over 200 ms of master time.
   EXPECT_EQ(kStart + sec(2.0) - ms(100), previous[1]);
-  ASSERT_EQ(1u, recorder_.size());
+  ASSERT_EQ(1u, recorder_.events().size());
   EXPECT_EQ(Clock::Normal, recorder_.events()[0].event);  // a slew aborts nothing
   // Beyond the threshold a slew is a hard set.
   generator_.slewClock(sec(5.0), 0.9, 1.1, sec(1.0), 1.0);

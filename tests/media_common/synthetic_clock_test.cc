@@ -87,7 +87,7 @@ TEST(SyntheticClockGeneratorTest, FreezingAbortsTimersAndFrozenRequestsFollowThe
             recorder.events());
   generator.setTime(kStart + ms(500));
   waitForDeferredCalls();
-  ASSERT_EQ(4u, recorder.size());
+  ASSERT_EQ(4u, recorder.events().size());
   EXPECT_EQ((TimerEvent{4, Clock::Normal, ClockTime(4, kStart + ms(500))}), recorder.events()[3]);
 }
 

@@ -26,7 +26,7 @@ TEST(SystemClockTest, TimersFireNotBeforeTheirTargetInTimeOrderAndOtherGeneratio
     clock->requestCallbackAt(start + Duration::fromMSec(tag), recorder->callback(tag));
   clock->requestCallbackAt(ClockTime(0, Time()), recorder->callback(0));  // past: at once
   EXPECT_EQ(0u, other->impl()->timerCount());
-  while (recorder->size() < 4) std::this_thread::yield();
+  while (recorder->events().size() < 4) std::this_thread::yield();
   EXPECT_EQ((std::vector<int>{0, 10, 20, 30}), recorder->tags());
   for (auto const& e : recorder->events()) {
     EXPECT_EQ(Clock::Normal, e.event);
@@ -35,10 +35,10 @@ TEST(SystemClockTest, TimersFireNotBeforeTheirTargetInTimeOrderAndOtherGeneratio
   Time before = Time::now();
   EXPECT_TRUE(clock->sleep(Duration::fromMSec(15), Clock::FireIfFrozen));
   EXPECT_GE(Time::now() - before, Duration::fromMSec(15));
-  EXPECT_EQ(0u, never.size());
+  EXPECT_EQ(0u, never.events().size());
   recorder.reset();
   clock.reset();  // the clock dies on whichever thread lets go last
-  while (never.size() < 1) std::this_thread::yield();
+  while (never.events().size() < 1) std::this_thread::yield();
   EXPECT_EQ(Clock::Aborted, never.events()[0].event);
 }
 

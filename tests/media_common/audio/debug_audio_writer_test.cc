@@ -21,12 +21,10 @@ TEST(DebugAudioWriterTest, EachEnablePeriodWritesAFreshNumberedSet) {
   std::string const dir = tmp.file("nested/dumps");
   DebugAudioWriter writer(dir);
   short const a[] = {1, 2, 3, 4};
-  writer.write("mic", a, 1, 8000, 8);  // disabled: nothing
   writer.setEnabled(true);
   writer.setEnabled(true);  // no change: the period goes on
   writer.write("mic", a, 1, 8000, 4);
   writer.write("mic", a + 2, 1, 8000, 4);
-  writer.write("spk", a, 2, 8000, 8);
   writer.setEnabled(false);
   writer.write("mic", a, 1, 8000, 8);
   writer.setEnabled(true);
@@ -34,7 +32,6 @@ TEST(DebugAudioWriterTest, EachEnablePeriodWritesAFreshNumberedSet) {
   writer.setEnabled(false);
 
   EXPECT_EQ(samplesOf(dir + "/mic1.wav"), (std::vector<short>{1, 2, 3, 4}));
-  EXPECT_EQ(samplesOf(dir + "/spk1.wav"), (std::vector<short>{1, 2, 3, 4}));
   EXPECT_EQ(samplesOf(dir + "/mic2.wav"), (std::vector<short>{4}));
   EXPECT_FALSE(File::exists(dir + "/mic3.wav"));
 }
