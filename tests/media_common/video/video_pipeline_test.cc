@@ -145,8 +145,6 @@ TEST(VideoPipelineTest, ThreadedSchedulersWithTheSystemClockDeliverInTimestampOr
   {
     Pipeline p(source_scheduler, sink_scheduler, getSystemClock());
     p.set(*p.source, "req_fps", PropertyValue(kFps));
-    p.set(*p.source, "req_width", PropertyValue(160));
-    p.set(*p.source, "req_height", PropertyValue(120));
     source_scheduler->start();
     sink_scheduler->start();
     frames = p.waitForFrames(kFrames);
