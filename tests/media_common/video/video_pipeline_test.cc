@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -85,11 +86,15 @@ struct Pipeline : sigslot::has_slots<> {
   void set(Element& element, char const* name, PropertyValue const& value) {
     element.getPropertyNode(name)->setValue(value);
   }
+  // The first `count` frames, once each has its results; a frame's results
+  // follow its texture, so the newest frame may still lack them.
   std::vector<SeenFrame> waitForFrames(size_t count) {
     std::unique_lock lock(mutex);
-    EXPECT_TRUE(
-        changed.wait_for(lock, std::chrono::seconds(60), [&] { return frames.size() >= count; }));
-    return frames;
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] {
+      return frames.size() >= count && frames[count - 1].result_stamp_ns != -1;
+    }));
+    return {frames.begin(),
+            frames.begin() + static_cast<ptrdiff_t>(std::min(count, frames.size()))};
   }
 
   std::shared_ptr<Clock> clock;  // the property nodes hold it weakly
