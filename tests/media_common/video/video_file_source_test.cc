@@ -212,6 +212,8 @@ TEST(VideoFileSourceThreadTest, PlaysOnAThreadedSchedulerWhileOtherThreadsAsk) {
     ASSERT_TRUE(source->getEof());
     EXPECT_EQ(source->getFrameIndex(), 10);
     while (sink->seen().empty() && Time::now() < deadline) std::this_thread::yield();
+    source_scheduler->shutdown(true);
+    sink_scheduler->shutdown(true);
     EXPECT_FALSE(sink->seen().empty());
     // A slow sink may lose frames to the source's full queue, but what
     // arrives comes in file order.
@@ -221,8 +223,6 @@ TEST(VideoFileSourceThreadTest, PlaysOnAThreadedSchedulerWhileOtherThreadsAsk) {
       EXPECT_LT(next++, 10) << "frame out of order or unknown";
     }
   }
-  source_scheduler->shutdown(true);
-  sink_scheduler->shutdown(true);
 }
 
 }  // namespace
