@@ -12,7 +12,6 @@
 
 namespace {
 
-using dravo::Duration;
 using dravo::Time;
 using dravo::media::AVIFileReader;
 using dravo::media::AVIFileWriter;
@@ -54,12 +53,7 @@ void BM_AVIFileReader1080p(benchmark::State& state) {
     writer.openFile(dir.file("clip.avi"));
     for (int i = 0; i < kClipFrames; ++i) writer.writeFrame(clipFrame());
   }
-  for (auto _ : state) {
-    AVIFileReader reader;
-    reader.openFile(dir.file("clip.avi"));
-    Duration duration;
-    while (auto f = reader.readFrame(&duration)) benchmark::DoNotOptimize(f->data());
-  }
+  for (auto _ : state) readWholeClip<AVIFileReader>(dir.file("clip.avi"));
   setClipBytesProcessed(state);
 }
 

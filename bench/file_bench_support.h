@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/time.h"
 #include "media_common/video/image_buffer.h"
 
 namespace dravo::bench {
@@ -86,6 +87,15 @@ inline void readPlainClip(std::string const& path, size_t header_bytes = 0,
     benchmark::DoNotOptimize(fread(buffer.get(), 1, kClipFrameBytes, f));
   }
   fclose(f);
+}
+
+// Reads every frame of `path` through a fresh `Reader`, touching each one.
+template <typename Reader>
+void readWholeClip(std::string const& path) {
+  Reader reader;
+  reader.openFile(path);
+  Duration duration;
+  while (auto frame = reader.readFrame(&duration)) benchmark::DoNotOptimize(frame->data());
 }
 
 }  // namespace dravo::bench

@@ -15,7 +15,6 @@
 
 namespace {
 
-using dravo::Duration;
 using dravo::PropertyNode;
 using dravo::PropertyValue;
 using dravo::media::createElement;
@@ -69,12 +68,7 @@ void BM_PlainFread1080p(benchmark::State& state) {
 void BM_Y4MFileReader1080p(benchmark::State& state) {
   BenchTempDir dir;
   recordThroughSink(dir.file("clip.y4m"));
-  for (auto _ : state) {
-    Y4MFileReader reader;
-    reader.openFile(dir.file("clip.y4m"));
-    Duration duration;
-    while (auto f = reader.readFrame(&duration)) benchmark::DoNotOptimize(f->data());
-  }
+  for (auto _ : state) readWholeClip<Y4MFileReader>(dir.file("clip.y4m"));
   setClipBytesProcessed(state);
 }
 
