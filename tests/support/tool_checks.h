@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/file.h"
+#include "common/string_util.h"
 #include "tests/support/run_command.h"
 
 // Skips the current test when `tool` is not on the PATH.
@@ -31,12 +31,10 @@ inline std::string commandOutput(std::string const& command) {
 // "-i 'clip.avi'").
 inline std::vector<std::string> ffmpegFrameMd5s(std::string const& input_args) {
   std::vector<std::string> md5s;
-  std::string const text = commandOutput("ffmpeg -v error " + input_args + " -f framemd5 -");
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    std::string const line = text.substr(start, end - start);
-    if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
-  }
+  for (std::string const& line :
+       SplitString(commandOutput("ffmpeg -v error " + input_args + " -f framemd5 -"), "\n",
+                   kSplitSkipEmpty))
+    if (line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
   return md5s;
 }
 
