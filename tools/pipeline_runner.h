@@ -1,7 +1,7 @@
 #pragma once
 // PipelineRunner: builds and runs the pipeline of one media-tool command,
 //
-//   source -> [scale] -> limit -> sink
+//   source -> [scale] -> limit -> [encode] -> sink
 //
 // on one trivial scheduler. File-like sources (files, the synthetic source)
 // run on a fast-forward clock unless real time is asked for, so they go at
@@ -30,6 +30,7 @@
 #include "tools/endpoints.h"
 #include "tools/frame_limiter.h"
 #include "tools/frame_scaler.h"
+#include "tools/jpeg_encoder.h"
 #include "tools/pipeline_graph.h"
 
 namespace dravo::tool {
@@ -44,13 +45,17 @@ struct RunSettings {
   // Frames are shrunk to this size (0: unchanged) between source and sink.
   int scale_width = 0;
   int scale_height = 0;
+  // Frames are compressed to Motion-JPEG at this quality (1-100) before the
+  // sink; 0: they reach the sink as they are.
+  int jpeg_quality = 0;
   bool realtime = false;
   // The sink follows the pipeline clock instead of taking frames at once.
   bool sink_follows_clock = false;
   bool progress = false;
 };
 
-using SinkFactory = std::function<BuiltSink(media::ElementArgs const&)>;
+// Makes the sink; `source_fps` is the source's frame rate, 0 when unknown.
+using SinkFactory = std::function<BuiltSink(media::ElementArgs const&, double source_fps)>;
 
 struct ElementStats {
   std::string name;
@@ -61,6 +66,8 @@ struct ElementStats {
 
 struct RunResult {
   bool interrupted = false;
+  // The signal that interrupted the run (SIGINT, SIGTERM), 0 if none.
+  int signal = 0;
   int64_t frames = 0;
   double wall_seconds = 0;
   std::vector<ElementStats> stats;
@@ -97,6 +104,7 @@ class PipelineRunner {
   BuiltSource source_;
   std::shared_ptr<FrameScaler> scaler_;
   std::shared_ptr<FrameLimiter> limiter_;
+  std::shared_ptr<JpegEncoder> encoder_;
   BuiltSink sink_;
   std::vector<Stage> stages_;
   media::LinkHandles links_;
