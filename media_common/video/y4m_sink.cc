@@ -1,11 +1,10 @@
 #include "media_common/video/y4m_sink.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <limits>
 
 #include "common/logging.h"
 #include "common/string_util.h"
+#include "media_common/video/avi_file_writer.h"
 #include "media_common/video/avi_sink.h"
 
 DRAVO_LOGGER("y4m_sink");
@@ -31,46 +30,11 @@ size_t packedSize(ImageBuffer const& frame) {
 // The stream header's frame-rate field.
 std::string rateField(double fps) {
   if (!(fps > 0) || !std::isfinite(fps)) return "30:1";
-  FrameRateFraction const rate = exactFrameRate(fps);
-  return stringPrintf("%lld:%lld", static_cast<long long>(rate.numerator),
-                      static_cast<long long>(rate.denominator));
+  FrameRate const rate = exactFrameRate(fps);
+  return stringPrintf("%u:%u", rate.rate, rate.scale);
 }
 
 }  // namespace
-
-FrameRateFraction exactFrameRate(double fps) {
-  constexpr int64_t kMaxDenominator = 1001;
-  for (int64_t const base : {24, 30, 48, 60, 120}) {
-    if (std::abs(fps - base * 1000.0 / 1001.0) < 1e-3) return {base * 1000, 1001};
-  }
-  if (fps * kMaxDenominator < 0.5) {
-    double const frames_apart = std::round(1.0 / fps);
-    return {1, frames_apart < 9e18 ? static_cast<int64_t>(frames_apart)
-                                   : std::numeric_limits<int64_t>::max()};
-  }
-  if (fps >= 9e15) return {std::numeric_limits<int64_t>::max(), 1};
-  // The continued-fraction convergents alternate around the rate, each
-  // closer than the one before: the last within the bound is the best.
-  int64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
-  double rest = fps;
-  FrameRateFraction best = {static_cast<int64_t>(std::llround(fps)), 1};
-  for (int step = 0; step < 64; ++step) {
-    double const whole = std::floor(rest);
-    if (whole > 9e15) break;
-    int64_t const a = static_cast<int64_t>(whole);
-    int64_t const p2 = a * p1 + p0;
-    int64_t const q2 = a * q1 + q0;
-    if (q2 > kMaxDenominator) break;
-    best = {p2, q2};
-    if (std::abs(static_cast<double>(p2) / static_cast<double>(q2) - fps) < 1e-9 * fps) break;
-    p0 = p1, q0 = q1, p1 = p2, q1 = q2;
-    double const fraction = rest - whole;
-    if (fraction < 1e-12) break;
-    rest = 1.0 / fraction;
-  }
-  if (best.numerator < 1) best.numerator = 1;
-  return best;
-}
 
 Y4MSink::Y4MSink() = default;
 

@@ -6,9 +6,10 @@
 // file is created (or replaced) with the first frame after each change of the
 // name. "frame_rate", 0 by default: while it is not a positive number the
 // stream header states "F30:1", whatever the real rate; set, the header
-// carries it as an exact fraction (see `exactFrameRate`), read when a file
-// is started. The header always ends "Ip A1:1". The input pad converts every
-// frame to packed I420 of its own size.
+// carries it as the exact fraction the AVI headers use too (29.97 as
+// 30000:1001, see `exactFrameRate`), read when a file is started. The
+// header always ends "Ip A1:1". The input pad converts every frame to packed
+// I420 of its own size.
 //
 // Frame-size changes. One Y4M stream has one size, so a frame of another
 // size continues the recording in a part file: for "rec.y4m" the parts are
@@ -72,19 +73,6 @@ class Y4MSink : public Sink<ImageBuffer> {
 };
 
 std::shared_ptr<Y4MSink> createY4MSink(ElementArgs const& args);
-
-// A frame rate as the fraction a file header states.
-struct FrameRateFraction {
-  int64_t numerator = 0;
-  int64_t denominator = 1;
-};
-
-// The fraction that `fps` (positive and finite) stands for: the NTSC rates
-// 23.976, 29.97, 47.952, 59.94 and 119.88 (within 0.001) as 24000/1001,
-// 30000/1001, 48000/1001, 60000/1001 and 120000/1001; any other rate as the
-// closest fraction with a denominator of at most 1001, reduced (25 is 25/1,
-// 12.5 is 25/2); rates too slow for that keep a numerator of 1.
-FrameRateFraction exactFrameRate(double fps);
 
 // A Y4M sink for a name ending in ".y4m", an AVI sink for ".avi" (in any
 // case), recording to `filename`; null, logged, for anything else.

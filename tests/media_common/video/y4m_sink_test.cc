@@ -101,24 +101,6 @@ TEST_F(Y4MSinkTest, FrameRatePropertyStatesTheRateExactly) {
   EXPECT_EQ(header(dir_.file("next.y4m")), "YUV4MPEG2 W4 H2 F10:1 Ip A1:1");
 }
 
-TEST(ExactFrameRateTest, NtscRatesAndReducedFractions) {
-  struct Case {
-    double fps;
-    int64_t numerator, denominator;
-  } const cases[] = {
-      {29.97, 30000, 1001},  {30000.0 / 1001, 30000, 1001}, {23.976, 24000, 1001},
-      {59.94, 60000, 1001},  {24, 24, 1},                   {25, 25, 1},
-      {12.5, 25, 2},         {7.3, 73, 10},                 {1.0 / 3, 1, 3},
-      {0.00001, 1, 100000},  {1000.9995, 1001, 1},          {29.975, 1199, 40},
-  };
-  for (Case const& c : cases) {
-    FrameRateFraction const rate = exactFrameRate(c.fps);
-    EXPECT_EQ(std::make_pair(rate.numerator, rate.denominator),
-              std::make_pair(c.numerator, c.denominator))
-        << c.fps;
-  }
-}
-
 TEST(VideoFileSinkTest, ChoosesTheSinkByExtension) {
   testing::ScopedTempDir dir;
   auto scheduler = std::make_shared<testing::ManualScheduler>();
