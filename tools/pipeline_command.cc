@@ -58,6 +58,7 @@ int runPipeline(PipelineRunner& runner, PipelineOptions const& options, GlobalOp
   // recording; it goes.
   bool const empty = !output_file.empty() && result.frames == 0;
   if (empty) std::remove(output_file.c_str());
+  if (!result.error.empty()) throw ToolError(EXIT_STATUS_FAILURE, result.error);
   if (!global.quiet) printSummary(result, what, empty);
   if (empty) throw fileError(output_file, "no frame was written; the file was removed");
   return result.signal != 0   ? 128 + result.signal

@@ -192,7 +192,7 @@ RunResult PipelineRunner::run() {
   progress.finish();
   {
     std::lock_guard lock(mutex_);
-    if (!source_error_.empty()) throw fileError(settings_.source.text, source_error_);
+    if (!source_error_.empty()) result.error = settings_.source.text + ": " + source_error_;
   }
   result.wall_seconds = (Time::now() - started).toSec();
   result.graph = describe();

@@ -13,7 +13,7 @@
 //
 // Owner: the command, on its own thread: `build`, then `run` (blocks).
 // `requestStop` may be called from any thread. A live source whose status
-// turns to an error ends the run; `run` then throws a ToolError naming the
+// turns to an error ends the run; the result's `error` then names the
 // source and the status message.
 
 #include <condition_variable>
@@ -73,6 +73,8 @@ struct RunResult {
   std::vector<ElementStats> stats;
   // The pipeline as it stood at the end of the run.
   PipelineDescription graph;
+  // "SOURCE: reason" when a live source failed; the run is then a failure.
+  std::string error;
 };
 
 class PipelineRunner {

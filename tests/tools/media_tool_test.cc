@@ -127,6 +127,8 @@ TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
     EXPECT_EQ(status, run.status);
     EXPECT_TRUE(has(run.err, err)) << run.err;
   }
+  // A source that fails before its first frame leaves no empty file.
+  EXPECT_FALSE(std::filesystem::exists(file("c.avi")));
   // Just the tool's line: the reader's own log lines need -v.
   EXPECT_EQ("media-tool: " + file("junk.avi") + ": not a readable AVI file\n",
             runTool({"info", file("junk.avi")}).err);
