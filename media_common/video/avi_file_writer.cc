@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "common/logging.h"
 #include "common/string_util.h"
@@ -65,7 +66,25 @@ char const* handlerCode(ImageBuffer::PixelFormat format) {
   }
 }
 
+uint32_t clampToU32(double value) {
+  if (!(value > 0)) return 0;
+  if (value >= 4294967295.0) return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(value);
+}
+
 }  // namespace
+
+FrameRate exactFrameRate(double fps) {
+  double const whole = std::round(fps);
+  if (whole >= 1 && std::fabs(fps - whole) < 1e-6) return {clampToU32(whole), 1};
+  double const ntsc = std::round(fps * 1.001);
+  if (ntsc >= 1 && std::fabs(fps - ntsc / 1.001) < 5e-4) return {clampToU32(ntsc * 1000), 1001};
+  uint64_t rate = static_cast<uint64_t>(std::llround(std::min(fps, 4e6) * 1000));
+  uint64_t scale = 1000;
+  if (rate == 0) return {1, clampToU32(std::round(1 / fps))};  // slower than one a 1000 s
+  uint64_t const divisor = std::gcd(rate, scale);
+  return {static_cast<uint32_t>(rate / divisor), static_cast<uint32_t>(scale / divisor)};
+}
 
 AVIFileWriter::~AVIFileWriter() { close(); }
 
@@ -228,22 +247,33 @@ void AVIFileWriter::close() {
     write_stamps_until(frame_stamps_.size());
   }
   int64_t const file_length = f_->tell();
+  FrameRate const rate = headerFrameRate();
+  double const fps = static_cast<double>(rate.rate) / rate.scale;
+  // An estimated rate keeps the truncating division it always had; a rate
+  // set by the caller is carried to the nearest microsecond.
+  uint32_t const usec_per_frame = frame_rate_ > 0 ? clampToU32(std::round(1000000.0 / fps))
+                                                  : static_cast<uint32_t>(1000000.0 / fps);
+  writeHeaders(file_length, movi_end, rate, usec_per_frame);
+  f_.reset();
+}
 
+FrameRate AVIFileWriter::headerFrameRate() const {
+  if (frame_rate_ > 0) return exactFrameRate(frame_rate_);
   double fps = 30.0;
   double const span = (last_timestamp_ - first_timestamp_).toSec();
   if (index_.size() > 1 && span > 0) {
     fps = std::floor((index_.size() - 1) / span / 5 + 0.5) * 5;
     if (fps < 5 || fps > 30) fps = 30.0;
   }
-  writeHeaders(file_length, movi_end, fps);
-  f_.reset();
+  return {static_cast<uint32_t>(fps), 1};
 }
 
-void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double fps) {
+void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, FrameRate const& rate,
+                                 uint32_t usec_per_frame) {
   uint32_t const frames = static_cast<uint32_t>(index_.size());
   uint32_t const width = static_cast<uint32_t>(width_);
   uint32_t const height = static_cast<uint32_t>(height_);
-  uint32_t const rate = static_cast<uint32_t>(fps);
+  uint32_t const refresh_rate = clampToU32(std::round(static_cast<double>(rate.rate) / rate.scale));
   char const* const handler = handlerCode(pixel_format_);
 
   f_->seek(0);
@@ -251,7 +281,7 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
   riff::writeList(f_, "LIST", 268, "hdrl");
   riff::writeChunkHeader(f_, "avih", 56);
   HeaderBytes()
-      .u32(static_cast<uint32_t>(1000000.0 / fps))
+      .u32(usec_per_frame)
       .u32(0)
       .u32(0)
       .u32(kMainHeaderFlags)
@@ -275,8 +305,8 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
       .u16(0)
       .u16(0)
       .u32(0)
-      .u32(1)
-      .u32(rate)
+      .u32(rate.scale)
+      .u32(rate.rate)
       .u32(0)
       .u32(frames)
       .u32(largest_frame_)
@@ -305,7 +335,7 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
   HeaderBytes()
       .u32(0)
       .u32(0)
-      .u32(rate)
+      .u32(refresh_rate)
       .u32(width)
       .u32(height)
       .u32(width * 65536 + height)

@@ -7,7 +7,9 @@
 // straight from the frame; the headers go into a 4096-byte area reserved at
 // the start of the file (padded with a "JUNK" chunk) when the file is
 // closed. The frame rate in the headers is estimated at close from the
-// timestamps: a multiple of 5 between 5 and 30, 30 when unknown.
+// timestamps: a multiple of 5 between 5 and 30, 30 when unknown. A caller
+// that knows the rate sets it with `setFrameRate`; the headers then carry it
+// exactly (29.97 as 30000/1001).
 //
 // Payloads: I420 variants are stored as their three planes without stride
 // padding ("I420"); "JPEG", "MJPG" and "QV1 " frames as their bytes. Other
@@ -47,6 +49,19 @@
 
 namespace dravo::media {
 
+// A frame rate as the AVI stream header stores it: `rate` / `scale` frames
+// a second.
+struct FrameRate {
+  uint32_t rate = 0;
+  uint32_t scale = 1;
+  bool operator==(FrameRate const&) const = default;
+};
+
+// `fps` as an exact fraction: whole rates over 1 (25 -> 25/1), the NTSC
+// rates over 1001 (29.97 -> 30000/1001, 23.976 -> 24000/1001), anything else
+// to a thousandth of a frame (12.5 -> 25/2). `fps` must be positive.
+FrameRate exactFrameRate(double fps);
+
 class AVIFileWriter {
  public:
   AVIFileWriter() = default;
@@ -67,6 +82,9 @@ class AVIFileWriter {
   void close();
   // The current file's name, including any part suffix.
   std::string const& filename() const { return file_name_; }
+  // The frame rate the headers of files completed from now on carry, exactly
+  // (see `exactFrameRate`); 0 or less estimates it from the timestamps.
+  void setFrameRate(double fps) { frame_rate_ = fps; }
 
  protected:
   // Completes the current file, then creates `name` ready for frame data.
@@ -83,7 +101,10 @@ class AVIFileWriter {
   // Writes the frame's payload as a "00dc" chunk; returns its size, 0 when
   // the format is not recorded.
   uint32_t writePayload(ImageBuffer const& frame);
-  void writeHeaders(int64_t file_length, int64_t movi_end, double fps);
+  void writeHeaders(int64_t file_length, int64_t movi_end, FrameRate const& rate,
+                    uint32_t usec_per_frame);
+  // The rate of the file being completed: the one set, else the estimate.
+  FrameRate headerFrameRate() const;
 
   int32_t width_ = -1;
   int32_t height_ = -1;
@@ -109,6 +130,7 @@ class AVIFileWriter {
   int32_t part_counter_ = 0;
   // Every name opened since `openFile`, so that a part never reuses one.
   std::vector<std::string> names_written_;
+  double frame_rate_ = 0;
 };
 
 }  // namespace dravo::media

@@ -75,18 +75,38 @@ TEST_F(AVIFileWriterTest, LayoutIndexAndTimestampsWithMetadataInAppendOrder) {
   EXPECT_EQ(stampAt(bytes, 4267), 1040000000);
 }
 
-TEST_F(AVIFileWriterTest, FrameRateComesFromTimestamps) {
+// Without a set rate it is estimated from the timestamps; a set rate is
+// carried exactly, whatever the timestamps say.
+TEST_F(AVIFileWriterTest, FrameRateIsEstimatedUnlessSet) {
   struct Case {
     int frames;
     int64_t interval_ms;
-    uint32_t rate;
-  } const cases[] = {{3, 143, 5}, {4, 17, 30}, {3, 0, 30}};
+    double set_fps;
+    uint32_t rate, scale, usec_per_frame;
+  } const cases[] = {
+      {3, 143, 0, 5, 1, 200000},
+      {4, 17, 0, 30, 1, 33333},
+      {3, 0, 0, 30, 1, 33333},
+      {3, 40, 29.97, 30000, 1001, 33367},
+      {3, 40, 30000.0 / 1001, 30000, 1001, 33367},
+      {1, 0, 25, 25, 1, 40000},
+      {3, 40, 60, 60, 1, 16667},
+      {3, 17, 24, 24, 1, 41667},
+      {3, 40, 23.976, 24000, 1001, 41708},
+      {3, 40, 12.5, 25, 2, 80000},
+  };
   for (auto const& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.frames << " frames " << c.interval_ms << " ms apart");
-    avi_testing::writeClip(dir_.file("rate.avi"), 4, 2, c.frames, c.interval_ms);
+    SCOPED_TRACE(::testing::Message()
+                 << c.frames << " frames " << c.interval_ms << " ms apart, set " << c.set_fps);
+    AVIFileWriter writer;
+    writer.setFrameRate(c.set_fps);
+    writer.openFile(dir_.file("rate.avi"));
+    for (int i = 0; i < c.frames; ++i) writer.writeFrame(makeFrame(4, 2, i, i * c.interval_ms));
+    writer.close();
     std::string const bytes = contentsOf(dir_.file("rate.avi"));
+    EXPECT_EQ(le32At(bytes, 108 + 20), c.scale);
     EXPECT_EQ(le32At(bytes, 108 + 24), c.rate);
-    EXPECT_EQ(le32At(bytes, 32), 1000000 / c.rate);
+    EXPECT_EQ(le32At(bytes, 32), c.usec_per_frame);
   }
 }
 
