@@ -99,6 +99,12 @@ bool AVIFileWriter::openFile(std::string const& name) {
   metadata_.clear();
   frame_stamps_.clear();
   names_written_.clear();
+  // A recording closed before its first frame must not inherit the frames
+  // of the previous one.
+  index_.clear();
+  largest_frame_ = 0;
+  first_timestamp_ = Time();
+  last_timestamp_ = Time();
   return doOpenFile(name);
 }
 
