@@ -74,6 +74,27 @@ TEST_F(AVIFileReaderTest, ReadsWhatTheWriterWroteWithDurationsAndTimestamps) {
             (std::vector<int64_t>{1000000000, 1040000000, 1080000000, 1120000000}));
 }
 
+// The main header's microseconds per frame give the rate; when they are 0
+// the stream header's rate does.
+TEST_F(AVIFileReaderTest, FrameRateFromMainHeaderElseStreamHeader) {
+  avi_testing::writeClip(dir_.file("base.avi"), 4, 2, 2);
+  std::string const base = contentsOf(dir_.file("base.avi"));
+  struct Case {
+    uint32_t usec_per_frame, rate;
+    double fps;
+  } const cases[] = {{40000, 12, 25}, {0, 12, 12}, {0, 7, 7}};
+  for (auto const& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.usec_per_frame << " us, rate " << c.rate);
+    std::string bytes = base;
+    putLe32(bytes, 32, c.usec_per_frame);
+    putLe32(bytes, 108 + 24, c.rate);
+    AVIFileReader reader;
+    ASSERT_TRUE(reader.openFile(write("rate.avi", bytes)));
+    EXPECT_EQ(readAll(reader).size(), 2u);
+    EXPECT_EQ(last_duration_, Duration::fromSec(1.0 / c.fps));
+  }
+}
+
 TEST_F(AVIFileReaderTest, FileListsPlayInOrderWithFrameLimits) {
   avi_testing::writeClip(dir_.file("a.avi"), 4, 2, 5);
   avi_testing::writeClip(dir_.file("b.avi"), 6, 4, 3);
