@@ -119,7 +119,7 @@ TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
     EXPECT_TRUE(has(run.err, err)) << run.err;
   }
   // Just the tool's line: the reader's own log lines need -v.
-  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not a readable AVI file\n",
+  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not an AVI file\n",
             runTool({"info", file("junk.avi")}).err);
 }
 
