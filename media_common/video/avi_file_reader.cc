@@ -155,6 +155,11 @@ bool AVIFileReader::parseHeader() {
     int64_t const pos = f_->tell();
     int64_t skip_to = pos + chunk.chunk_size;
     bool const in_extension = extension_end >= 0 && header_at < extension_end;
+    // Nothing inside an "AVIX" list reaches beyond it.
+    if (in_extension && skip_to > extension_end) {
+      truncated_ = truncated_ || skip_to > file_size_;
+      skip_to = extension_end;
+    }
     if (!chunk.list && chunk.fourcc == "RIFF" && !movi_lists_.empty()) {
       char type[4];
       if (f_->read(type, sizeof(type)) == sizeof(type) && std::string(type, 4) == "AVIX") {
@@ -173,7 +178,6 @@ bool AVIFileReader::parseHeader() {
         if (skip_to > file_size_) truncated_ = true;
         movi_lists_.push_back({pos, std::min(skip_to, file_size_)});
       } else if (chunk.fourcc == "movi" && in_extension) {
-        if (skip_to > file_size_) truncated_ = true;
         movi_lists_.push_back({pos, std::min(skip_to, file_size_)});
       } else if (chunk.fourcc == "info") {
         if (!parseInfo(pos + chunk.chunk_size)) {
