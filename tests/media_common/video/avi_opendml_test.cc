@@ -221,6 +221,38 @@ TEST_F(AVIOpenDMLTest, DamagedExtensionsAreBoundedByTheFile) {
   }
 }
 
+// A plain file whose "movi" list grew past 4 GiB, so that its 32-bit size
+// wrapped (as writers without the extension leave it): the reader follows the
+// list to the "idx1" behind its real end. Two 2 GiB "JUNK" chunks make the
+// size; the file is sparse, so it costs no disk.
+TEST_F(AVIOpenDMLTest, PlainFileWithAWrappedMoviSizeReadsWhole) {
+  avi_testing::writeClip(dir_.file("small.avi"), 4, 2, 2);
+  std::string const base = contentsOf(dir_.file("small.avi"));
+  int64_t const junk = int64_t{1} << 31;
+  std::string const path = dir_.file("wrapped.avi");
+  {
+    auto f = File::open(path, File::kWrite);
+    ASSERT_TRUE(f);
+    std::string head = base.substr(0, 4128);  // the headers and the first frame
+    putLe32(head, 4100, le32At(base, 4100) + 2 * (8 + junk));
+    putLe32(head, 4, le32At(base, 4) + 2 * (8 + junk));
+    f->write(head);
+    for (int i = 0; i < 2; ++i) {
+      f->write(std::string("JUNK\0\0\0\x80", 8));
+      f->seek(f->tell() + junk);
+    }
+    f->write(base.substr(4128));  // the second frame, "idx1" and "info"
+  }
+  AVIFileReader reader;
+  ASSERT_TRUE(reader.openFile(path));
+  std::vector<std::string> frames;
+  Duration duration;
+  while (auto frame = reader.readFrame(&duration)) frames.push_back(packedI420(*frame));
+  EXPECT_EQ(frames, (std::vector<std::string>{packedI420(*makeFrame(4, 2, 0)),
+                                              packedI420(*makeFrame(4, 2, 1))}));
+  EXPECT_EQ(reader.getTimestamps().size(), 2u);
+}
+
 #ifndef AVI_TEST_SANITIZED
 // Real sizes, in the plain build only (gigabytes of file traffic would add
 // minutes under the sanitizers without testing anything more).
