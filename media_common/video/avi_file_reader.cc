@@ -382,7 +382,9 @@ std::shared_ptr<ImageBuffer> AVIFileReader::doReadFrame(Duration* duration) {
     if (f_->read(payload.get(), chunk.chunk_size) != chunk.chunk_size) return nullptr;
     std::shared_ptr<ImageBuffer> frame = layout_.wrap(payload, chunk.chunk_size);
     incrementFrameIndex();
-    f_->seek(next);
+    // A seek drops what the file has buffered beyond the frame; only a pad
+    // byte needs one.
+    if (chunk.chunk_size & 1) f_->seek(next);
     return frame;
   }
 }

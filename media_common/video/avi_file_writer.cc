@@ -41,6 +41,19 @@ bool isCompressed(ImageBuffer::PixelFormat format) {
          format == ImageBuffer::IMAGE_QV1;
 }
 
+// Whether the planes follow each other in memory without stride padding,
+// so that the payload is the bytes from the first plane on.
+bool planesArePacked(ImageBuffer const& frame) {
+  int64_t next_offset = frame.planes().empty() ? -1 : frame.planes()[0].offset_;
+  for (ImageBuffer::Plane const& plane : frame.planes()) {
+    if (plane.width_ <= 0 || plane.height_ <= 0 || plane.stride_ != plane.width_ ||
+        plane.offset_ != next_offset)
+      return false;
+    next_offset += int64_t{plane.stride_} * plane.height_;
+  }
+  return true;
+}
+
 char const* handlerCode(ImageBuffer::PixelFormat format) {
   if (ImageBuffer::isI420Variant(format)) return "I420";
   switch (format) {
@@ -200,6 +213,11 @@ void AVIFileWriter::writePayload(ImageBuffer const& frame, uint32_t size) {
   ImageBuffer::PixelFormat const format = frame.format().pixel_format_;
   if (ImageBuffer::isI420Variant(format)) {
     riff::writeChunkHeader(f_, "00dc", size);
+    if (planesArePacked(frame)) {
+      // The usual layout: the payload is one run of memory, one write.
+      f_->write(frame.getPixelAddress(0, 0, 0), size);
+      return;
+    }
     for (int p = 0; p < static_cast<int>(frame.planes().size()); ++p) {
       ImageBuffer::Plane const& plane = frame.planes()[p];
       if (plane.width_ <= 0 || plane.height_ <= 0) continue;
