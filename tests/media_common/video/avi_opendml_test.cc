@@ -59,14 +59,6 @@ std::vector<Chunk> walk(std::string const& bytes) {
   return chunks;
 }
 
-void putLe32Into(unsigned char* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-uint32_t le32From(unsigned char const* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 std::vector<Chunk> only(std::vector<Chunk> const& chunks, std::string const& id) {
   std::vector<Chunk> found;
   for (Chunk const& chunk : chunks)
@@ -261,6 +253,14 @@ TEST_F(AVIOpenDMLTest, PlainFileWithAWrappedMoviSizeReadsWhole) {
 // minutes under the sanitizers without testing anything more). The files go
 // to memory (/dev/shm) where it has room, so that neither the disk's speed
 // nor the page cache's writeback limits decide how long the tests take.
+
+void putLe32Into(unsigned char* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+uint32_t le32From(unsigned char const* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 // A fresh folder for files of gigabytes, removed with its contents.
 class BigFileDir {
