@@ -154,7 +154,11 @@ std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path) {
     throw fileError(path, "unknown video file type (expected .avi or .y4m)");
   }
   // The AVI reader takes file lists; a plain path must stay one file.
-  if (!reader->openFile(path)) throw fileError(path, "not a readable video file");
+  if (!reader->openFile(path)) {
+    auto const* avi = dynamic_cast<media::AVIFileReader const*>(reader.get());
+    std::string const reason = avi ? avi->openErrorText() : std::string();
+    throw fileError(path, reason.empty() ? "not a readable video file" : reason);
+  }
   return reader;
 }
 
