@@ -51,7 +51,7 @@ long fullToLimited(SampleKind kind, int v) {
 TEST(YuvRangeTest, FullToLimitedIsExactAtEveryRowLengthAndKeepsThePadding) {
   std::mt19937 random(7);
   for (SampleKind kind : {SampleKind::kLuma, SampleKind::kChroma}) {
-    for (int width : {1, 15, 16, 17, 31, 33, 250}) {
+    for (int width : {1, 15, 16, 17, 31, 33, 47, 250}) {
       int const stride = width + 5;
       int const height = 3;
       std::vector<uint8_t> in(static_cast<size_t>(stride) * height);
