@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 
 #include "common/check.h"
@@ -436,14 +437,14 @@ std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& si
       cursor = takeCursor(ahead);
       if (handle >= known.size() || known[handle].width <= 0)
         return failCapture(status.get(), "Could not get monitor dimensions");
-      if (!guessed || !(known[handle] == rect)) {
+      if (!guessed || known[handle] != rect) {
         rect = known[handle];
         pixels = RootPixels();
         error = readRoot(*connection, rect, &pixels);
       }
       if (error) return failCapture(status.get(), error);
       out = fitScreenshotSize({rect.width, rect.height}, size);
-      if (!(out == Size(rect.width, rect.height))) cursor.reset();
+      if (out != Size(rect.width, rect.height)) cursor.reset();
     }
   }
 

@@ -13,7 +13,9 @@
 //
 // Owner: `get()` keeps the current connection; pictures that live in one of
 // its segments keep it alive too. Threads: any thread may call `get()`; every
-// Xlib call on `display()` is made holding `mutex()`. Segments may be
+// Xlib or XCB call on `display()` (XCB through XGetXCBConnection, for
+// requests whose replies are collected later) is made holding `mutex()`, and
+// every reply asked for is collected before it is released. Segments may be
 // released on any thread (they only take the pool's own lock).
 
 #include <X11/Xatom.h>
