@@ -1,8 +1,12 @@
 // Screen capture on a private Xvfb server (1920x1080, 24-bit): full-screen
-// pictures with MIT-SHM against XGetImage, a fitted picture, and what the
-// mouse pointer costs (fetching it from XFixes and blending it in).
+// pictures with MIT-SHM against a bare XShmGetImage loop on its own
+// connection (compare as BM_BareXShmGetImage time / BM_FullScreenSharedMemory
+// time) and against XGetImage, a fitted picture, and what the mouse pointer
+// costs (fetching it from XFixes and blending it in).
 
 #include <benchmark/benchmark.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 #include <cstdlib>
 #include <memory>
@@ -45,6 +49,37 @@ BENCHMARK(BM_FullScreenSharedMemory)->Unit(benchmark::kMillisecond)->UseRealTime
 
 void BM_FullScreenXGetImage(benchmark::State& state) { grabFullScreen(state, false); }
 BENCHMARK(BM_FullScreenXGetImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The raw call a full-screen grab stands on: one segment attached once, one
+// XShmGetImage of the whole root window per picture.
+void BM_BareXShmGetImage(benchmark::State& state) {
+  if (!serverError().empty()) return state.SkipWithError(serverError().c_str());
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return state.SkipWithError("no display");
+  int const screen = DefaultScreen(display);
+  XShmSegmentInfo segment{};
+  XImage* image = XShmCreateImage(display, DefaultVisual(display, screen),
+                                  DefaultDepth(display, screen), ZPixmap, nullptr, &segment,
+                                  DisplayWidth(display, screen), DisplayHeight(display, screen));
+  segment.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height,
+                         IPC_CREAT | 0600);
+  segment.shmaddr = image->data = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
+  XShmAttach(display, &segment);
+  XSync(display, False);
+  shmctl(segment.shmid, IPC_RMID, nullptr);
+  for (auto _ : state) {
+    if (!XShmGetImage(display, DefaultRootWindow(display), image, 0, 0, AllPlanes))
+      return state.SkipWithError("XShmGetImage failed");
+    benchmark::DoNotOptimize(image->data);
+  }
+  XShmDetach(display, &segment);
+  image->data = nullptr;
+  XDestroyImage(image);
+  shmdt(segment.shmaddr);
+  XCloseDisplay(display);
+  state.SetBytesProcessed(state.iterations() * 1920 * 1080 * 4);
+}
+BENCHMARK(BM_BareXShmGetImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Fitted640x360SharedMemory(benchmark::State& state) {
   if (!serverError().empty()) return state.SkipWithError(serverError().c_str());
