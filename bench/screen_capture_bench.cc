@@ -1,17 +1,35 @@
 // Screen capture on a private Xvfb server (1920x1080, 24-bit): full-screen
 // pictures with MIT-SHM against XGetImage, a fitted picture, and what the
 // mouse pointer costs (fetching it from XFixes and blending it in).
+//
+// Beside them, the Wayland path at 1080p: turning one stream picture into a
+// frame (what the screen cast's thread spends per picture), and the screen
+// source on a private PipeWire session with the test portal streaming at
+// 60 pictures a second: frames delivered per second against the
+// producer's, and the cast thread's CPU time per picture.
 
 #include <benchmark/benchmark.h>
+#include <dirent.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/property_node.h"
+#include "media_common/link_handle.h"
+#include "media_common/sink_mixin.h"
+#include "media_common/threaded_scheduler.h"
 #include "media_common/video/cursor_overlay.h"
+#include "media_common/video/screencast_frame.h"
 #include "media_common/video/screenshot_x11.h"
 #include "media_common/video/x11_connection.h"
+#include "media_common/video/x11_screen_source.h"
+#include "tests/support/portal_test_session.h"
 #include "tests/support/xvfb_server.h"
 
 namespace dravo::media {
@@ -100,6 +118,130 @@ void BM_PointerBlendOnly(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PointerBlendOnly)->Unit(benchmark::kMicrosecond);
+
+// One 1080p stream picture (row stride padded as GPUs pad) into a frame,
+// in the stream's byte order: BGRx is a copy, RGBx swaps red and blue.
+void buildStreamFrame(benchmark::State& state, StreamPixelLayout layout) {
+  int const stride = 1920 * 4 + 256;
+  std::vector<uint8_t> pixels(size_t(stride) * 1080, 0x80);
+  StreamPicture picture;
+  picture.data = pixels.data();
+  picture.size = pixels.size();
+  picture.width = 1920;
+  picture.height = 1080;
+  picture.stride = stride;
+  picture.layout = layout;
+  ScreenCastFrameBuilder builder;
+  StreamCursor cursor;
+  char const* why = nullptr;
+  for (auto _ : state) {
+    auto frame = builder.build(picture, cursor, &why);
+    if (!frame) return state.SkipWithError(why);
+    benchmark::DoNotOptimize(frame->data());
+  }
+  state.SetBytesProcessed(state.iterations() * 1920 * 1080 * 4);
+}
+
+void BM_PortalFrameFromBGRx(benchmark::State& state) {
+  buildStreamFrame(state, StreamPixelLayout::BGRX);
+}
+BENCHMARK(BM_PortalFrameFromBGRx)->Unit(benchmark::kMillisecond);
+
+void BM_PortalFrameFromRGBx(benchmark::State& state) {
+  buildStreamFrame(state, StreamPixelLayout::RGBX);
+}
+BENCHMARK(BM_PortalFrameFromRGBx)->Unit(benchmark::kMillisecond);
+
+// Counts what reaches it; frames arrive on the scheduler's threads.
+class CountingSink : public Element, public SinkMixin<ImageBuffer> {
+ public:
+  ~CountingSink() override { disconnect_all(); }
+  std::atomic<int> frames{0};
+
+ protected:
+  void initialize() override {
+    Element::initialize();
+    SinkMixin<ImageBuffer>::initialize();
+  }
+  void onBuffer(std::shared_ptr<ImageBuffer const> const&) override { ++frames; }
+};
+
+// CPU seconds of this process's threads named `name`.
+double threadCpuSeconds(std::string const& name) {
+  double seconds = 0;
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) return 0;
+  while (dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.') continue;
+    std::string const dir = std::string("/proc/self/task/") + entry->d_name;
+    std::string comm;
+    std::getline(std::ifstream(dir + "/comm"), comm);
+    if (comm != name) continue;
+    std::string stat;
+    std::getline(std::ifstream(dir + "/stat"), stat);
+    // utime and stime: fields 14 and 15, counted after the ")" that ends
+    // the name.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;
+    long user = 0;
+    long system = 0;
+    fields >> user >> system;
+    seconds += double(user + system) / sysconf(_SC_CLK_TCK);
+  }
+  closedir(tasks);
+  return seconds;
+}
+
+// The screen source on the portal path at 1080p, the producer at 60
+// pictures a second and the source asked for as many (ticks at a third of
+// "req_fps"). One iteration is three seconds of capture.
+void BM_PortalSource1080p(benchmark::State& state) {
+  static auto* session = new testing::PortalTestSession();
+  if (!session->error().empty()) return state.SkipWithError(session->error().c_str());
+  testing::TestPortalConfig config;
+  config.picture.width = 1920;
+  config.picture.height = 1080;
+  config.picture.fps = 60;
+  session->portal().configure(config);
+  auto scheduler = createThreadedScheduler(2, nullptr);
+  scheduler->start();
+  auto root = PropertyNode::create("bench");
+  auto source = createScreenSource(ElementArgs(scheduler, root->getNode("screen", true)));
+  auto sink = createElement<CountingSink>(ElementArgs(scheduler, root->getNode("sink", true)));
+  LinkHandle link(source->getOutputPad()->link(*sink->getInputPad()));
+  source->getPropertyNode("req_fps")->setValue(PropertyValue(180.0f));
+  source->getPropertyNode("window")->setValue(PropertyValue("screen:portal"));
+  source->getPropertyNode("enabled")->setValue(PropertyValue(true));
+  auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (sink->frames == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (sink->frames == 0) return state.SkipWithError("no frames from the portal");
+  double delivered = 0;
+  double produced = 0;
+  double cpu = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    int const frames0 = sink->frames;
+    uint64_t const produced0 = session->portal().seen().frames;
+    double const cpu0 = threadCpuSeconds("screencast");
+    auto const t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    delivered += sink->frames - frames0;
+    produced += double(session->portal().seen().frames - produced0);
+    cpu += threadCpuSeconds("screencast") - cpu0;
+  }
+  state.counters["delivered_fps"] = delivered / seconds;
+  state.counters["producer_fps"] = produced / seconds;
+  state.counters["delivered_per_produced"] = produced > 0 ? delivered / produced : 0;
+  state.counters["cast_cpu_ms_per_picture"] = produced > 0 ? cpu * 1000 / produced : 0;
+  link = LinkHandle();
+  source.reset();
+  sink.reset();
+  scheduler->shutdown(true);
+}
+BENCHMARK(BM_PortalSource1080p)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
 }  // namespace
 }  // namespace dravo::media
