@@ -376,10 +376,7 @@ ScreenCastPortal::Answer ScreenCastPortal::negotiate(ScreenCastSourceType type,
 bool ScreenCastPortal::start(ScreenCastSourceType type, ScreenCastGrant* grant,
                              std::string* reason) {
   if (!connect(reason)) return false;
-  if (!portalProperty("version", &version_, reason)) {
-    *reason = "The screen cast portal is not available (" + *reason + ")";
-    return false;
-  }
+  if (!portalProperty("version", &version_, reason)) return false;
   uint32_t types = static_cast<uint32_t>(ScreenCastSourceType::MONITOR);
   std::string ignored;
   portalProperty("AvailableSourceTypes", &types, &ignored);

@@ -309,6 +309,21 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"window:portal", 2, 3, "The screen cast portal could not start the screen cast"},
         Refusal{"window:portal", 0, 1, "The screen cast portal cannot share windows"}));
 
+// Without a session bus there is no portal to ask.
+TEST_F(ScreenCastTest, WithoutABusEndsInTheStatus) {
+  std::string const bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+  startSource("screen:portal");
+  auto status = source_->getStatus();
+  auto const deadline = SteadyClock::now() + std::chrono::seconds(30);
+  while (status->getStatusCode() == status_codes::Ok && SteadyClock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+  EXPECT_EQ(
+      status->getStatusMessage().rfind("No D-Bus session bus for the screen cast portal: ", 0), 0u)
+      << status->getStatusMessage();
+}
+
 // Sharing stops in the compositor (the stream's node goes) or in the
 // portal (the session is closed): the loop stops with the reason.
 TEST_F(ScreenCastTest, EndOfTheSharedStreamEndsInTheStatus) {
