@@ -5,13 +5,13 @@
 // its own for the stored permissions. Failing to start is a test failure,
 // never a skip. Used on the test's thread.
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/support/private_desktop_session.h"
 #include "tests/support/test_screencast_portal.h"
