@@ -222,7 +222,8 @@ void PipeWireStream::onStateChanged(int state, char const* error) {
       end(stringPrintf("The PipeWire stream failed: %s", error ? error : "unknown error"));
       break;
     case PW_STREAM_STATE_UNCONNECTED:
-      if (connected_) end("The PipeWire stream was disconnected");
+      // The session manager takes our node away once its target is gone.
+      if (connected_) end("The shared screen stream ended");
       break;
     case PW_STREAM_STATE_PAUSED:
     case PW_STREAM_STATE_STREAMING:

@@ -12,13 +12,15 @@
 // "clock") and sends them as IMAGE_BGRX32 frames stamped with the element's
 // clock. On the portal a screen cast runs while the loop does, and each
 // tick sends the newest picture the stream has given; until the first one
-// comes (the user may still be choosing) ticks send nothing. "active" tells whether pictures are
-// coming; "width" and "height" give their size, 0 while inactive. The loop stops by itself when a
-// picture cannot be taken (capture failures set the element's status to `Error_ScreenCaptureAPI`; a
-// minimised window and an unparsable "window" leave it alone; on the portal, a refused or cancelled
-// request and the end of the shared stream are failures, with the reason as the status message);
-// the next property change that finds the source enabled, inactive and with a window starts it
-// again.
+// comes (the user may still be choosing) ticks send nothing. "active" tells
+// whether pictures are coming; "width" and "height" give their size, 0
+// while inactive. The loop stops by itself when a picture cannot be taken
+// (capture failures set the element's status to `Error_ScreenCaptureAPI`;
+// a minimised window and an unparsable "window" leave it alone; on the
+// portal, a refused or cancelled request and the end of the shared stream
+// are failures, with the reason as the status message); the next property
+// change that finds the source enabled, inactive and with a window starts
+// it again.
 //
 // Owner: whoever created it through `createScreenSource`. Threads: the
 // property-change passes and the capture loop run on the element's
