@@ -219,7 +219,10 @@ TEST_P(ScreenCastPictureTest, FramesShowTheProducersPixelsAndPointer) {
 
 INSTANTIATE_TEST_SUITE_P(Pictures, ScreenCastPictureTest,
                          ::testing::Values(TestPicture{},
-                                           TestPicture{320, 240, 320 * 4 + 3, 24, 10, 256, 200}));
+                                           TestPicture{320, 240, 320 * 4 + 3, 24, 10, 256, 200}),
+                         [](auto const& info) {
+                           return info.param.crop_width ? "CroppedOddStride" : "Whole";
+                         });
 
 // Nearest-pixel fitting: every pixel of the smaller picture is one of the
 // pixels of the cell it covers.
@@ -283,6 +286,7 @@ TEST_F(ScreenCastTest, PermissionIsStoredOfferedAndDroppedWhenRefused) {
 }
 
 struct Refusal {
+  char const* name;
   char const* id;
   uint32_t start_response;
   uint32_t source_types;
@@ -305,9 +309,11 @@ TEST_P(ScreenCastRefusalTest, EndsInTheStatusWithTheReason) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, ScreenCastRefusalTest,
     ::testing::Values(
-        Refusal{"screen:portal", 1, 3, "Screen sharing was cancelled by the user"},
-        Refusal{"window:portal", 2, 3, "The screen cast portal could not start the screen cast"},
-        Refusal{"window:portal", 0, 1, "The screen cast portal cannot share windows"}));
+        Refusal{"Cancelled", "screen:portal", 1, 3, "Screen sharing was cancelled by the user"},
+        Refusal{"Failed", "window:portal", 2, 3,
+                "The screen cast portal could not start the screen cast"},
+        Refusal{"NoWindows", "window:portal", 0, 1, "The screen cast portal cannot share windows"}),
+    [](auto const& info) { return std::string(info.param.name); });
 
 // Without a session bus there is no portal to ask.
 TEST_F(ScreenCastTest, WithoutABusEndsInTheStatus) {
