@@ -32,7 +32,7 @@ bool makeDirectories(std::string const& path) {
 
 }  // namespace
 
-CommandRunner addScreensCommand(CLI::App& app, GlobalOptions const& /*global*/) {
+CommandRunner addScreensCommand(CLI::App& app, GlobalOptions const& global) {
   struct Options {
     bool json = false;
   };

@@ -106,7 +106,8 @@ SourceSpec parseSourceSpec(std::string const& text) {
     if (form.kind == SourceKind::SYNTHETIC && !spec.argument.empty())
       throw usageError("SOURCE synthetic takes no argument");
     bool const numbered = form.kind == SourceKind::SCREEN || form.kind == SourceKind::WINDOW;
-    if (numbered && !spec.argument.empty() &&
+    // "portal" stands for whatever the desktop's portal lets the user pick.
+    if (numbered && !spec.argument.empty() && spec.argument != "portal" &&
         spec.argument.find_first_not_of("0123456789") != std::string::npos)
       throw usageError("SOURCE " + text + ": the id must be a number (see `media-tool screens`)");
     return spec;
