@@ -74,13 +74,12 @@ void SyntheticVideoSource::onPropertyChange(bool first) {
 }
 
 void SyntheticVideoSource::checkRequestedSize() {
-  bool const drawable = isDrawableSize(*req_width_, *req_height_);
-  if (drawable == size_drawable_) return;
-  size_drawable_ = drawable;
-  if (drawable) {
-    setStatus(status_codes::Ok, std::string());
+  if (isDrawableSize(*req_width_, *req_height_)) {
+    if (!size_drawable_) setStatus(status_codes::Ok, std::string());
+    size_drawable_ = true;
     return;
   }
+  size_drawable_ = false;
   std::string const message =
       stringPrintf("Frame size out of range: %dx%d", *req_width_, *req_height_);
   LOGS(2) << getFullName() << ": " << message;
