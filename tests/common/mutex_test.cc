@@ -13,7 +13,8 @@ namespace {
 TEST(MutexTest, ScopedLockUnlockRelockAndMisuse) {
   Mutex mutex;
   MutexLock lock(mutex);
-  EXPECT_FALSE(mutex.tryLock());
+  // Held here, so another thread cannot take it.
+  std::thread([&] { EXPECT_FALSE(mutex.tryLock()); }).join();
   lock.unlock();
   testing::AssertionCapture assertions;
   lock.unlock();  // already released: reported, and the mutex is left alone
