@@ -137,7 +137,7 @@ TimerHandle scheduleDeferred(std::function<void()> function) {
   return TimerHandle(std::move(registration));
 }
 
-size_t getDeferredCbCount() { return serviceInstance<DeferredQueue>().outstanding(); }
+size_t getDeferredCallCount() { return serviceInstance<DeferredQueue>().outstanding(); }
 
 void waitForDeferredCalls() { serviceInstance<DeferredQueue>().waitUntilDrained(); }
 
