@@ -121,7 +121,8 @@ class FactoryClassInstantiator : public FactoryClassInstantiatorBase<FactoryType
         manager_(manager) {
     DRAVO_CHECK(manager_);
     if (!manager_) return;
-    registry_ = *manager_ ? (*manager_)->shared_from_this() : Factory<FactoryType>::createAt(manager_);
+    registry_ =
+        *manager_ ? (*manager_)->shared_from_this() : Factory<FactoryType>::createAt(manager_);
     registry_->add(this);
   }
 

@@ -55,7 +55,7 @@ void applyEnvironment(Config& config) DRAVO_REQUIRES(config.mutex) {
 
 Config& config() {
   // Never destroyed: log points may run during exit.
-  static Config& instance = [] () -> Config& {
+  static Config& instance = []() -> Config& {
     static NeverDestroyed<Config> storage;
     Config& c = storage.get();
     WriterLock lock(c.mutex);

@@ -42,7 +42,7 @@ class NeverDestroyed : NonCopyable {
 
 template <typename T>
 T& serviceInstance() {
-  static T& instance = [] () -> T& {
+  static T& instance = []() -> T& {
     static NeverDestroyed<T> storage;
     std::atexit([] { serviceInstance<T>().stop(); });
     return storage.get();

@@ -20,8 +20,9 @@
 // sequence: the `SequenceToken` that the running task's scheduler installed
 // with a `ScopedSequence`, or the calling thread when no token is installed.
 // A later check passes on any thread running that token, or on that thread;
-// elsewhere it is the assertion "Called on the wrong sequence". `detach()` unbinds it, for state that
-// moves to another sequence (built on one thread, then run on a scheduler).
+// elsewhere it is the assertion "Called on the wrong sequence". `detach()`
+// unbinds it, for state that moves to another sequence (built on one thread,
+// then run on a scheduler).
 //
 // Checked builds: DRAVO_DCHECK_IS_ON is 1 unless the CMake option
 // MEDIA_DCHECK is off (its default is off for the Release and MinSizeRel
