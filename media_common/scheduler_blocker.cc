@@ -115,7 +115,7 @@ void SchedulerBlocker::queueBlockingTask() {
 }
 
 void SchedulerBlocker::cb() {
-  size_t pending = getDeferredCbCount();
+  size_t pending = getDeferredCallCount();
   if (pending >= 2) {
     // The scheduler's own pass is one of them; the others (a clock's
     // delivery, say) must run before the scheduler is parked.
