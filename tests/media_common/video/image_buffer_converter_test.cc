@@ -13,14 +13,11 @@ namespace dravo::media {
 namespace {
 
 using ImagePtr = std::shared_ptr<ImageBuffer const>;
+using image_testing::formatOf;
 using image_testing::makeTestI420;
 using image_testing::planePsnr;
 using image_testing::wrapEncoded;
 using PF = ImageBuffer::PixelFormat;
-
-ImageBuffer::FormatType formatOf(int w, int h, PF f) {
-  return ImageBuffer(w, h, f, nullptr, nullptr, 0).format();
-}
 
 ImagePtr convertTo(ImagePtr img, PF f) {
   return ImageBufferConverter::easyConvert(f, std::move(img));

@@ -14,22 +14,16 @@ namespace {
 
 using ImagePtr = std::shared_ptr<ImageBuffer const>;
 using PF = ImageBuffer::PixelFormat;
+using image_testing::formatOf;
 
-std::shared_ptr<ImageBuffer> randomImage(int width, int height, PF format = PF::IMAGE_I420,
-                                         unsigned seed = 1) {
-  auto image = std::make_shared<ImageBuffer>(width, height, format);
+std::shared_ptr<ImageBuffer> randomImage(int width, int height, unsigned seed = 1) {
+  auto image = std::make_shared<ImageBuffer>(width, height, PF::IMAGE_I420);
   std::mt19937 random(seed);
   image_testing::fillPlanes(*image,
                             [&](int, int, int) { return static_cast<int>(random() & 255); });
   image->updateMargins();
   image->setPriority(3);
   return image;
-}
-
-ImageBuffer::FormatType formatOf(int width, int height, PF format, float aspect = 1.0f) {
-  ImageBuffer::FormatType f = ImageBuffer(width, height, format, nullptr, nullptr, 0).format();
-  f.pixel_aspect_ = aspect;
-  return f;
 }
 
 // Each plane of `result` against the same plane scaled by the 2x2 average
@@ -106,7 +100,7 @@ TEST(ImageResizeTest, TwoByTwoAverageOfOddRatios) {
 TEST(ImageResizeTest, TwoThirdsShrinkMatchesItsDefinition) {
   for (auto [w, h] : {std::pair{1920, 1080}, {96, 6}, {3, 3}, {51, 33}}) {
     SCOPED_TRACE(::testing::Message() << w << "x" << h);
-    auto source = randomImage(w, h, PF::IMAGE_I420, w);
+    auto source = randomImage(w, h, w);
     ImagePtr result =
         ImageBufferConverter::easyConvert(formatOf(w / 3 * 2, h / 3 * 2, PF::IMAGE_I420), source);
     ASSERT_TRUE(result);
