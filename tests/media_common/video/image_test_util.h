@@ -27,6 +27,14 @@ inline void fillPlanes(ImageBuffer& image, const std::function<int(int, int, int
   }
 }
 
+// The layout of a `width` x `height` image in `format`, without pixels.
+inline ImageBuffer::FormatType formatOf(int width, int height, ImageBuffer::PixelFormat format,
+                                        float pixel_aspect = 1.0f) {
+  ImageBuffer::FormatType f = ImageBuffer(width, height, format, nullptr, nullptr, 0).format();
+  f.pixel_aspect_ = pixel_aspect;
+  return f;
+}
+
 // A smooth, colourful I420 picture (limited range), so colour conversions
 // and scaling can be checked against it.
 inline std::shared_ptr<ImageBuffer> makeTestI420(

@@ -26,45 +26,29 @@ TEST(JpegSizeTest, DetectsTheSizeOfRealJpegsAndMotionJpegFrames) {
   EXPECT_EQ(wrapEncoded(makeJpeg(32, 16), ImageBuffer::IMAGE_QV1)->width(), -1);  // JPEG only
 }
 
-// Every kind of broken header is refused with the reason, and the image
-// keeps its unknown size.
-TEST(JpegSizeTest, RefusesGarbageTruncatedEmptyAndImplausibleHeaders) {
-  Bytes const good = makeJpeg(64, 32);
-  Bytes garbage(500, 0x5A);
-  // A well-formed frame header claiming 65535x65535 on a few hundred bytes.
-  Bytes huge = good;
+// Broken headers are refused with the reason, and the image keeps its
+// unknown size; a prefix of a good JPEG (each in its own allocation) gives
+// either the size or a refusal, never a read past its end.
+TEST(JpegSizeTest, RefusesGarbageImplausibleAndTruncatedHeaders) {
+  Bytes const good = makeJpeg(40, 24);
+  Bytes huge = good;  // a well-formed frame header claiming 65535x65535
   for (size_t i = 2; i + 8 < huge.size(); ++i) {
     if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
       huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xFF;
       break;
     }
   }
-  Bytes only_marker = {0xFF, 0xD8};
-  for (Bytes const* bytes : {&garbage, &huge, &only_marker}) {
+  for (Bytes const& bytes : {Bytes(500, 0x5A), huge, Bytes{0xFF, 0xD8}}) {
     testing::LogCapture log("video:2");
-    auto image = wrapEncoded(*bytes, ImageBuffer::IMAGE_JPEG);
+    auto image = wrapEncoded(bytes, ImageBuffer::IMAGE_JPEG);
     EXPECT_EQ(std::pair(image->width(), image->height()), std::pair(-1, -1));
     EXPECT_TRUE(log.contains("Error decoding (M)JPEG header: "));
     EXPECT_TRUE(log.contains("Can't autodetect width and height for format JPEG"));
   }
-}
-
-TEST(JpegSizeTest, EveryPrefixOfAJpegIsReadSafely) {
-  Bytes const good = makeJpeg(40, 24);
-  testing::LogCapture log("video:2");
-  for (size_t n = 0; n <= good.size(); n += 3) {
-    // Each prefix in its own allocation, so a read past it is caught by ASan.
-    auto prefix = std::make_unique<unsigned char[]>(n + 1);
-    std::copy(good.begin(), good.begin() + n, prefix.get());
-    int w = 0;
-    int h = 0;
-    std::string error;
-    if (readJpegSize(prefix.get(), static_cast<int>(n), &w, &h, &error)) {
-      EXPECT_EQ(w, 40);
-      EXPECT_EQ(h, 24);
-    } else {
-      EXPECT_FALSE(error.empty());
-    }
+  testing::LogCapture quiet("video:2");
+  for (size_t n = 1; n <= good.size(); n += 3) {
+    auto image = wrapEncoded(Bytes(good.begin(), good.begin() + n), ImageBuffer::IMAGE_JPEG);
+    EXPECT_TRUE(image->width() == -1 || (image->width() == 40 && image->height() == 24)) << n;
   }
 }
 

@@ -13,15 +13,6 @@ namespace {
 using avi_testing::contentsOf;
 using avi_testing::makeFrame;
 
-// The packed RGB24 bytes of `frame` as the converter makes them.
-std::string rgbBytes(std::shared_ptr<ImageBuffer const> const& frame) {
-  auto rgb = ImageBufferConverter::easyConvert(ImageBuffer::IMAGE_RGB24, frame);
-  EXPECT_TRUE(rgb);
-  return rgb ? std::string(reinterpret_cast<char const*>(rgb->data()),
-                           static_cast<size_t>(rgb->width()) * rgb->height() * 3)
-             : std::string();
-}
-
 class PNMSinkTest : public FileSinkTest {
  protected:
   PNMSinkTest() : FileSinkTest(createPNMSink, "pnm") {}
@@ -38,7 +29,9 @@ TEST_F(PNMSinkTest, NumbersEveryFrameAndSavesOnlyWithAPrefix) {
   feed(makeFrame(6, 4, 3));
   EXPECT_TRUE(File::exists(dir_.file("f_00001.pnm")));
   EXPECT_FALSE(File::exists(dir_.file("g_00002.pnm")));
-  EXPECT_EQ(contentsOf(dir_.file("g_00003.pnm")), "P6\n6 4 255\n" + rgbBytes(makeFrame(6, 4, 3)));
+  auto rgb = ImageBufferConverter::easyConvert(ImageBuffer::IMAGE_RGB24, makeFrame(6, 4, 3));
+  EXPECT_EQ(contentsOf(dir_.file("g_00003.pnm")),
+            "P6\n6 4 255\n" + std::string(reinterpret_cast<char const*>(rgb->data()), 6 * 4 * 3));
 
   testing::LogCapture log("pnm_sink:2");
   std::string const bad = dir_.file("missing/x.pnm");

@@ -21,17 +21,6 @@ namespace {
 
 constexpr Time kStart = Time::fromNSec(3000000000000);  // 3000 s
 
-// Stamps each analysed frame's timestamp into its results.
-class StampingHook : public VideoProcessorHook, public sigslot::has_slots<> {
- public:
-  StampingHook() {
-    signal_.connect(this, [](ProcessorRequest& request) {
-      request.results.set_frame_timestamp_ns(request.planes[0].timestamp.toNSec());
-    });
-  }
-  ~StampingHook() override { disconnect_all(); }
-};
-
 struct SeenFrame {
   std::string pixels;  // the visible bytes of the first plane
   Time stamp;
@@ -64,6 +53,9 @@ struct Pipeline : sigslot::has_slots<> {
     setPropertyClock(*source->getPropertyNode("clock"), this->clock);
     setPropertyClock(*sink->getPropertyNode("clock"), this->clock);
     processor->setParameters("video", hook);
+    hook->signal_.connect(this, [](ProcessorRequest& request) {  // the frame's stamp as result
+      request.results.set_frame_timestamp_ns(request.planes[0].timestamp.toNSec());
+    });
     sink->texture_signal_.connect(this, [this](std::shared_ptr<Texture> const& texture) {
       std::unique_lock lock(mutex);
       frames.push_back({visibleBytes(*texture), texture->getTimestamp(), texture->getFormat(), -1});
@@ -83,7 +75,7 @@ struct Pipeline : sigslot::has_slots<> {
   }
   ~Pipeline() override { disconnect_all(); }
 
-  void set(Element& element, char const* name, PropertyValue const& value) {
+  static void set(Element& element, char const* name, PropertyValue const& value) {
     element.getPropertyNode(name)->setValue(value);
   }
   // The first `count` frames, once each has its results; a frame's results
@@ -100,7 +92,7 @@ struct Pipeline : sigslot::has_slots<> {
   std::shared_ptr<Clock> clock;  // the property nodes hold it weakly
   std::function<void(Pipeline&, int)> on_frame;
   std::shared_ptr<PropertyNode> root = PropertyNode::create("pipeline");
-  std::shared_ptr<StampingHook> hook = std::make_shared<StampingHook>();
+  std::shared_ptr<VideoProcessorHook> hook = std::make_shared<VideoProcessorHook>();
   std::shared_ptr<Source<ImageBuffer>> source;
   std::shared_ptr<VideoProcessor> processor;
   std::shared_ptr<TextureVideoSink> sink;
@@ -126,10 +118,8 @@ std::vector<SeenFrame> runFastForward() {
 }
 
 TEST(VideoPipelineTest, FastForwardRunsAreIdenticalToTheByte) {
-  std::vector<SeenFrame> frames = runFastForward();
-  std::vector<SeenFrame> again = runFastForward();
-  ASSERT_EQ(10u, frames.size());
-  ASSERT_EQ(10u, again.size());
+  std::vector<SeenFrame> const frames = runFastForward(), again = runFastForward();
+  ASSERT_TRUE(frames.size() == 10u && again.size() == 10u);
   for (size_t i = 0; i < frames.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(kStart + Duration::fromSec(1.0 / 30.0) * static_cast<int64_t>(i + 1),

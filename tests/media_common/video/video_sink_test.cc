@@ -2,120 +2,87 @@
 
 #include <gtest/gtest.h>
 
-#include "media_common/link_handle.h"
 #include "media_common/video/screenshot_texture.h"
+#include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/support/capture.h"
-#include "tests/support/manual_scheduler.h"
 
 namespace dravo::media {
 namespace {
 
-using PixelFormat = ImageBuffer::PixelFormat;
-
-std::shared_ptr<ImageBuffer> makeFrame(int width, int height, PixelFormat format, Time stamp) {
+std::shared_ptr<ImageBuffer> makeFrame(int width, int height, ImageBuffer::PixelFormat format) {
   auto frame = std::make_shared<ImageBuffer>(width, height, format);
   std::memset(frame->data(), 90, static_cast<size_t>(frame->format().min_allocation_));
-  frame->setStartTimestamp(stamp);
   frame->setPriority(3);
   return frame;
 }
 
-TEST(VideoSinkTextureTest, KeepsTheFramesPixelsAndLogsUnexpectedFormats) {
-  auto frame = makeFrame(33, 17, ImageBuffer::IMAGE_I420, Time());
+TEST(TextureTest, TexturesKeepTheFramesPixelsAndRefuseOrLogOtherFormats) {
+  auto frame = makeFrame(33, 17, ImageBuffer::IMAGE_I420);
   auto texture = std::make_shared<VideoSinkTexture>(frame, TextureId());
   frame.reset();  // the texture keeps the pixels
   EXPECT_EQ(90, texture->getBuffer(2)[16 * 9 - 1]);
   EXPECT_EQ(static_cast<size_t>(33 * 17 + 2 * 17 * 9), texture->getSize());
-
   testing::LogCapture log;
-  auto aligned = makeFrame(32, 16, ImageBuffer::IMAGE_ALIGNED_I420, Time());
+  auto aligned = makeFrame(32, 16, ImageBuffer::IMAGE_ALIGNED_I420);
   VideoSinkTexture unexpected(aligned, TextureId());
   EXPECT_TRUE(log.contains(
       "VideoSink doesn't accept textures that aren't of type I420 or RGB24, type was A420"));
   EXPECT_EQ(aligned->planes()[1].stride_, unexpected.getStride(1));
-}
 
-TEST(ScreenshotTextureTest, ThirtyTwoBitFramesAndRefusal) {
-  auto bgrx = makeFrame(7, 3, ImageBuffer::IMAGE_BGRX32, Time());
-  ScreenshotTexture texture(bgrx, TextureId());
-  EXPECT_EQ(bgrx->data(), texture.getBuffer(2));  // one plane, whatever is asked
-
+  auto bgrx = makeFrame(7, 3, ImageBuffer::IMAGE_BGRX32);
+  EXPECT_EQ(bgrx->data(), ScreenshotTexture(bgrx, TextureId()).getBuffer(2));  // one plane
   testing::AssertionCapture assertions;
-  ScreenshotTexture refused(makeFrame(2, 2, ImageBuffer::IMAGE_RGB24, Time()), TextureId());
+  ScreenshotTexture refused(makeFrame(2, 2, ImageBuffer::IMAGE_RGB24), TextureId());
   ASSERT_EQ(1u, assertions.messages().size());
   EXPECT_NE(std::string::npos, assertions.messages()[0].find("ScreenshotTexture cannot handle"));
 }
 
-// The sink fed through a pad of the test's own, on a hand-run scheduler.
-class TextureVideoSinkTest : public ::testing::Test, public sigslot::has_slots<> {
+// The sink fed by hand, recording what its signals give.
+class TextureVideoSinkTest : public FileSinkTest, public sigslot::has_slots<> {
  protected:
-  void SetUp() override {
-    sink_ = createElement<TextureVideoSink>(ElementArgs(scheduler_, root_->getNode("sink", true)));
-    out_->initialize(PadArgs(root_->getNode("test/pads/out", true), scheduler_));
-    link_ = LinkHandle(out_->link(*sink_->getInputPad()));
-    sink_->texture_signal_.connect(
-        this, [this](std::shared_ptr<Texture> const& texture) { textures_.push_back(texture); });
-    sink_->processor_results_signal_.connect(
-        this, [this](std::shared_ptr<ProcessorResultsProto const> const& results) {
-          results_.push_back(results);
-        });
-    sink_->device_opening_signal_.connect(this,
-                                          [this](Time const t) { device_openings_.push_back(t); });
-    scheduler_->runAll();
-  }
-  void TearDown() override {
-    disconnect_all();
-    scheduler_->shutdown(true);  // queued tasks hold channels that hold the scheduler
-  }
-  void send(std::shared_ptr<ImageBuffer> const& frame) {
-    out_->sendBuffer(frame);
-    scheduler_->runAll();
-  }
-  void setFormat(PropertyValue const& value) {
-    sink_->getPropertyNode("format")->setValue(value);
-    scheduler_->runAll();
+  TextureVideoSinkTest()
+      : FileSinkTest([](ElementArgs const& args) { return createElement<TextureVideoSink>(args); },
+                     "sink") {
+    auto& sink = static_cast<TextureVideoSink&>(*sink_);
+    sink.texture_signal_.connect(this,
+                                 [this](auto const& texture) { textures_.push_back(texture); });
+    sink.processor_results_signal_.connect(this, [this](auto const& r) { results_.push_back(r); });
+    sink.device_opening_signal_.connect(this, [this](Time t) { device_openings_.push_back(t); });
   }
 
-  std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
-  std::shared_ptr<testing::ManualScheduler> scheduler_ =
-      std::make_shared<testing::ManualScheduler>();
-  std::shared_ptr<TextureVideoSink> sink_;
-  std::shared_ptr<OutputPad<ImageBuffer>> out_ = std::make_shared<OutputPad<ImageBuffer>>();
-  LinkHandle link_;
   std::vector<std::shared_ptr<Texture>> textures_;
   std::vector<std::shared_ptr<ProcessorResultsProto const>> results_;
   std::vector<Time> device_openings_;
 };
 
 TEST_F(TextureVideoSinkTest, DeliversConstrainedI420UntilTheFormatPropertyChanges) {
-  send(makeFrame(641, 480, ImageBuffer::IMAGE_I420, Time::fromNSec(77)));
+  feed(makeFrame(641, 480, ImageBuffer::IMAGE_I420));
   ASSERT_EQ(1u, textures_.size());
   EXPECT_EQ(640, textures_[0]->getWidth());
   // No results on the frame: the signal still fires, with null.
-  ASSERT_EQ(1u, results_.size());
-  EXPECT_EQ(nullptr, results_[0]);
+  EXPECT_EQ(results_, decltype(results_){nullptr});
   textures_.clear();
 
   testing::LogCapture log;
-  setFormat(PropertyValue(4));
-  send(makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time()));
+  set("format", PropertyValue(4));
+  feed(makeFrame(64, 48, ImageBuffer::IMAGE_I420));
   EXPECT_TRUE(log.contains("BGR formats not implemented"));
   EXPECT_EQ(0u, textures_.size());  // nothing converts to an unknown format
 
-  setFormat(PropertyValue("APPL"));  // platform buffers pass as they are
+  set("format", PropertyValue("APPL"));  // platform buffers pass as they are
   unsigned char opaque[4] = {};
   auto frame = std::make_shared<ImageBuffer>(320, 240, ImageBuffer::IMAGE_PLATFORM_BUFFER, opaque,
                                              nullptr, 4);
   frame->setPriority(1);
-  send(frame);
+  feed(frame);
   ASSERT_EQ(1u, textures_.size());
   EXPECT_EQ(opaque, textures_[0]->getBuffer());
 }
 
 TEST_F(TextureVideoSinkTest, ForwardsDrivingFeedbackAndDeviceOpenings) {
-  auto frame = makeFrame(64, 48, ImageBuffer::IMAGE_I420, Time());
+  auto frame = makeFrame(64, 48, ImageBuffer::IMAGE_I420);
   frame->appendEventToMetadata(drivingFeedbackToEvent(DrivingFeedback{0x1234}));
-  send(frame);
+  feed(frame);
   ASSERT_EQ(1u, textures_.size());
   ASSERT_NE(nullptr, textures_[0]->getId().feedback());
   EXPECT_EQ(0x1234u, textures_[0]->getId().feedback()->tag);
@@ -123,7 +90,7 @@ TEST_F(TextureVideoSinkTest, ForwardsDrivingFeedbackAndDeviceOpenings) {
   auto event = std::make_shared<DeviceOpeningEvent>();
   event->setStartTimestamp(Time::fromNSec(999));
   event->setPriority(1);
-  out_->sendDownstreamEvent(event);
+  feeder_->sendDownstreamEvent(event);
   scheduler_->runAll();
   EXPECT_EQ(std::vector<Time>{Time::fromNSec(999)}, device_openings_);
 }
