@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the screen source tests: a sink that keeps the newest
-// frame, and a wait for what the source's threads change.
+// Shared pieces of the screen capture tests: a sink that keeps the newest
+// frame, a wait for what the source's threads change, and pixel reading.
 
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +12,12 @@
 #include "media_common/video/image_buffer.h"
 
 namespace dravo::media::video_testing {
+
+// The colour at (x, y) of a BGRX picture as 0xRRGGBB.
+inline uint32_t rgbAt(ImageBuffer const& image, int x, int y) {
+  uint8_t const* pixel = image.getPixelAddress(x * 4, y, 0);
+  return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+}
 
 // True once `condition` holds; false after a generous time-out.
 inline bool eventually(std::function<bool()> const& condition) {
@@ -29,6 +35,12 @@ inline bool eventually(std::function<bool()> const& condition) {
 class NewestFrameSink : public Element, public SinkMixin<ImageBuffer> {
  public:
   ~NewestFrameSink() override { disconnect_all(); }
+
+  // The colour at (x, y) of a BGRX picture as 0xRRGGBB.
+  inline uint32_t rgbAt(ImageBuffer const& image, int x, int y) {
+    uint8_t const* pixel = image.getPixelAddress(x * 4, y, 0);
+    return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+  }
 
   // True once `condition` holds (checked at each frame); false after a
   // generous time-out.

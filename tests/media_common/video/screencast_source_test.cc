@@ -27,11 +27,7 @@ using testing::TestPicture;
 using testing::TestPortalConfig;
 using video_testing::eventually;
 using video_testing::NewestFrameSink;
-
-uint32_t rgbAt(ImageBuffer const& image, int x, int y) {
-  uint8_t const* pixel = image.getPixelAddress(x * 4, y, 0);
-  return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
-}
+using video_testing::rgbAt;
 
 uint64_t frameNumber(ImageBuffer const& image) {
   return testing::testPictureNumber(image.getPixelAddress(0, 0, 0));
