@@ -73,12 +73,12 @@ class ScreenCastTest : public ::testing::Test {
 
   testing::TestScreenCastPortal& portal() { return session_->portal(); }
 
-  void startSource(char const* id, float fps = 30.0f) {
+  void startSource(char const* id) {
     root_ = PropertyNode::create("pipeline");
     source_ = createScreenSource(ElementArgs(scheduler_, root_->getNode("screen", true)));
     sink_ = createElement<NewestFrameSink>(ElementArgs(scheduler_, root_->getNode("sink", true)));
     link_ = LinkHandle(source_->getOutputPad()->link(*sink_->getInputPad()));
-    source_->getPropertyNode("req_fps")->setValue(PropertyValue(fps));
+    source_->getPropertyNode("req_fps")->setValue(PropertyValue(30.0f));
     source_->getPropertyNode("window")->setValue(PropertyValue(id));
     source_->getPropertyNode("enabled")->setValue(PropertyValue(true));
   }
@@ -147,18 +147,9 @@ INSTANTIATE_TEST_SUITE_P(Pictures, ScreenCastPictureTest,
                            return info.param.crop_width ? "CroppedOddStride" : "Whole";
                          });
 
-// One list entry per kind of source. A one-shot picture is fitted to a
-// requested size by nearest pixel: every pixel of the smaller picture is one
-// of the pixels of the cell it covers.
-TEST_F(ScreenCastTest, ListsPortalEntriesAndFitsOneShotPictures) {
-  std::vector<DisplayInfo> displays;
-  std::vector<WindowInfo> windows;
-  ScreenVideoSource::getDisplays(&displays);
-  ScreenVideoSource::getWindows(&windows);
-  ASSERT_EQ(displays.size() * 10 + windows.size(), 11u);
-  EXPECT_EQ(displays[0].handle_, "screen:portal");
-  EXPECT_EQ(windows[0].handle_, "window:portal");
-
+// A one-shot picture is fitted to a requested size by nearest pixel: every
+// pixel of the smaller picture is one of the pixels of the cell it covers.
+TEST_F(ScreenCastTest, OneShotPictureFittedToARequestedSize) {
   auto status = createStatus(root_->getNode("capture/status", true));
   auto picture = getPortalScreenshot("screen:portal", Size(160, 100), status);
   ASSERT_TRUE(picture) << status->getStatusMessage();
@@ -272,20 +263,12 @@ TEST_F(ScreenCastTest, WithoutABusEndsInTheStatus) {
       << status->getStatusMessage();
 }
 
-// A tick a third of "req_fps" apart sends the newest picture, whatever the
-// producer's own rate (60 here). Stopping mid-stream, or while the portal
-// has not answered (a user who never chooses), joins every thread the cast
-// started.
-TEST_F(ScreenCastTest, SendsAtAThirdOfTheRateAndTeardownLeavesNoThreadBehind) {
+// Stopping mid-stream, or while the portal has not answered (a user who
+// never chooses), joins every thread the cast started.
+TEST_F(ScreenCastTest, TeardownLeavesNoThreadBehindAndNeverWaitsForThePortal) {
   size_t const baseline = threadCount();
-  startSource("screen:portal", 45.0f);  // 15 pictures a second
-  ASSERT_TRUE(sink_->waitForCount(1));
-  auto const first = SteadyClock::now();
-  ASSERT_TRUE(sink_->waitForCount(sink_->count() + 15));
-  double const seconds = std::chrono::duration<double>(SteadyClock::now() - first).count();
-  // 15 intervals of 67 ms; loose bounds for a loaded machine.
-  EXPECT_GT(seconds, 0.6);
-  EXPECT_LT(seconds, 5.0);
+  startSource("screen:portal");
+  ASSERT_TRUE(sink_->waitForCount(2));
   EXPECT_GT(threadCount(), baseline);
   stopSource();
   EXPECT_TRUE(eventually([&] { return threadCount() == baseline; }));
