@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -30,7 +31,6 @@ constexpr char kRequest[] = "org.freedesktop.portal.Request";
 constexpr char kSession[] = "org.freedesktop.portal.Session";
 
 using VarDict = std::map<std::string, sdbus::Variant>;
-using Streams = std::vector<sdbus::Struct<uint32_t, VarDict>>;
 
 // The pointer: 16x16 with its hot spot at (2, 2), an opaque magenta
 // L-shape (the top four rows and left four columns), clear elsewhere.
@@ -40,33 +40,33 @@ constexpr uint32_t kCursorRgb = 0xff00ff;
 constexpr uint32_t kMarginRgb = 0x00ff00;  // outside the crop region
 constexpr uint32_t kSquareRgb = 0xff2010;
 constexpr int kSquareSide = 32;
+constexpr size_t kCursorMetaSize =
+    sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + kCursorSide * kCursorSide * 4;
 
 bool cursorOpaque(int cx, int cy) { return cx < 4 || cy < 4; }
-int cursorX(uint64_t n) { return 40 + static_cast<int>(n % 50); }
-int cursorY(uint64_t n) { return 30 + static_cast<int>(n % 20); }
-// Frames whose buffer carries only the pointer's position, not its
-// picture: runs of ten.
-bool positionOnly(uint64_t n) { return n % 20 >= 10; }
-
+spa_point cursorAt(uint64_t n) { return {40 + int(n % 50), 30 + int(n % 20)}; }
+spa_point squareAt(TestPicture const& p, uint64_t n) {
+  return {int((n * 4) % uint64_t(p.visibleWidth() - kSquareSide)),
+          int((n * 2) % uint64_t(p.visibleHeight() - kSquareSide))};
+}
 uint32_t backgroundRgb(int x, int y) {
   return 0x400000u | uint32_t((y * 5) & 0xff) << 8 | uint32_t((x * 3) & 0xff);
 }
-
-constexpr size_t cursorMetaSize(size_t side) {
-  return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + side * side * 4;
+void putRgb(uint8_t* pixel, uint32_t rgb) {
+  pixel[0] = rgb & 0xff;
+  pixel[1] = (rgb >> 8) & 0xff;
+  pixel[2] = (rgb >> 16) & 0xff;
 }
 
 }  // namespace
 
 uint32_t testPictureRgb(TestPicture const& picture, uint64_t n, int x, int y) {
-  int const px = x - (cursorX(n) - kHotSpot);
-  int const py = y - (cursorY(n) - kHotSpot);
+  int const px = x - (cursorAt(n).x - kHotSpot), py = y - (cursorAt(n).y - kHotSpot);
   if (px >= 0 && py >= 0 && px < kCursorSide && py < kCursorSide && cursorOpaque(px, py))
     return kCursorRgb;
   if (x == 0 && y == 0) return 0x5a0000u | uint32_t((n >> 8) & 0xff) << 8 | uint32_t(n & 0xff);
-  int const sx = static_cast<int>((n * 4) % uint64_t(picture.visibleWidth() - kSquareSide));
-  int const sy = static_cast<int>((n * 2) % uint64_t(picture.visibleHeight() - kSquareSide));
-  if (x >= sx && y >= sy && x < sx + kSquareSide && y < sy + kSquareSide) return kSquareRgb;
+  spa_point const s = squareAt(picture, n);
+  if (x >= s.x && y >= s.y && x < s.x + kSquareSide && y < s.y + kSquareSide) return kSquareRgb;
   return backgroundRgb(x, y);
 }
 
@@ -81,10 +81,10 @@ struct TestScreenCastPortal::Private {
 
   int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   int timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  bool stopping = false;
   std::thread thread;
 
   // The rest belongs to the portal's thread.
+  bool stopping = false;
   std::unique_ptr<sdbus::IConnection> connection;
   std::unique_ptr<sdbus::IObject> portal;
   std::map<std::string, std::unique_ptr<sdbus::IObject>> objects;  // requests and sessions
@@ -119,18 +119,20 @@ struct TestScreenCastPortal::Private {
     return config;
   }
 
+  // The object path a client predicts from its unique name and its token.
   std::string callerPath(char const* kind, VarDict const& options, char const* key) {
     std::string sender = portal->getCurrentlyProcessedMessage()->getSender();
     if (!sender.empty() && sender[0] == ':') sender.erase(0, 1);
-    for (char& c : sender)
-      if (c == '.') c = '_';
-    std::string token = "t" + std::to_string(++tokens_issued);
+    std::replace(sender.begin(), sender.end(), '.', '_');
     auto const found = options.find(key);
-    if (found != options.end()) token = found->second.get<std::string>();
+    std::string const token = found != options.end() ? found->second.get<std::string>()
+                                                     : "t" + std::to_string(++tokens_issued);
     return std::string(kPortalPath) + "/" + kind + "/" + sender + "/" + token;
   }
 
-  void addObject(std::string const& path, char const* interface) {
+  std::string addObject(char const* kind, VarDict const& options, char const* key,
+                        char const* interface) {
+    std::string const path = callerPath(kind, options, key);
     auto object = sdbus::createObject(*connection, path);
     object->registerMethod("Close").onInterface(interface).implementedAs([this, path] {
       // Closing the session ends its stream, as with the real portal.
@@ -138,34 +140,27 @@ struct TestScreenCastPortal::Private {
     });
     object->finishRegistration();
     objects[path] = std::move(object);
+    return path;
   }
 
   // Answers the request at `path` after the method call that made it has
   // returned, as portals do.
   void respond(std::string const& path, uint32_t code, VarDict results) {
     post([this, path, code, results] {
-      auto found = objects.find(path);
-      if (found == objects.end()) return;
-      found->second->emitSignal("Response").onInterface(kRequest).withArguments(code, results);
+      if (auto found = objects.find(path); found != objects.end())
+        found->second->emitSignal("Response").onInterface(kRequest).withArguments(code, results);
     });
   }
 
   sdbus::ObjectPath createSession(VarDict const& options) {
-    std::string const request = callerPath("request", options, "handle_token");
-    session_path = callerPath("session", options, "session_handle_token");
-    addObject(request, kRequest);
-    addObject(session_path, kSession);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      ++seen.sessions;
-    }
+    std::string const request = addObject("request", options, "handle_token", kRequest);
+    session_path = addObject("session", options, "session_handle_token", kSession);
     respond(request, 0, {{"session_handle", sdbus::Variant(sdbus::ObjectPath(session_path))}});
     return request;
   }
 
-  sdbus::ObjectPath selectSources(sdbus::ObjectPath const&, VarDict const& options) {
-    std::string const request = callerPath("request", options, "handle_token");
-    addObject(request, kRequest);
+  sdbus::ObjectPath selectSources(VarDict const& options) {
+    std::string const request = addObject("request", options, "handle_token", kRequest);
     auto value = [&](char const* key) -> uint32_t {
       auto found = options.find(key);
       return found == options.end() ? 0 : found->second.get<uint32_t>();
@@ -182,14 +177,12 @@ struct TestScreenCastPortal::Private {
       seen.types.push_back(start_type);
     }
     // Tokens are good once, and only ours.
-    bool const known = token.empty() || issued_tokens.erase(token) == 1;
-    respond(request, known ? 0 : 2, {});
+    respond(request, token.empty() || issued_tokens.erase(token) == 1 ? 0 : 2, {});
     return request;
   }
 
-  sdbus::ObjectPath start(sdbus::ObjectPath const&, std::string const&, VarDict const& options) {
-    std::string const request = callerPath("request", options, "handle_token");
-    addObject(request, kRequest);
+  sdbus::ObjectPath start(VarDict const& options) {
+    std::string const request = addObject("request", options, "handle_token", kRequest);
     TestPortalConfig const config = currentConfig();
     if (!config.answer_start) return request;
     if (config.start_response != 0) {
@@ -201,9 +194,8 @@ struct TestScreenCastPortal::Private {
     return request;
   }
 
-  sdbus::UnixFd openPipeWireRemote(sdbus::ObjectPath const&, VarDict const&) {
+  sdbus::UnixFd openPipeWireRemote() {
     char const* dir = getenv("PIPEWIRE_RUNTIME_DIR");
-    if (!dir) dir = getenv("XDG_RUNTIME_DIR");
     int const fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -216,14 +208,14 @@ struct TestScreenCastPortal::Private {
   }
 
   void answerStart() {
-    if (start_request.empty() || !stream) return;
-    uint32_t const node = pw_stream_get_node_id(stream);
-    if (node == SPA_ID_INVALID) return;
+    uint32_t const node = stream ? pw_stream_get_node_id(stream) : SPA_ID_INVALID;
+    if (start_request.empty() || node == SPA_ID_INVALID) return;
     VarDict properties = {{"size", sdbus::Variant(sdbus::Struct<int32_t, int32_t>(
                                        picture.visibleWidth(), picture.visibleHeight()))},
                           {"source_type", sdbus::Variant(start_type)}};
+    using Streams = std::vector<sdbus::Struct<uint32_t, VarDict>>;
     VarDict results = {{"streams", sdbus::Variant(Streams{{node, properties}})}};
-    if (persist && currentConfig().version >= 4) {
+    if (persist) {
       std::string const token = "restore-" + std::to_string(++tokens_issued);
       issued_tokens.insert(token);
       results["restore_token"] = sdbus::Variant(token);
@@ -236,23 +228,18 @@ struct TestScreenCastPortal::Private {
     destroyStream();
     picture = wanted;
     frame = 0;
-    stream = pw_stream_new(
-        core, "test screen",
-        pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_TYPE, "Video",
-                          PW_KEY_MEDIA_CATEGORY, "Source", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+    stream = pw_stream_new(core, "test screen",
+                           pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_TYPE,
+                                             "Video", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
     stream_events = {};
     stream_events.version = PW_VERSION_STREAM_EVENTS;
     stream_events.state_changed = [](void* self, pw_stream_state, pw_stream_state state,
                                      char const*) {
       auto* p = static_cast<Private*>(self);
       if (state == PW_STREAM_STATE_PAUSED) p->answerStart();
-      bool const streaming = state == PW_STREAM_STATE_STREAMING;
-      {
-        std::lock_guard<std::mutex> lock(p->mutex);
-        p->seen.streaming = streaming;
-      }
-      long const interval = 1000000000L / std::max(1, p->picture.fps);
-      itimerspec timer{{0, streaming ? interval : 0}, {0, streaming ? interval : 0}};
+      long const interval =
+          state == PW_STREAM_STATE_STREAMING ? 1000000000L / std::max(1, p->picture.fps) : 0;
+      itimerspec timer{{0, interval}, {0, interval}};
       timerfd_settime(p->timer_fd, 0, &timer, nullptr);
     };
     stream_events.param_changed = [](void* self, uint32_t id, spa_pod const* param) {
@@ -264,8 +251,7 @@ struct TestScreenCastPortal::Private {
     uint8_t storage[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
     spa_rectangle size = SPA_RECTANGLE(uint32_t(picture.width), uint32_t(picture.height));
-    spa_fraction rate = SPA_FRACTION(0, 1);
-    spa_fraction max_rate = SPA_FRACTION(uint32_t(picture.fps), 1);
+    spa_fraction rate = SPA_FRACTION(0, 1), max_rate = SPA_FRACTION(uint32_t(picture.fps), 1);
     auto const* format = static_cast<spa_pod const*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
         SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
@@ -288,32 +274,27 @@ struct TestScreenCastPortal::Private {
     background.assign(size_t(row) * picture.height, 0);
     for (int y = 0; y < picture.height; ++y)
       for (int x = 0; x < picture.width; ++x) {
-        int const vx = x - picture.crop_x;
-        int const vy = y - picture.crop_y;
+        int const vx = x - picture.crop_x, vy = y - picture.crop_y;
         bool const inside =
             vx >= 0 && vy >= 0 && vx < picture.visibleWidth() && vy < picture.visibleHeight();
-        uint32_t const rgb = inside ? backgroundRgb(vx, vy) : kMarginRgb;
-        uint8_t* pixel = &background[size_t(y) * row + size_t(x) * 4];
-        pixel[0] = rgb & 0xff;
-        pixel[1] = (rgb >> 8) & 0xff;
-        pixel[2] = (rgb >> 16) & 0xff;
+        putRgb(&background[size_t(y) * row + size_t(x) * 4],
+               inside ? backgroundRgb(vx, vy) : kMarginRgb);
       }
     uint8_t storage[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
-    spa_pod const* params[3];
-    params[0] = static_cast<spa_pod const*>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
-        SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-        SPA_PARAM_BUFFERS_size, SPA_POD_Int(row * picture.height), SPA_PARAM_BUFFERS_stride,
-        SPA_POD_Int(row), SPA_PARAM_BUFFERS_dataType,
-        SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd)));
-    params[1] = static_cast<spa_pod const*>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
-        SPA_POD_Id(SPA_META_VideoCrop), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
-    params[2] = static_cast<spa_pod const*>(
-        spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
-                                   SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
-                                   SPA_PARAM_META_size, SPA_POD_Int(cursorMetaSize(kCursorSide))));
+    auto meta = [&](spa_meta_type type, size_t size) {
+      return static_cast<spa_pod const*>(spa_pod_builder_add_object(
+          &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+          SPA_POD_Id(type), SPA_PARAM_META_size, SPA_POD_Int(int(size))));
+    };
+    spa_pod const* params[] = {
+        static_cast<spa_pod const*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+            SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+            SPA_PARAM_BUFFERS_size, SPA_POD_Int(row * picture.height), SPA_PARAM_BUFFERS_stride,
+            SPA_POD_Int(row), SPA_PARAM_BUFFERS_dataType,
+            SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd))),
+        meta(SPA_META_VideoCrop, sizeof(spa_meta_region)), meta(SPA_META_Cursor, kCursorMetaSize)};
     pw_stream_update_params(stream, params, 3);
   }
 
@@ -322,60 +303,45 @@ struct TestScreenCastPortal::Private {
     if (!buffer) return;
     spa_buffer* spa = buffer->buffer;
     spa_data& data = spa->datas[0];
-    int const row = stride();
     if (!data.data || data.maxsize < background.size()) {
       pw_stream_queue_buffer(stream, buffer);
       return;
     }
     uint64_t const n = frame++;
+    int const row = stride();
     auto* pixels = static_cast<uint8_t*>(data.data);
     std::memcpy(pixels, background.data(), background.size());
     auto put = [&](int x, int y, uint32_t rgb) {
-      uint8_t* pixel = pixels + size_t(y + picture.crop_y) * row + size_t(x + picture.crop_x) * 4;
-      pixel[0] = rgb & 0xff;
-      pixel[1] = (rgb >> 8) & 0xff;
-      pixel[2] = (rgb >> 16) & 0xff;
+      putRgb(pixels + size_t(y + picture.crop_y) * row + size_t(x + picture.crop_x) * 4, rgb);
     };
-    int const sx = static_cast<int>((n * 4) % uint64_t(picture.visibleWidth() - kSquareSide));
-    int const sy = static_cast<int>((n * 2) % uint64_t(picture.visibleHeight() - kSquareSide));
-    for (int y = sy; y < sy + kSquareSide; ++y)
-      for (int x = sx; x < sx + kSquareSide; ++x) put(x, y, kSquareRgb);
+    spa_point const s = squareAt(picture, n);
+    for (int y = s.y; y < s.y + kSquareSide; ++y)
+      for (int x = s.x; x < s.x + kSquareSide; ++x) put(x, y, kSquareRgb);
     put(0, 0, testPictureRgb(picture, n, 0, 0));
-    data.chunk->offset = 0;
-    data.chunk->size = uint32_t(background.size());
-    data.chunk->stride = row;
-    data.chunk->flags = 0;
+    *data.chunk = {0, uint32_t(background.size()), row, 0};
     if (auto* crop = static_cast<spa_meta_region*>(
-            spa_buffer_find_meta_data(spa, SPA_META_VideoCrop, sizeof(spa_meta_region)))) {
-      crop->region.position = SPA_POINT(picture.crop_x, picture.crop_y);
-      crop->region.size =
-          SPA_RECTANGLE(uint32_t(picture.visibleWidth()), uint32_t(picture.visibleHeight()));
-    }
+            spa_buffer_find_meta_data(spa, SPA_META_VideoCrop, sizeof(spa_meta_region))))
+      crop->region = {
+          SPA_POINT(picture.crop_x, picture.crop_y),
+          SPA_RECTANGLE(uint32_t(picture.visibleWidth()), uint32_t(picture.visibleHeight()))};
     spa_meta const* meta = spa_buffer_find_meta(spa, SPA_META_Cursor);
-    if (meta && meta->size >= cursorMetaSize(kCursorSide)) {
+    if (meta && meta->size >= kCursorMetaSize) {
       auto* cursor = static_cast<spa_meta_cursor*>(meta->data);
-      cursor->id = 1;
-      cursor->flags = 0;
-      cursor->position = SPA_POINT(cursorX(n), cursorY(n));
-      cursor->hotspot = SPA_POINT(kHotSpot, kHotSpot);
-      cursor->bitmap_offset = 0;
-      if (!positionOnly(n)) {
-        cursor->bitmap_offset = sizeof(spa_meta_cursor);
-        auto* bitmap = SPA_PTROFF(cursor, cursor->bitmap_offset, spa_meta_bitmap);
-        bitmap->format = SPA_VIDEO_FORMAT_BGRA;
-        bitmap->size = SPA_RECTANGLE(kCursorSide, kCursorSide);
-        bitmap->stride = kCursorSide * 4;
-        bitmap->offset = sizeof(spa_meta_bitmap);
-        auto* bits = SPA_PTROFF(bitmap, bitmap->offset, uint8_t);
+      // Runs of ten buffers carry only the position.
+      bool const bitmap = n % 20 < 10;
+      *cursor = {1, 0, cursorAt(n), SPA_POINT(kHotSpot, kHotSpot),
+                 bitmap ? uint32_t(sizeof(spa_meta_cursor)) : 0};
+      if (bitmap) {
+        auto* header = SPA_PTROFF(cursor, cursor->bitmap_offset, spa_meta_bitmap);
+        *header = {SPA_VIDEO_FORMAT_BGRA, SPA_RECTANGLE(kCursorSide, kCursorSide), kCursorSide * 4,
+                   sizeof(spa_meta_bitmap)};
+        auto* bits = SPA_PTROFF(header, header->offset, uint8_t);
         for (int y = 0; y < kCursorSide; ++y)
           for (int x = 0; x < kCursorSide; ++x) {
-            uint8_t* pixel = bits + y * kCursorSide * 4 + x * 4;
+            // Premultiplied: all clear or all opaque.
             bool const opaque = cursorOpaque(x, y);
-            // Premultiplied BGRA.
-            pixel[0] = opaque ? (kCursorRgb & 0xff) : 0;
-            pixel[1] = opaque ? ((kCursorRgb >> 8) & 0xff) : 0;
-            pixel[2] = opaque ? ((kCursorRgb >> 16) & 0xff) : 0;
-            pixel[3] = opaque ? 0xff : 0;
+            putRgb(bits + (y * kCursorSide + x) * 4, opaque ? kCursorRgb : 0);
+            bits[(y * kCursorSide + x) * 4 + 3] = opaque ? 0xff : 0;
           }
       }
     }
@@ -391,23 +357,18 @@ struct TestScreenCastPortal::Private {
     spa_hook_remove(&stream_listener);
     pw_stream_destroy(stream);
     stream = nullptr;
-    std::lock_guard<std::mutex> lock(mutex);
-    seen.streaming = false;
   }
 
   void run() {
     pw_loop_enter(loop);
     for (;;) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (stopping) break;
-      }
-      while (connection->processPendingRequest()) {
-      }
+      if (stopping) break;
       std::vector<std::function<void()>> ready;
       {
         std::lock_guard<std::mutex> lock(mutex);
         ready.swap(tasks);
+      }
+      while (connection->processPendingRequest()) {
       }
       for (auto& task : ready) task();
       pw_loop_iterate(loop, 0);
@@ -438,11 +399,7 @@ TestScreenCastPortal::TestScreenCastPortal() : private_(std::make_unique<Private
 TestScreenCastPortal::~TestScreenCastPortal() {
   Private& p = *private_;
   if (p.thread.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(p.mutex);
-      p.stopping = true;
-    }
-    p.post([] {});
+    p.post([&p] { p.stopping = true; });
     p.thread.join();
   }
   p.connection.reset();
@@ -458,32 +415,23 @@ bool TestScreenCastPortal::start(std::string* error) {
   try {
     p.connection = sdbus::createSessionBusConnection(kPortalName);
     p.portal = sdbus::createObject(*p.connection, kPortalPath);
-    p.portal->registerMethod("CreateSession")
-        .onInterface(kScreenCast)
-        .implementedAs([&p](VarDict const& options) { return p.createSession(options); });
-    p.portal->registerMethod("SelectSources")
-        .onInterface(kScreenCast)
-        .implementedAs([&p](sdbus::ObjectPath const& session, VarDict const& options) {
-          return p.selectSources(session, options);
-        });
-    p.portal->registerMethod("Start")
-        .onInterface(kScreenCast)
-        .implementedAs([&p](sdbus::ObjectPath const& session, std::string const& parent,
-                            VarDict const& options) { return p.start(session, parent, options); });
-    p.portal->registerMethod("OpenPipeWireRemote")
-        .onInterface(kScreenCast)
-        .implementedAs([&p](sdbus::ObjectPath const& session, VarDict const& options) {
-          return p.openPipeWireRemote(session, options);
-        });
-    p.portal->registerProperty("version").onInterface(kScreenCast).withGetter([&p] {
-      return p.currentConfig().version;
+    auto method = [&](char const* name, auto implementation) {
+      p.portal->registerMethod(name).onInterface(kScreenCast).implementedAs(implementation);
+    };
+    method("CreateSession", [&p](VarDict const& o) { return p.createSession(o); });
+    method("SelectSources",
+           [&p](sdbus::ObjectPath const&, VarDict const& o) { return p.selectSources(o); });
+    method("Start", [&p](sdbus::ObjectPath const&, std::string const&, VarDict const& o) {
+      return p.start(o);
     });
-    p.portal->registerProperty("AvailableSourceTypes").onInterface(kScreenCast).withGetter([&p] {
-      return p.currentConfig().source_types;
-    });
-    p.portal->registerProperty("AvailableCursorModes").onInterface(kScreenCast).withGetter([&p] {
-      return p.currentConfig().cursor_modes;
-    });
+    method("OpenPipeWireRemote",
+           [&p](sdbus::ObjectPath const&, VarDict const&) { return p.openPipeWireRemote(); });
+    auto property = [&](char const* name, auto getter) {
+      p.portal->registerProperty(name).onInterface(kScreenCast).withGetter(getter);
+    };
+    property("version", [&p] { return p.currentConfig().version; });
+    property("AvailableSourceTypes", [&p] { return p.currentConfig().source_types; });
+    property("AvailableCursorModes", [] { return uint32_t{7}; });
     p.portal->finishRegistration();
   } catch (sdbus::Error const& e) {
     *error = "test portal: " + e.getName() + ": " + e.getMessage();
@@ -511,8 +459,7 @@ void TestScreenCastPortal::stopStream() {
 
 void TestScreenCastPortal::closeSession() {
   private_->post([p = private_.get()] {
-    auto found = p->objects.find(p->session_path);
-    if (found != p->objects.end())
+    if (auto found = p->objects.find(p->session_path); found != p->objects.end())
       found->second->emitSignal("Closed").onInterface(kSession).withArguments(VarDict());
   });
 }

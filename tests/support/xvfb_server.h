@@ -17,35 +17,24 @@ namespace dravo::testing {
 
 class XvfbServer {
  public:
-  XvfbServer() = default;
-  XvfbServer(XvfbServer const&) = delete;
-  XvfbServer& operator=(XvfbServer const&) = delete;
   ~XvfbServer() { stop(); }
 
   // Starts the server with one screen of `geometry` ("1920x1080x24"); on
   // failure returns false and says why in `error`.
   bool start(std::string const& geometry, std::string* error) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-      *error = "pipe failed";
+    if (pipe2(fds, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) {
+      *error = "cannot start Xvfb";
       return false;
     }
-    pid_ = fork();
-    if (pid_ < 0) {
-      *error = "fork failed";
-      return false;
-    }
+    std::string const fd = std::to_string(fds[1]);
     if (pid_ == 0) {
-      close(fds[0]);
-      fcntl(fds[1], F_SETFD, 0);
       // Dies with us, even when we crash, and keeps quiet.
       prctl(PR_SET_PDEATHSIG, SIGTERM);
-      int null = open("/dev/null", O_WRONLY);
-      if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-      }
-      std::string const fd = std::to_string(fds[1]);
+      fcntl(fds[1], F_SETFD, 0);
+      int const null = open("/dev/null", O_WRONLY);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(),
              "-nolisten", "tcp", static_cast<char*>(nullptr));
       _exit(127);
@@ -59,13 +48,13 @@ class XvfbServer {
     while (poll(&wait_for, 1, 30000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
       number.push_back(c);
     close(fds[0]);
-    if (c != '\n' || number.empty()) {
-      *error = "Xvfb did not start (is the xvfb package installed?)";
-      stop();
-      return false;
+    if (c == '\n' && !number.empty()) {
+      display_ = ":" + number;
+      return true;
     }
-    display_ = ":" + number;
-    return true;
+    *error = "Xvfb did not start (is the xvfb package installed?)";
+    stop();
+    return false;
   }
 
   // ":<number>"; empty until started.

@@ -11,64 +11,44 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/media_common/video/screen_source_test_support.h"
+
 namespace dravo::media {
 namespace {
 
-// A 6x4 picture whose pixel (x, y) is bytes {x, y, 0x80 + x, 0xee} (in
-// memory order), rows `stride` bytes apart.
-std::vector<uint8_t> picture(int stride) {
-  std::vector<uint8_t> bytes(size_t(stride) * 4, 0x11);
-  for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 6; ++x) {
-      uint8_t* pixel = &bytes[size_t(y) * stride + x * 4];
-      pixel[0] = uint8_t(x);
-      pixel[1] = uint8_t(y);
-      pixel[2] = uint8_t(0x80 + x);
-      pixel[3] = 0xee;
-    }
-  return bytes;
-}
-
-// Blue, green and red of the frame's pixel (x, y).
-std::vector<uint8_t> bgrAt(ImageBuffer const& frame, int x, int y) {
-  uint8_t const* pixel = frame.getPixelAddress(x * 4, y, 0);
-  return {pixel[0], pixel[1], pixel[2]};
-}
+using video_testing::rgbAt;
 
 TEST(ScreenCastFrameTest, HonoursLayoutStrideAndCropAndRefusesWhatDoesNotFit) {
+  using L = StreamPixelLayout;
   struct Case {
     char const* name;
     int stride;              // of the bytes
     int64_t claimed_stride;  // what the stream says
     size_t size_cut;         // bytes missing at the end
-    StreamPixelLayout layout;
+    L layout;
     std::optional<StreamRect> crop;
     int width, height;  // expected frame; 0 for a refusal
-    std::vector<uint8_t> top_left;
   } const cases[] = {
-      {"packed BGRx", 24, 0, 0, StreamPixelLayout::BGRX, {}, 6, 4, {0, 0, 0x80}},
-      {"RGBA swapped", 24, 24, 0, StreamPixelLayout::RGBA, {}, 6, 4, {0x80, 0, 0}},
-      {"odd stride", 27, 27, 0, StreamPixelLayout::BGRX, {}, 6, 4, {0, 0, 0x80}},
-      {"crop", 27, 27, 0, StreamPixelLayout::RGBX, StreamRect{2, 1, 3, 2}, 3, 2, {0x82, 1, 2}},
-      {"crop clipped",
-       24,
-       24,
-       0,
-       StreamPixelLayout::BGRX,
-       StreamRect{4, 2, 9, 9},
-       2,
-       2,
-       {4, 2, 0x84}},
+      {"packed BGRx", 24, 0, 0, L::BGRX, {}, 6, 4},
+      {"RGBA swapped", 24, 24, 0, L::RGBA, {}, 6, 4},
+      {"crop, odd stride", 27, 27, 0, L::RGBX, StreamRect{2, 1, 3, 2}, 3, 2},
+      {"crop clipped", 24, 24, 0, L::BGRX, StreamRect{4, 2, 9, 9}, 2, 2},
       // The last row needs only its pixels, not its padding.
-      {"short last row", 27, 27, 3, StreamPixelLayout::BGRX, {}, 6, 4, {0, 0, 0x80}},
-      {"truncated", 24, 24, 1, StreamPixelLayout::BGRX, {}, 0, 0, {}},
-      {"stride too short", 24, 20, 0, StreamPixelLayout::BGRX, {}, 0, 0, {}},
-      {"negative stride", 24, -24, 0, StreamPixelLayout::BGRX, {}, 0, 0, {}},
-      {"crop outside", 24, 24, 0, StreamPixelLayout::BGRX, StreamRect{6, 0, 2, 2}, 0, 0, {}},
+      {"short last row", 27, 27, 3, L::BGRX, {}, 6, 4},
+      {"truncated", 24, 24, 1, L::BGRX, {}, 0, 0},
+      {"stride too short", 24, 20, 0, L::BGRX, {}, 0, 0},
+      {"negative stride", 24, -24, 0, L::BGRX, {}, 0, 0},
+      {"crop outside", 24, 24, 0, L::BGRX, StreamRect{6, 0, 2, 2}, 0, 0},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<uint8_t> const bytes = picture(c.stride);
+    // A 6x4 picture whose pixel (x, y) is bytes {x, y, 0x80 + x, 0xee}.
+    std::vector<uint8_t> bytes(size_t(c.stride) * 4, 0x11);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 6; ++x)
+        std::memcpy(&bytes[size_t(y) * c.stride + x * 4],
+                    std::vector<uint8_t>{uint8_t(x), uint8_t(y), uint8_t(0x80 + x), 0xee}.data(),
+                    4);
     StreamPicture in;
     in.data = bytes.data();
     in.size = bytes.size() - c.size_cut;
@@ -88,14 +68,14 @@ TEST(ScreenCastFrameTest, HonoursLayoutStrideAndCropAndRefusesWhatDoesNotFit) {
     ASSERT_TRUE(frame) << why;
     EXPECT_EQ(frame->width() * 100 + frame->height(), c.width * 100 + c.height);
     EXPECT_EQ(frame->planes()[0].stride_, c.width * 4);
-    EXPECT_EQ(bgrAt(*frame, 0, 0), c.top_left);
-    // Bottom-right pixel too: the whole area, not a shifted one.
-    uint8_t const x = uint8_t((c.crop ? c.crop->x : 0) + c.width - 1);
-    uint8_t const y = uint8_t((c.crop ? c.crop->y : 0) + c.height - 1);
-    std::vector<uint8_t> expected = {x, y, uint8_t(0x80 + x)};
-    if (c.layout == StreamPixelLayout::RGBA || c.layout == StreamPixelLayout::RGBX)
-      std::swap(expected[0], expected[2]);
-    EXPECT_EQ(bgrAt(*frame, c.width - 1, c.height - 1), expected);
+    // Both corners: the whole area, not a shifted one.
+    bool const swapped = c.layout == L::RGBA || c.layout == L::RGBX;
+    for (auto [fx, fy] : {std::pair{0, 0}, {c.width - 1, c.height - 1}}) {
+      uint32_t const x = uint32_t((c.crop ? c.crop->x : 0) + fx);
+      uint32_t const y = uint32_t((c.crop ? c.crop->y : 0) + fy);
+      EXPECT_EQ(rgbAt(*frame, fx, fy),
+                swapped ? x << 16 | y << 8 | (0x80 + x) : (0x80 + x) << 16 | y << 8 | x);
+    }
   }
 }
 
@@ -112,16 +92,8 @@ struct CursorMeta {
 CursorMeta whitePointer(int x, int y) {
   CursorMeta meta;
   meta.bytes.assign(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + 16, 0xff);
-  *meta.cursor() = {};
-  meta.cursor()->id = 7;
-  meta.cursor()->position = {x, y};
-  meta.cursor()->hotspot = {1, 1};
-  meta.cursor()->bitmap_offset = sizeof(spa_meta_cursor);
-  *meta.bitmap() = {};
-  meta.bitmap()->format = SPA_VIDEO_FORMAT_BGRA;
-  meta.bitmap()->size = {2, 2};
-  meta.bitmap()->stride = 8;
-  meta.bitmap()->offset = sizeof(spa_meta_bitmap);
+  *meta.cursor() = {7, 0, {x, y}, {1, 1}, sizeof(spa_meta_cursor)};
+  *meta.bitmap() = {SPA_VIDEO_FORMAT_BGRA, {2, 2}, 8, sizeof(spa_meta_bitmap)};
   return meta;
 }
 
@@ -140,9 +112,9 @@ TEST(ScreenCastFrameTest, PointerFromMetadataSurvivesHostileClaimsAndMovesCleanl
   ASSERT_TRUE(cursor.update(meta.bytes.data(), meta.bytes.size()));
   auto first = builder.build(in, cursor, &why);
   ASSERT_TRUE(first);
-  EXPECT_EQ(bgrAt(*first, 1, 1), (std::vector<uint8_t>{0xff, 0xff, 0xff}));
-  EXPECT_EQ(bgrAt(*first, 2, 2), (std::vector<uint8_t>{0xff, 0xff, 0xff}));
-  EXPECT_EQ(bgrAt(*first, 3, 3), (std::vector<uint8_t>{0x40, 0x40, 0x40}));
+  EXPECT_EQ(rgbAt(*first, 1, 1), 0xffffffu);
+  EXPECT_EQ(rgbAt(*first, 2, 2), 0xffffffu);
+  EXPECT_EQ(rgbAt(*first, 3, 3), 0x404040u);
 
   // Claims that do not fit the metadata leave the pointer's picture as it
   // was; only the position is taken.
@@ -178,10 +150,10 @@ TEST(ScreenCastFrameTest, PointerFromMetadataSurvivesHostileClaimsAndMovesCleanl
   ASSERT_TRUE(cursor.update(moved.bytes.data(), moved.bytes.size()));
   auto second = builder.redrawCursor(cursor);
   ASSERT_TRUE(second);
-  EXPECT_EQ(bgrAt(*second, 1, 1), (std::vector<uint8_t>{0x40, 0x40, 0x40}));
-  EXPECT_EQ(bgrAt(*second, 4, 2), (std::vector<uint8_t>{0xff, 0xff, 0xff}));
-  EXPECT_EQ(bgrAt(*second, 5, 3), (std::vector<uint8_t>{0xff, 0xff, 0xff}));
-  EXPECT_EQ(bgrAt(*first, 4, 2), (std::vector<uint8_t>{0x40, 0x40, 0x40}));  // sent frames stay
+  EXPECT_EQ(rgbAt(*second, 1, 1), 0x404040u);
+  EXPECT_EQ(rgbAt(*second, 4, 2), 0xffffffu);
+  EXPECT_EQ(rgbAt(*second, 5, 3), 0xffffffu);
+  EXPECT_EQ(rgbAt(*first, 4, 2), 0x404040u);  // sent frames stay
 
   // A bitmap without pixels hides the pointer.
   CursorMeta hidden = whitePointer(5, 3);

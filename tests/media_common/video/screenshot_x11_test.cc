@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "common/property_node.h"
 #include "media_common/video/cursor_overlay.h"
 #include "media_common/video/x11_connection.h"
+#include "tests/media_common/video/screen_source_test_support.h"
 #include "tests/media_common/video/x11_test_display.h"
 #include "tests/support/capture.h"
 
@@ -20,21 +22,18 @@ constexpr uint32_t kRed = 0xff0000;
 constexpr uint32_t kGreen = 0x00ff00;
 constexpr uint32_t kBlue = 0x0000ff;
 
-// The colour at (x, y) of a BGRX picture as 0xRRGGBB.
-uint32_t rgbAt(ImageBuffer const& image, int x, int y) {
-  uint8_t const* pixel = image.getPixelAddress(x * 4, y, 0);
-  return uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
-}
+using video_testing::rgbAt;
 
-// Whether every pixel of the rectangle has colour `rgb`.
-::testing::AssertionResult allOf(ImageBuffer const& image, int x0, int y0, int x1, int y1,
-                                 uint32_t rgb) {
-  for (int y = y0; y < y1; ++y)
+// Whether there is a picture and every pixel of the rectangle has colour
+// `rgb`.
+::testing::AssertionResult allOf(std::shared_ptr<ImageBuffer const> const& image, int x0, int y0,
+                                 int x1, int y1, uint32_t rgb) {
+  for (int y = y0; image && y < y1; ++y)
     for (int x = x0; x < x1; ++x)
-      if (rgbAt(image, x, y) != rgb)
+      if (rgbAt(*image, x, y) != rgb)
         return ::testing::AssertionFailure()
-               << "pixel (" << x << ", " << y << ") is " << std::hex << rgbAt(image, x, y);
-  return ::testing::AssertionSuccess();
+               << "pixel (" << x << ", " << y << ") is " << std::hex << rgbAt(*image, x, y);
+  return image ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "no picture";
 }
 
 std::string idOf(Window window) { return std::to_string(window); }
@@ -43,14 +42,25 @@ class ScreenshotX11Test : public testing::X11Test {
  protected:
   static void SetUpTestSuite() {
     X11Test::SetUpTestSuite();
-    if (!x_->display()) return;
-    red_ = x_->createWindow(100, 100, 300, 200, kRed, "Red window");
-    green_ = x_->createWindow(500, 100, 300, 200, kGreen, "Gr\xc3\xbcn window", true);
-    utility_ = x_->createWindow(900, 100, 200, 200, kBlue, "Utility window", false,
-                                "_NET_WM_WINDOW_TYPE_UTILITY");
-    black_ = x_->createWindow(100, 500, 200, 200, 0, "Black window");
-    untitled_ = x_->createWindow(500, 500, 100, 100, kBlue, "");
+    if (!display_) return;
+    red_ = createWindow(100, 100, 300, 200, kRed, "Red window");
+    green_ = createWindow(500, 100, 300, 200, kGreen, "Gr\xc3\xbcn window", true);
+    utility_ = createWindow(900, 100, 200, 200, kBlue, "Utility window", false,
+                            "_NET_WM_WINDOW_TYPE_UTILITY");
+    black_ = createWindow(100, 500, 200, 200, 0, "Black window");
+    untitled_ = createWindow(500, 500, 100, 100, kBlue, "");
   }
+  // The index of the monitor named `name`, as a display id.
+  static std::string monitorId(Atom name) {
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display_, root(), True, &count);
+    std::string id;
+    for (int i = 0; i < count; ++i)
+      if (monitors[i].name == name) id = std::to_string(i);
+    XRRFreeMonitors(monitors);
+    return id;
+  }
+
   static inline Window red_ = 0, green_ = 0, utility_ = 0, black_ = 0, untitled_ = 0;
 };
 
@@ -68,13 +78,13 @@ TEST_F(ScreenshotX11Test, ListsTitledWindowsButNotBlackUtilityOrUntitledOnes) {
 
   // With a window manager's client list only the listed windows count.
   Window const listed[] = {green_, black_};
-  XChangeProperty(x_->display(), x_->root(), x_->atom("_NET_CLIENT_LIST"), XA_WINDOW, 32,
-                  PropModeReplace, reinterpret_cast<unsigned char const*>(listed), 2);
-  XSync(x_->display(), False);
+  XChangeProperty(display_, root(), atom("_NET_CLIENT_LIST"), XA_WINDOW, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char const*>(listed), 2);
+  XSync(display_, False);
   windows.clear();
   getWindows(&windows);
-  XDeleteProperty(x_->display(), x_->root(), x_->atom("_NET_CLIENT_LIST"));
-  XSync(x_->display(), False);
+  XDeleteProperty(display_, root(), atom("_NET_CLIENT_LIST"));
+  XSync(display_, False);
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_EQ(windows[0].handle_, idOf(green_));
 
@@ -95,13 +105,13 @@ TEST_F(ScreenshotX11Test, WindowAndDisplayPicturesWithAndWithoutSharedMemoryAndF
     auto window = getScreenshot(idOf(red_), Size(-1, -1), status);
     ASSERT_TRUE(window);
     ASSERT_EQ(window->width() * window->height(), 300 * 200);
-    EXPECT_TRUE(allOf(*window, 0, 0, 300, 200, kRed));
+    EXPECT_TRUE(allOf(window, 0, 0, 300, 200, kRed));
     EXPECT_EQ(status->getStatusMessage(), "Element Ok");
     auto full = getScreenshot("0", Size(-1, -1), nullptr);
     ASSERT_TRUE(full);
     ASSERT_EQ(full->width() * full->height(), 1920 * 1080);
-    EXPECT_TRUE(allOf(*full, 100, 100, 400, 300, kRed));
-    EXPECT_TRUE(allOf(*full, 500, 100, 800, 300, kGreen));
+    EXPECT_TRUE(allOf(full, 100, 100, 400, 300, kRed));
+    EXPECT_TRUE(allOf(full, 500, 100, 800, 300, kGreen));
     EXPECT_NE(rgbAt(*full, 99, 99), kRed);
   }
   X11Connection::setSharedMemoryAllowed(true);
@@ -110,7 +120,7 @@ TEST_F(ScreenshotX11Test, WindowAndDisplayPicturesWithAndWithoutSharedMemoryAndF
   ASSERT_TRUE(fitted);
   ASSERT_EQ(fitted->width() * 1000 + fitted->height(), 853480);
   // The red window covers (44.4, 44.4)-(177.8, 133.3).
-  EXPECT_TRUE(allOf(*fitted, 46, 46, 176, 132, kRed));
+  EXPECT_TRUE(allOf(fitted, 46, 46, 176, 132, kRed));
 
   Size const screen(1920, 1080);
   EXPECT_EQ(fitScreenshotSize(screen, Size(1920, 100)), screen);  // not narrower
@@ -118,65 +128,47 @@ TEST_F(ScreenshotX11Test, WindowAndDisplayPicturesWithAndWithoutSharedMemoryAndF
   EXPECT_EQ(fitScreenshotSize(screen, Size(100, 5000)), Size(1920, 1080));  // never larger
 }
 
-// The index of the monitor named `name` on the test display, as a display id.
-std::string monitorId(testing::X11TestDisplay& x, Atom name) {
-  int count = 0;
-  XRRMonitorInfo* monitors = XRRGetMonitors(x.display(), x.root(), True, &count);
-  std::string id;
-  for (int i = 0; i < count; ++i)
-    if (monitors[i].name == name) id = std::to_string(i);
-  XRRFreeMonitors(monitors);
-  return id;
-}
-
 // A monitor is read where it is now, even right after it moved; unscaled
 // pictures show the pointer, over the red window here.
 TEST_F(ScreenshotX11Test, DisplaysFollowTheMonitorLayoutAndShowThePointer) {
-  Display* display = x_->display();
-  Atom const name = x_->atom("SIDE");
+  Atom const name = atom("SIDE");
   auto placeMonitor = [&](int x, int y) {
-    XRRMonitorInfo* monitor = XRRAllocateMonitor(display, 0);
+    XRRMonitorInfo* monitor = XRRAllocateMonitor(display_, 0);
     monitor->name = name;
-    monitor->x = x;
-    monitor->y = y;
-    monitor->width = 300;
-    monitor->height = 200;
-    XRRSetMonitor(display, x_->root(), monitor);
+    std::tie(monitor->x, monitor->y, monitor->width, monitor->height) = std::tuple(x, y, 300, 200);
+    XRRSetMonitor(display_, root(), monitor);
     XRRFreeMonitors(monitor);
-    XSync(display, False);
+    XSync(display_, False);
   };
   placeMonitor(500, 100);
-  std::string const id = monitorId(*x_, name);
+  std::string const id = monitorId(name);
   ASSERT_FALSE(id.empty());
-  auto green = getScreenshot(id, Size(-1, -1), nullptr);
-  ASSERT_TRUE(green);
-  EXPECT_TRUE(allOf(*green, 0, 0, 300, 200, kGreen));
-  XRRDeleteMonitor(display, x_->root(), name);
+  EXPECT_TRUE(allOf(getScreenshot(id, Size(-1, -1), nullptr), 0, 0, 300, 200, kGreen));
+  XRRDeleteMonitor(display_, root(), name);
   placeMonitor(100, 100);
-  ASSERT_EQ(monitorId(*x_, name), id);
+  ASSERT_EQ(monitorId(name), id);
   auto red = getScreenshot(id, Size(-1, -1), nullptr);
-  XRRDeleteMonitor(display, x_->root(), name);
-  XSync(display, False);
-  ASSERT_TRUE(red);
-  EXPECT_TRUE(allOf(*red, 0, 0, 300, 200, kRed));
+  XRRDeleteMonitor(display_, root(), name);
+  XSync(display_, False);
+  EXPECT_TRUE(allOf(red, 0, 0, 300, 200, kRed));
 
-  XWarpPointer(display, None, x_->root(), 0, 0, 0, 0, 250, 200);
-  XSync(display, False);
+  XWarpPointer(display_, None, root(), 0, 0, 0, 0, 250, 200);
+  XSync(display_, False);
   auto pointed = getScreenshot("0", Size(-1, -1), nullptr);
-  XWarpPointer(display, None, x_->root(), 0, 0, 0, 0, 1900, 1060);
-  XSync(display, False);
+  XWarpPointer(display_, None, root(), 0, 0, 0, 0, 1900, 1060);
+  XSync(display_, False);
   ASSERT_TRUE(pointed);
-  EXPECT_FALSE(allOf(*pointed, 240, 190, 260, 210, kRed));
-  EXPECT_TRUE(allOf(*pointed, 100, 100, 200, 150, kRed));
+  EXPECT_FALSE(allOf(pointed, 240, 190, 260, 210, kRed));
+  EXPECT_TRUE(allOf(pointed, 100, 100, 200, 150, kRed));
 }
 
 // Ids that are no number are refused, numbers that are no window are no
 // display; a hidden window stops the capture without an error, and without
 // a server there is nothing to capture.
 TEST_F(ScreenshotX11Test, RefusedIdsHiddenWindowsAndNoServer) {
-  Window hidden = x_->createWindow(1200, 600, 100, 100, kRed, "Hidden window");
-  XUnmapWindow(x_->display(), hidden);
-  XSync(x_->display(), False);
+  Window hidden = createWindow(1200, 600, 100, 100, kRed, "Hidden window");
+  XUnmapWindow(display_, hidden);
+  XSync(display_, False);
   std::string const display = std::getenv("DISPLAY");
   struct Case {
     std::string id, display;

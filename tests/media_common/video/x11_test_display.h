@@ -1,7 +1,8 @@
 #pragma once
-// A private X server with a client connection for the screen-capture tests:
-// starts Xvfb (1920x1080, 24-bit), points $DISPLAY at it, and makes plain
-// top-level windows of known colours and titles. Used on the test thread.
+// A test suite sharing one private X server (Xvfb, 1920x1080, 24-bit) with a
+// client connection: $DISPLAY points at it, the pointer is out of the
+// windows' way, and tests make plain top-level windows of known colours and
+// titles. Its tests skip when no server starts. Used on the test thread.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -19,34 +20,38 @@
 
 namespace dravo::testing {
 
-class X11TestDisplay {
- public:
-  ~X11TestDisplay() {
-    if (display_) XCloseDisplay(display_);
-    server_.stop();
+class X11Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (char const* previous = std::getenv("DISPLAY")) previous_display_ = previous;
+    server_ = new XvfbServer();
+    if (!server_->start("1920x1080x24", &error_)) return;
+    setenv("DISPLAY", server_->display().c_str(), 1);
+    if (!(display_ = XOpenDisplay(nullptr))) return void(error_ = "cannot connect");
+    XWarpPointer(display_, None, root(), 0, 0, 0, 0, 1900, 1060);
+    XSync(display_, False);
+  }
+  static void TearDownTestSuite() {
+    if (display_) XCloseDisplay(std::exchange(display_, nullptr));
+    delete std::exchange(server_, nullptr);
     if (previous_display_)
       setenv("DISPLAY", previous_display_->c_str(), 1);
     else
       unsetenv("DISPLAY");
   }
-
-  bool start(std::string* error) {
-    if (char const* previous = std::getenv("DISPLAY")) previous_display_ = previous;
-    if (!server_.start("1920x1080x24", error)) return false;
-    setenv("DISPLAY", server_.display().c_str(), 1);
-    display_ = XOpenDisplay(server_.display().c_str());
-    if (!display_) *error = "cannot connect to " + server_.display();
-    return display_ != nullptr;
+  void SetUp() override {
+    if (!display_) GTEST_SKIP() << "No X server: " << error_;
   }
 
-  Display* display() const { return display_; }
-  Window root() const { return DefaultRootWindow(display_); }
+  static Window root() { return DefaultRootWindow(display_); }
+  static Atom atom(char const* name) { return XInternAtom(display_, name, False); }
 
   // A mapped window filled with `rgb` (0xRRGGBB). `type` names a
   // _NET_WM_WINDOW_TYPE atom to set, if any; the title goes into
   // _NET_WM_NAME when `utf8`, else into WM_NAME.
-  Window createWindow(int x, int y, int width, int height, uint32_t rgb, std::string const& title,
-                      bool utf8 = false, char const* type = nullptr) {
+  static Window createWindow(int x, int y, int width, int height, uint32_t rgb,
+                             std::string const& title, bool utf8 = false,
+                             char const* type = nullptr) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = rgb;
     attributes.override_redirect = True;
@@ -69,31 +74,10 @@ class X11TestDisplay {
     return window;
   }
 
-  Atom atom(char const* name) { return XInternAtom(display_, name, False); }
-
- private:
-  XvfbServer server_;
-  Display* display_ = nullptr;
-  std::optional<std::string> previous_display_;
-};
-
-// A test suite sharing one private X server, with the pointer out of the
-// windows' way; its tests skip when no server starts.
-class X11Test : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    x_ = new X11TestDisplay();
-    if (!x_->start(&error_)) return;
-    XWarpPointer(x_->display(), None, x_->root(), 0, 0, 0, 0, 1900, 1060);
-    XSync(x_->display(), False);
-  }
-  static void TearDownTestSuite() { delete std::exchange(x_, nullptr); }
-  void SetUp() override {
-    if (!x_->display()) GTEST_SKIP() << "No X server: " << error_;
-  }
-
-  static inline X11TestDisplay* x_ = nullptr;
+  static inline XvfbServer* server_ = nullptr;
+  static inline Display* display_ = nullptr;
   static inline std::string error_;
+  static inline std::optional<std::string> previous_display_;
 };
 
 }  // namespace dravo::testing
