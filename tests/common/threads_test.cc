@@ -62,8 +62,10 @@ void unlockTwiceThenRelockTwice(MutexLock& lock) DRAVO_NO_THREAD_SAFETY_ANALYSIS
 bool anotherThreadCanTake(Mutex& mutex) DRAVO_NO_THREAD_SAFETY_ANALYSIS {
   bool taken = false;
   std::thread([&] {
-    taken = mutex.tryLock();
-    if (taken) mutex.unlock();
+    if (mutex.tryLock()) {
+      taken = true;
+      mutex.unlock();
+    }
   }).join();
   return taken;
 }
