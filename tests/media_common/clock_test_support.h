@@ -39,7 +39,6 @@ class EventRecorder {
     for (auto const& e : events()) result.push_back(e.tag);
     return result;
   }
-  void kill() { owner_.reset(); }
 
  private:
   std::shared_ptr<media::Clock> clock_;

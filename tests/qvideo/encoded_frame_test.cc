@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <functional>
-#include <random>
 
 #include "qvideo/qv_i420.h"
 #include "tests/support/capture.h"
@@ -93,21 +92,11 @@ TEST(EncodedFrameTest, HostileInputIsRefusedAndLeavesTheFrameUnchanged) {
   EXPECT_TRUE(log.contains("QV1 frame refused"));
   EXPECT_FALSE(EncodedFrame().deserialize(nullptr, 100));
 
-  // Every prefix fails (copied, so AddressSanitizer sees the exact end);
-  // damage that keeps the header consistent parses or fails, never crashes,
-  // and a parsed frame decodes or fails cleanly.
+  // Every prefix fails (copied, so AddressSanitizer sees the exact end).
   EncodedFrame frame;
   for (size_t length = 0; length < jpeg.size(); ++length) {
     std::vector<uint8_t> prefix(jpeg.begin(), jpeg.begin() + length);
     EXPECT_FALSE(frame.deserialize(prefix.data(), prefix.size())) << length;
-  }
-  std::mt19937 random(1234);
-  QvI420 image(17, 9, 16);
-  for (int round = 0; round < 200; ++round) {
-    std::vector<uint8_t> damaged(jpeg.begin(), jpeg.end());
-    for (int flips = 0; flips < 3; ++flips)
-      damaged[20 + random() % (damaged.size() - 20)] = static_cast<uint8_t>(random());
-    if (frame.deserialize(damaged.data(), damaged.size())) frame.decode(&image);
   }
 }
 

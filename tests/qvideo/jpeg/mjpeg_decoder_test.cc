@@ -4,7 +4,7 @@
 #include <turbojpeg.h>
 
 #include <functional>
-#include <thread>
+#include <future>
 #include <tuple>
 
 #include "tests/qvideo/test_planes.h"
@@ -103,16 +103,17 @@ TEST_F(MjpegDecoderTest, BadFramesAndDestinationsAreRefusedWithoutWriting) {
   // A segment whose length runs past the end of the data.
   EXPECT_FALSE(decode({0xFF, 0xD8, 0xFF, 0xE0, 0x7F, 0xFF, 0x00, 0x00}, 64, 32, true, &out));
 
-  auto refused = [&](int width, int height, uint8_t* y, int y_stride) {
-    return !decompressMJPEG(jpeg.data(), jpeg.size(), width, height, true, y, y_stride,
-                            out.u_.data(), out.u_.stride_, out.v_.data(), out.v_.stride_);
-  };
-  EXPECT_TRUE(refused(64, 30, out.y_.data(), out.y_.stride_));
+  // Wrong sizes, a missing plane, a short stride: refused before any write.
+  for (auto [width, height, y, y_stride] :
+       std::vector<std::tuple<int, int, uint8_t*, int>>{{64, 30, out.y_.data(), out.y_.stride_},
+                                                        {65, 32, out.y_.data(), out.y_.stride_},
+                                                        {64, 32, nullptr, 64},
+                                                        {64, 32, out.y_.data(), 63},
+                                                        {0, 32, out.y_.data(), 64}})
+    EXPECT_FALSE(decompressMJPEG(jpeg.data(), jpeg.size(), width, height, true, y, y_stride,
+                                 out.u_.data(), out.u_.stride_, out.v_.data(), out.v_.stride_))
+        << width << "x" << height << " stride " << y_stride;
   EXPECT_TRUE(log_.contains("JPEG frame is 64x32, expected 64x30"));
-  EXPECT_TRUE(refused(65, 32, out.y_.data(), out.y_.stride_));
-  EXPECT_TRUE(refused(64, 32, nullptr, 64));
-  EXPECT_TRUE(refused(64, 32, out.y_.data(), 63));
-  EXPECT_TRUE(refused(0, 32, out.y_.data(), out.y_.stride_));
   EXPECT_TRUE(out.marginsUntouched());
 }
 
@@ -124,20 +125,18 @@ TEST_F(MjpegDecoderTest, ThreadsDecodeAtTheSameTimeAndRecoverFromBrokenTables) {
   for (size_t pos : huffmanTables(jpeg)) broken[pos + 5] = 0xFF;
   TestI420 expected(64, 32);
   ASSERT_TRUE(decode(jpeg, 64, 32, false, &expected));
-  auto work = [&](bool* all_right) {
-    *all_right = true;
+  auto work = [&] {
+    bool all_right = true;
     for (int round = 0; round < 20; ++round) {
       TestI420 out(64, 32);
-      *all_right &= !decode(broken, 64, 32, true, &out) && decode(jpeg, 64, 32, true, &out) &&
-                    expected.y_.bytes_ == out.y_.bytes_ && expected.v_.bytes_ == out.v_.bytes_;
+      all_right &= !decode(broken, 64, 32, true, &out) && decode(jpeg, 64, 32, true, &out) &&
+                   expected.y_.bytes_ == out.y_.bytes_ && expected.v_.bytes_ == out.v_.bytes_;
     }
+    return all_right;
   };
-  bool first = false, second = false;
-  std::thread other(work, &second);
-  work(&first);
-  other.join();
-  EXPECT_TRUE(first);
-  EXPECT_TRUE(second);
+  auto other = std::async(std::launch::async, work);
+  EXPECT_TRUE(work());
+  EXPECT_TRUE(other.get());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// The scaled clock over a synthetic master: rates, hard and soft sets,
-// slewing, and timers that follow the mapping.
-
-#include "media_common/scaled_clock.h"
+// Derived clocks: the scaled clock over a synthetic master (rates, hard and
+// soft sets, slewing, timers that follow the mapping) and the property clock,
+// which follows the clock held in a property node.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,10 @@
 #include <thread>
 
 #include "common/deferred.h"
+#include "common/property_node.h"
+#include "media_common/clock_private.h"
+#include "media_common/property_clock.h"
+#include "media_common/scaled_clock.h"
 #include "media_common/synthetic_clock.h"
 #include "tests/media_common/clock_test_support.h"
 #include "tests/support/capture.h"
@@ -16,6 +19,7 @@
 namespace dravo::media {
 namespace {
 
+using testing::EventRecorder;
 using testing::TimerEvent;
 
 constexpr Time kMasterStart = Time::fromNSec(9000000000000);
@@ -92,7 +96,7 @@ TEST_F(ScaledClockTest, SetScalingKeepsTheReadingIsIgnoredWhileFrozenAndHardSets
   EXPECT_EQ(at(6, Duration()), clock_->getNormalizedClockTime());
 }
 
-TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillAndBehindItJumps) {
+TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillBehindItJumpsInsideItChangesTheRate) {
   clock_->requestCallbackAt(at(0, sec(1.0)), recorder_.callback(1));
   // The clock reads kStart; the target timeline is 3 s behind it.
   generator_.setTimeAndScalingSoftly(kStart - sec(3.0), 1.0);
@@ -106,19 +110,16 @@ TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillAndBehindItJumps) {
   generator_.setTimeAndScalingSoftly(kStart + sec(3.0), kStart + sec(4.0), 1.0);
   waitForDeferredCalls();
   EXPECT_EQ((TimerEvent{2, Clock::Normal, at(0, sec(3.0))}), recorder_.events().back());
-}
 
-TEST_F(ScaledClockTest, SoftSetInsideTheWindowOnlyChangesTheRate) {
-  advanceMaster(sec(1.0));
-  // An earlier pause leaves a zero rate before the origin; inside the
-  // window the reading must not step when the rates change.
-  generator_.setTimeAndScalingSoftly(kStart + sec(0.5), 1.0);
+  // Inside the window only the rate changes: an earlier pause leaves a zero
+  // rate before the origin, and the reading must not step.
+  generator_.setTimeAndScalingSoftly(kStart + sec(2.5), 1.0);
   advanceMaster(ms(200));
-  EXPECT_EQ(kStart + sec(1.0), clock_->getTime());
-  generator_.setTimeAndScalingSoftly(kStart, kStart + sec(2.0), 2.0);
-  EXPECT_EQ(kStart + sec(1.0), clock_->getTime());
+  EXPECT_EQ(kStart + sec(3.0), clock_->getTime());
+  generator_.setTimeAndScalingSoftly(kStart + sec(2.0), kStart + sec(4.0), 2.0);
+  EXPECT_EQ(kStart + sec(3.0), clock_->getTime());
   advanceMaster(ms(100));
-  EXPECT_EQ(kStart + sec(1.2), clock_->getTime());
+  EXPECT_EQ(kStart + sec(3.2), clock_->getTime());
 }
 
 TEST_F(ScaledClockTest, SlewsRunFastOrSlowUntilTheOffsetIsAbsorbedWithoutStepping) {
@@ -167,6 +168,62 @@ TEST(ScaledClockOnAFrozenMasterTest, TimersWaitWithoutSpinningUntilTheMasterRuns
   waiter.join();
   EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())}}),
             recorder.events());
+}
+
+constexpr Time kTimeA = Time::fromNSec(1000000000000);
+constexpr Time kTimeB = Time::fromNSec(2000000000000);
+
+class PropertyClockTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<PropertyNode> node_ = PropertyNode::create("clock");
+  SyntheticClockGenerator a_{false, kTimeA};
+  SyntheticClockGenerator b_{false, kTimeB};
+};
+
+TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChanges) {
+  setPropertyClock(*node_, a_.getClock());
+  auto clock = getPropertyClock(node_, getFrozenClock());
+  struct Step {
+    char const* what;
+    std::function<void()> act;
+    ClockTime expected;
+  } const steps[] = {
+      {"on A", [] {}, ClockTime(2, kTimeA)},
+      {"the frozen default", [&] { setPropertyClock(*node_, nullptr); }, ClockTime(3, Time())},
+      {"A again", [&] { setPropertyClock(*node_, a_.getClock()); }, ClockTime(4, kTimeA)},
+      {"B", [&] { setPropertyClock(*node_, b_.getClock()); }, ClockTime(6, kTimeB)},
+      {"B freezes", [&] { b_.freeze(); }, ClockTime(7, Time())},
+      {"B runs again", [&] { b_.setTime(kTimeB); }, ClockTime(8, kTimeB)},
+      {"a switch after changes nobody read",
+       [&] {
+         b_.freeze();
+         b_.setTime(kTimeB + ms(1));
+         setPropertyClock(*node_, a_.getClock());
+       },
+       ClockTime(12, kTimeA)},
+  };
+  for (Step const& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(step.expected, clock->getNormalizedClockTime());
+  }
+}
+
+TEST_F(PropertyClockTest, TimersFromBeforeASwitchOrADeadParentAreAbortedPromptly) {
+  auto c = std::make_unique<SyntheticClockGenerator>(false, kTimeB);
+  setPropertyClock(*node_, a_.getClock());
+  auto clock = getPropertyClock(node_, b_.getClock());
+  EventRecorder recorder(clock);
+  clock->requestCallbackIn(ms(100), recorder.callback(1), Clock::FireIfFrozen);
+  setPropertyClock(*node_, c->getClock());
+  waitForDeferredCalls();
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(4, kTimeB)}}),
+            recorder.events());
+  clock->requestCallbackIn(ms(100), recorder.callback(2), Clock::FireIfFrozen);
+  c.reset();  // the node held it weakly: the default takes over
+  waitForDeferredCalls();
+  ASSERT_EQ(2u, recorder.events().size());
+  EXPECT_EQ((TimerEvent{2, Clock::Aborted, ClockTime(6, kTimeB)}), recorder.events()[1]);
 }
 
 }  // namespace
