@@ -22,6 +22,6 @@ std::vector<X11Rect> clipMonitors(Display* display, std::vector<X11Rect> monitor
 
 // The RandR monitors of the default screen, clipped to it (the whole screen
 // without RandR). One round trip.
-std::vector<X11Rect> monitorRects(X11Connection& connection);
+std::vector<X11Rect> monitorRects(X11Connection& connection) DRAVO_REQUIRES(connection.mutex());
 
 }  // namespace dravo::media
