@@ -77,40 +77,47 @@ void Bin::addAlias(std::string const& name, std::string const& target_path) {
   addAlias(name, dravo::getPropertyNode(target_path));
 }
 
+// The three forms of each direction name the two properties differently;
+// `addPropertyCopy` does the work.
+
 void Bin::addPropertyCopyFromBin(std::string const& bin_property, std::string const& other_path) {
-  addPropertyCopyFromBin(getNode(bin_property), dravo::getPropertyNode(other_path));
+  addPropertyCopy(kFromBin, getNode(bin_property), dravo::getPropertyNode(other_path));
 }
 
 void Bin::addPropertyCopyFromBin(std::string const& bin_property,
                                  std::shared_ptr<PropertyNode> const& other) {
-  addPropertyCopyFromBin(getNode(bin_property), other);
+  addPropertyCopy(kFromBin, getNode(bin_property), other);
 }
 
 void Bin::addPropertyCopyFromBin(std::shared_ptr<PropertyNode> const& bin_node,
                                  std::shared_ptr<PropertyNode> const& other) {
-  LOGF(5, "Adding property copy from %s to %s.", bin_node->getFullName().c_str(),
-       other->getFullName().c_str());
-  addCopier(bin_node, other);
+  addPropertyCopy(kFromBin, bin_node, other);
 }
 
 void Bin::addPropertyCopyToBin(std::string const& bin_property, std::string const& other_path) {
-  addPropertyCopyToBin(getNode(bin_property), dravo::getPropertyNode(other_path));
+  addPropertyCopy(kToBin, getNode(bin_property), dravo::getPropertyNode(other_path));
 }
 
 void Bin::addPropertyCopyToBin(std::string const& bin_property,
                                std::shared_ptr<PropertyNode> const& other) {
-  addPropertyCopyToBin(getNode(bin_property), other);
+  addPropertyCopy(kToBin, getNode(bin_property), other);
 }
 
 void Bin::addPropertyCopyToBin(std::shared_ptr<PropertyNode> const& bin_node,
                                std::shared_ptr<PropertyNode> const& other) {
-  LOGF(5, "Adding property copy to %s from %s.", bin_node->getFullName().c_str(),
-       other->getFullName().c_str());
-  addCopier(other, bin_node);
+  addPropertyCopy(kToBin, bin_node, other);
 }
 
-void Bin::addCopier(std::shared_ptr<PropertyNode> const& from,
-                    std::shared_ptr<PropertyNode> const& to) {
+void Bin::addPropertyCopy(CopyDirection direction, std::shared_ptr<PropertyNode> const& bin_node,
+                          std::shared_ptr<PropertyNode> const& other) {
+  if (direction == kFromBin)
+    LOGF(5, "Adding property copy from %s to %s.", bin_node->getFullName().c_str(),
+         other->getFullName().c_str());
+  else
+    LOGF(5, "Adding property copy to %s from %s.", bin_node->getFullName().c_str(),
+         other->getFullName().c_str());
+  auto const& from = direction == kFromBin ? bin_node : other;
+  auto const& to = direction == kFromBin ? other : bin_node;
   property_copiers_.push_back(std::make_shared<UnidirectionalPropertyCopier>(from, to, true, true));
 }
 

@@ -91,8 +91,10 @@ class Bin : NonCopyable {
  private:
   friend class BinElementTracker;
 
-  void addCopier(std::shared_ptr<PropertyNode> const& from,
-                 std::shared_ptr<PropertyNode> const& to);
+  enum CopyDirection { kFromBin, kToBin };
+  // Logs and keeps a copier between `bin_node` and `other` in `direction`.
+  void addPropertyCopy(CopyDirection direction, std::shared_ptr<PropertyNode> const& bin_node,
+                       std::shared_ptr<PropertyNode> const& other);
 
   std::shared_ptr<PropertyNode> node_;
   std::shared_ptr<Status> status_;

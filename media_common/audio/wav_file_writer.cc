@@ -5,7 +5,7 @@
 
 #include "common/check.h"
 #include "common/logging.h"
-#include "common/string_util.h"
+#include "common/part_file_name.h"
 #include "media_common/audio/interleave_wave.h"
 #include "media_common/audio/wav_header.h"
 #include "media_common/riff.h"
@@ -22,25 +22,6 @@ constexpr int64_t kPartFileBytes = int64_t{1} << 30;
 constexpr int64_t kLargeFileBytes = int64_t{1} << 31;
 constexpr int kFramesPerBlock = 160;
 
-// The name of part `counter` (1, 2, ...) of a recording whose previous file
-// was `name`.
-std::string partFileName(std::string const& name, int counter) {
-  std::string const previous_suffix =
-      counter > 1 ? stringPrintf("_part%d.wav", counter - 1) : std::string(".wav");
-  size_t found = name.find(previous_suffix);
-  if (found != std::string::npos)
-    return name.substr(0, found) + stringPrintf("_part%d.wav", counter);
-  // No ".wav" to build on: the suffix goes at the end, replacing the one this
-  // rule appended for the previous part.
-  if (counter > 1) {
-    std::string const appended = stringPrintf("_part%d", counter - 1);
-    if (name.size() >= appended.size() &&
-        name.compare(name.size() - appended.size(), appended.size(), appended) == 0)
-      return name.substr(0, name.size() - appended.size()) + stringPrintf("_part%d", counter);
-  }
-  return name + stringPrintf("_part%d", counter);
-}
-
 uint32_t clampToHeaderField(uint64_t value) {
   return static_cast<uint32_t>(std::min<uint64_t>(value, std::numeric_limits<uint32_t>::max()));
 }
@@ -51,6 +32,7 @@ WAVFileWriter::~WAVFileWriter() { close(); }
 
 bool WAVFileWriter::openFile(std::string const& name) {
   part_counter_ = 0;
+  recording_name_ = name;
   return doOpenFile(name, kProvisionalChannels, kProvisionalRate);
 }
 
@@ -93,8 +75,7 @@ void WAVFileWriter::beginNextFile(int channels, int rate) {
   // Samples already written in the provisional format must not be truncated
   // by reopening the same name: they count as the first file.
   if (part_counter_ == 0 && data_bytes_ > 0) part_counter_ = 1;
-  std::string name = file_name_;
-  if (part_counter_ != 0 && !name.empty()) name = partFileName(name, part_counter_);
+  std::string const name = partFileName(recording_name_, ".wav", part_counter_);
   ++part_counter_;
   doOpenFile(name, channels, rate);
 }
@@ -122,6 +103,7 @@ bool WAVFileWriter::writeToFile(std::string const& name, std::vector<short> cons
                                 int channels, int rate) {
   if (channels <= 0) return false;
   WAVFileWriter writer;
+  writer.recording_name_ = name;
   if (!writer.doOpenFile(name, kProvisionalChannels, kProvisionalRate)) return false;
   size_t const block = static_cast<size_t>(kFramesPerBlock) * channels;
   // At least one call, so that even an empty recording gets its real format.

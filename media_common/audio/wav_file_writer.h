@@ -9,14 +9,11 @@
 // Part files. Samples in a new channel count or rate, or arriving when the
 // current file has grown past 2^30 bytes, start a new file. The first change
 // on a file that holds no samples yet (the provisional format) reopens the
-// same name in the real format. Every later file is a part file: for "rec.wav"
-// the recording continues in "rec_part1.wav", "rec_part2.wav", ... (the first
-// ".wav" and everything after it are replaced). A file that holds samples is
-// never reopened under its own name, so nothing written is truncated.
-//
-// Names without ".wav": the part suffix is appended to the whole name instead
-// ("dump" continues in "dump_part1", "dump_part2", ...). The recording goes on
-// rather than stopping, and the completed file keeps its name and contents.
+// same name in the real format. Every later file is a part file named by
+// `partFileName` (common/part_file_name.h): for "rec.wav" the recording
+// continues in "rec_part1.wav", "rec_part2.wav", ...; a name without ".wav"
+// gets the suffix appended ("dump_part1"). A file that holds samples is never
+// reopened under its own name, so nothing written is truncated.
 //
 // A file that cannot be created is logged on "wav_file_writer" at level 2;
 // samples are then dropped until the next successful open. Results of the
@@ -76,6 +73,9 @@ class WAVFileWriter {
 
  private:
   void beginNextFile(int channels, int rate);
+
+  // The name the recording was opened with; part files derive from it.
+  std::string recording_name_;
 };
 
 }  // namespace dravo::media

@@ -146,4 +146,23 @@ void DeviceVideoSource::onRetryTimer() {
   }
 }
 
+void ManagedDeviceVideoSource::onPropertyChange(bool first) {
+  DeviceVideoSource::onPropertyChange(first);
+  if (!takeReopenRequest()) return;
+  if (*enabled_)
+    reopenDevice();
+  else
+    closeDevice();
+}
+
+void ManagedDeviceVideoSource::reopenDevice() {
+  closeDevice();
+  openDevice();
+}
+
+void ManagedDeviceVideoSource::finalize() {
+  closeDevice();
+  DeviceVideoSource::finalize();
+}
+
 }  // namespace dravo::media

@@ -19,6 +19,9 @@
 // pass that changed the requested mode, "enabled" or "device", or pulsed
 // "reopen", `takeReopenRequest()` is true once.
 //
+// `ManagedDeviceVideoSource` below does the opening and closing for
+// subclasses that only know how to open and close their device.
+//
 // Owner: whoever created the concrete source. Threads: `onPropertyChange`,
 // the watchdog and `reopenDevice()` run on the element's scheduler (the
 // watchdog calls `reopenDevice()` without holding `watch_mutex_`, so it may
@@ -87,6 +90,24 @@ class DeviceVideoSource : public VideoSource {
   // Frames counted for "actual_fps" since `rate_window_start_`.
   Time rate_window_start_ DRAVO_GUARDED_BY(watch_mutex_);
   int rate_window_frames_ DRAVO_GUARDED_BY(watch_mutex_) = 0;
+};
+
+// A device source that follows its properties by itself: after a
+// property-change pass that calls for it (see `takeReopenRequest`) it closes
+// the device and, while "enabled" is true, opens it again; the watchdog's
+// `reopenDevice` closes and opens; `finalize` closes first, so that a
+// capture thread sending through the element ends before the element does.
+// Subclasses implement `openDevice` (reporting `sourceOpening` and
+// `sourceOpened`) and `closeDevice` (nothing when closed). All of them run
+// on the element's scheduler.
+class ManagedDeviceVideoSource : public DeviceVideoSource {
+ protected:
+  void onPropertyChange(bool first) override;
+  void finalize() override;
+  void reopenDevice() final;
+
+  virtual void openDevice() = 0;
+  virtual void closeDevice() = 0;
 };
 
 }  // namespace dravo::media

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "media_common/video/screenshot_x11.h"
+#include "media_common/video/x11_window_list.h"
 
 namespace dravo::media {
 

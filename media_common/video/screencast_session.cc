@@ -11,6 +11,7 @@
 #include "common/logging.h"
 #include "media_common/video/image_buffer_cache.h"
 #include "media_common/video/pipewire_stream.h"
+#include "media_common/video/screenshot_size.h"
 
 DRAVO_LOGGER("screencast_session");
 

@@ -1,5 +1,6 @@
 #pragma once
-// Screen and window pictures from an X11 display ($DISPLAY).
+// Screen and window pictures from an X11 display ($DISPLAY). Listing what
+// can be captured is x11_window_list.h.
 //
 // Displays are the RandR monitors of the default screen (the whole root
 // window when RandR is missing), identified by their index written in
@@ -13,22 +14,13 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "common/size.h"
 #include "common/status.h"
 #include "media_common/video/image_buffer.h"
+#include "media_common/video/screenshot_size.h"
 
 namespace dravo::media {
-
-struct DisplayInfo {
-  std::string handle_;  // decimal display index
-};
-
-struct WindowInfo {
-  std::string title_;   // UTF-8
-  std::string handle_;  // decimal window id
-};
 
 // A picture of the display or window `id` as one IMAGE_BGRX32 plane, rows
 // top to bottom. A `size` with both parts positive and narrower than the
@@ -41,20 +33,7 @@ struct WindowInfo {
 std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& size,
                                            std::shared_ptr<Status> status);
 
-// The size of a picture of a `source`-sized area when `requested` is asked
-// for: `source` itself unless `requested` has both parts positive and is
-// narrower; then `requested` corrected towards the source's aspect ratio.
-Size fitScreenshotSize(Size const& source, Size const& requested);
-
 // Whether an X display can be opened.
 bool screenshotSupported();
-
-// Appends the displays and windows whose test picture is not blank. Null
-// lists are programming errors.
-void getDisplays(std::vector<DisplayInfo>* monitors);
-void getWindows(std::vector<WindowInfo>* windows);
-
-// True when, on every row, the first `width` bytes of plane 0 are zero.
-bool isBlankScreenshot(ImageBuffer const& image);
 
 }  // namespace dravo::media

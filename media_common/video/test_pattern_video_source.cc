@@ -12,12 +12,6 @@ namespace dravo::media {
 
 TestPatternVideoSource::~TestPatternVideoSource() { disconnect_all(); }
 
-void TestPatternVideoSource::finalize() {
-  // The capture thread sends through this element: it must end first.
-  close();
-  DeviceVideoSource::finalize();
-}
-
 void TestPatternVideoSource::setStalled(bool stalled) {
   MutexLock lock(mutex_);
   stalled_ = stalled;
@@ -48,21 +42,7 @@ bool TestPatternVideoSource::waitForFramesDelivered(uint64_t count, Duration tim
   return frames_delivered_ >= count;
 }
 
-void TestPatternVideoSource::onPropertyChange(bool first) {
-  DeviceVideoSource::onPropertyChange(first);
-  if (!takeReopenRequest()) return;
-  if (*enabled_)
-    reopenDevice();
-  else
-    close();
-}
-
-void TestPatternVideoSource::reopenDevice() {
-  close();
-  open();
-}
-
-void TestPatternVideoSource::open() {
+void TestPatternVideoSource::openDevice() {
   sourceOpening();
   Mode const mode{*req_width_, *req_height_, *req_fps_};
   {
@@ -79,7 +59,7 @@ void TestPatternVideoSource::open() {
   sourceOpened();
 }
 
-void TestPatternVideoSource::close() {
+void TestPatternVideoSource::closeDevice() {
   if (!capture_thread_) return;
   {
     MutexLock lock(mutex_);

@@ -27,7 +27,7 @@
 
 namespace dravo::media {
 
-class TestPatternVideoSource : public DeviceVideoSource {
+class TestPatternVideoSource : public ManagedDeviceVideoSource {
  public:
   enum class Pacing { kWallClock, kOnRequest };
 
@@ -46,9 +46,8 @@ class TestPatternVideoSource : public DeviceVideoSource {
   bool waitForFramesDelivered(uint64_t count, Duration timeout);
 
  protected:
-  void onPropertyChange(bool first) override;
-  void finalize() override;
-  void reopenDevice() override;
+  void openDevice() override;
+  void closeDevice() override;
 
  private:
   struct Mode {
@@ -57,8 +56,6 @@ class TestPatternVideoSource : public DeviceVideoSource {
     float fps;
   };
 
-  void open();
-  void close();
   void captureLoop(Mode mode);
 
   const Pacing pacing_;

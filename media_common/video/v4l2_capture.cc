@@ -11,6 +11,9 @@
 
 DRAVO_LOGGER("video_source");
 
+// An ioctl request and its name, for `control`.
+#define V4L2_REQUEST(request) request, #request
+
 namespace dravo::media {
 
 namespace {
@@ -22,6 +25,31 @@ Duration const kPollInterval = Duration::fromMSec(250);
 
 std::string describe(char const* what, int error) {
   return stringPrintf("%s failed: %s", what, std::strerror(-error));
+}
+
+// Issues the ioctl `request` on `device`; a failure is described, under the
+// request's name, in `*error`.
+bool control(V4L2Device& device, unsigned long request, char const* name, void* arg,
+             std::string* error) {
+  int const result = device.ioctl(request, arg);
+  if (result < 0) *error = describe(name, result);
+  return result >= 0;
+}
+
+v4l2_buffer mappedBuffer(uint32_t index) {
+  v4l2_buffer buffer{};
+  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  buffer.memory = V4L2_MEMORY_MMAP;
+  buffer.index = index;
+  return buffer;
+}
+
+v4l2_requestbuffers mappedBuffersRequest(uint32_t count) {
+  v4l2_requestbuffers request{};
+  request.count = count;
+  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  request.memory = V4L2_MEMORY_MMAP;
+  return request;
 }
 
 }  // namespace
@@ -38,16 +66,10 @@ bool V4L2Capture::open(std::string const& path, V4L2Request const& request, std:
   }
   opened_ = true;
 
-  v4l2_capability caps{};
-  if (int const result = device_->ioctl(VIDIOC_QUERYCAP, &caps); result < 0) {
-    *error = describe("VIDIOC_QUERYCAP", result);
-    stop();
-    return false;
-  }
-  uint32_t const device_caps =
-      (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-  if (!(device_caps & V4L2_CAP_VIDEO_CAPTURE) || !(device_caps & V4L2_CAP_STREAMING)) {
-    *error = path + " is no streaming capture device";
+  v4l2_capability caps;
+  if (int const result = queryStreamingCapture(*device_, &caps); result <= 0) {
+    *error = result == 0 ? path + " is no streaming capture device"
+                         : describe("VIDIOC_QUERYCAP", result);
     stop();
     return false;
   }
@@ -65,8 +87,7 @@ bool V4L2Capture::open(std::string const& path, V4L2Request const& request, std:
   format.fmt.pix.height = static_cast<uint32_t>(chosen->height);
   format.fmt.pix.pixelformat = chosen->fourcc;
   format.fmt.pix.field = V4L2_FIELD_NONE;
-  if (int const result = device_->ioctl(VIDIOC_S_FMT, &format); result < 0) {
-    *error = describe("VIDIOC_S_FMT", result);
+  if (!control(*device_, V4L2_REQUEST(VIDIOC_S_FMT), &format, error)) {
     stop();
     return false;
   }
@@ -105,27 +126,15 @@ bool V4L2Capture::open(std::string const& path, V4L2Request const& request, std:
 }
 
 bool V4L2Capture::mapBuffers(std::string* error) {
-  v4l2_requestbuffers request{};
-  request.count = kBufferCount;
-  request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  request.memory = V4L2_MEMORY_MMAP;
-  if (int const result = device_->ioctl(VIDIOC_REQBUFS, &request); result < 0) {
-    *error = describe("VIDIOC_REQBUFS", result);
-    return false;
-  }
+  v4l2_requestbuffers request = mappedBuffersRequest(kBufferCount);
+  if (!control(*device_, V4L2_REQUEST(VIDIOC_REQBUFS), &request, error)) return false;
   if (request.count == 0 || request.count > kMaxBuffers) {
     *error = stringPrintf("Driver offered %u buffers", request.count);
     return false;
   }
   for (uint32_t index = 0; index < request.count; ++index) {
-    v4l2_buffer buffer{};
-    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buffer.memory = V4L2_MEMORY_MMAP;
-    buffer.index = index;
-    if (int const result = device_->ioctl(VIDIOC_QUERYBUF, &buffer); result < 0) {
-      *error = describe("VIDIOC_QUERYBUF", result);
-      return false;
-    }
+    v4l2_buffer buffer = mappedBuffer(index);
+    if (!control(*device_, V4L2_REQUEST(VIDIOC_QUERYBUF), &buffer, error)) return false;
     void* address = buffer.length ? device_->mmap(buffer.length, buffer.m.offset) : nullptr;
     if (!address) {
       *error = stringPrintf("Mapping buffer %u failed", index);
@@ -141,9 +150,7 @@ void V4L2Capture::unmapBuffers() {
   buffers_.clear();
   if (opened_) {
     // Frees the driver's buffers; harmless when none were requested.
-    v4l2_requestbuffers request{};
-    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    request.memory = V4L2_MEMORY_MMAP;
+    v4l2_requestbuffers request = mappedBuffersRequest(0);
     device_->ioctl(VIDIOC_REQBUFS, &request);
   }
 }
@@ -154,20 +161,11 @@ bool V4L2Capture::start(FrameCallback on_frame, FailureCallback on_failure, std:
     return false;
   }
   for (uint32_t index = 0; index < buffers_.size(); ++index) {
-    v4l2_buffer buffer{};
-    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buffer.memory = V4L2_MEMORY_MMAP;
-    buffer.index = index;
-    if (int const result = device_->ioctl(VIDIOC_QBUF, &buffer); result < 0) {
-      *error = describe("VIDIOC_QBUF", result);
-      return false;
-    }
+    v4l2_buffer buffer = mappedBuffer(index);
+    if (!control(*device_, V4L2_REQUEST(VIDIOC_QBUF), &buffer, error)) return false;
   }
   int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (int const result = device_->ioctl(VIDIOC_STREAMON, &type); result < 0) {
-    *error = describe("VIDIOC_STREAMON", result);
-    return false;
-  }
+  if (!control(*device_, V4L2_REQUEST(VIDIOC_STREAMON), &type, error)) return false;
   streaming_ = true;
   on_frame_ = std::move(on_frame);
   on_failure_ = std::move(on_failure);
@@ -209,9 +207,7 @@ void V4L2Capture::captureLoop() {
 }
 
 bool V4L2Capture::takeFrame() {
-  v4l2_buffer buffer{};
-  buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  buffer.memory = V4L2_MEMORY_MMAP;
+  v4l2_buffer buffer = mappedBuffer(0);
   if (int const result = device_->ioctl(VIDIOC_DQBUF, &buffer); result < 0) {
     if (result == -EAGAIN) return true;
     fail(describe("VIDIOC_DQBUF", result));
@@ -229,8 +225,8 @@ bool V4L2Capture::takeFrame() {
                                 static_cast<uint8_t const*>(mapped.address), bytes);
     if (!image) LOGF(3, "Dropping a short or broken %s frame", fourccName(mode_.fourcc).c_str());
   }
-  if (int const result = device_->ioctl(VIDIOC_QBUF, &buffer); result < 0) {
-    fail(describe("VIDIOC_QBUF", result));
+  if (std::string error; !control(*device_, V4L2_REQUEST(VIDIOC_QBUF), &buffer, &error)) {
+    fail(error);
     return false;
   }
   if (image && on_frame_) on_frame_(image);
@@ -243,3 +239,5 @@ void V4L2Capture::fail(std::string const& message) {
 }
 
 }  // namespace dravo::media
+
+#undef V4L2_REQUEST

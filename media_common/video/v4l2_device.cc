@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/videodev2.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,16 @@ namespace dravo::media {
 
 namespace {
 
+// Repeats a system call that a signal interrupted; its result, or -errno.
+template <typename Call>
+int retryInterrupted(Call call) {
+  int result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result < 0 ? -errno : result;
+}
+
 class KernelV4L2Device : public V4L2Device {
  public:
   KernelV4L2Device() : wake_fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
@@ -26,11 +37,9 @@ class KernelV4L2Device : public V4L2Device {
 
   int open(std::string const& path) override {
     if (fd_ >= 0) return -EBUSY;
-    int fd;
-    do {
-      fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -errno;
+    int const fd =
+        retryInterrupted([&] { return ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) return fd;
     fd_ = fd;
     return 0;
   }
@@ -42,11 +51,8 @@ class KernelV4L2Device : public V4L2Device {
 
   int ioctl(unsigned long request, void* arg) override {
     if (fd_ < 0) return -EBADF;
-    int result;
-    do {
-      result = ::ioctl(fd_, request, arg);
-    } while (result < 0 && errno == EINTR);
-    return result < 0 ? -errno : 0;
+    int const result = retryInterrupted([&] { return ::ioctl(fd_, request, arg); });
+    return result < 0 ? result : 0;
   }
 
   void* mmap(size_t length, int64_t offset) override {
@@ -115,6 +121,16 @@ class KernelV4L2System : public V4L2System {
 };
 
 }  // namespace
+
+int queryStreamingCapture(V4L2Device& device, v4l2_capability* caps) {
+  *caps = v4l2_capability{};
+  if (int const result = device.ioctl(VIDIOC_QUERYCAP, caps); result < 0) return result;
+  uint32_t const device_caps =
+      (caps->capabilities & V4L2_CAP_DEVICE_CAPS) ? caps->device_caps : caps->capabilities;
+  bool const streaming_capture =
+      (device_caps & V4L2_CAP_VIDEO_CAPTURE) && (device_caps & V4L2_CAP_STREAMING);
+  return streaming_capture ? 1 : 0;
+}
 
 std::shared_ptr<V4L2System> getV4L2System() {
   static std::shared_ptr<V4L2System> const system = std::make_shared<KernelV4L2System>();

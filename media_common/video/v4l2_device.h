@@ -21,6 +21,8 @@
 
 #include "common/time.h"
 
+struct v4l2_capability;
+
 namespace dravo::media {
 
 class V4L2Device {
@@ -51,6 +53,11 @@ class V4L2System {
   virtual std::vector<std::string> listDeviceNodes() = 0;
   virtual std::unique_ptr<V4L2Device> createDevice() = 0;
 };
+
+// Asks an opened `device` what it is (VIDIOC_QUERYCAP, into `*caps`): 1
+// when it captures video with streaming I/O, 0 when it answers but does
+// not, the query's -errno when it fails.
+int queryStreamingCapture(V4L2Device& device, v4l2_capability* caps);
 
 // The kernel's devices. Shared, never null.
 std::shared_ptr<V4L2System> getV4L2System();

@@ -36,13 +36,10 @@ std::vector<CaptureNode> captureNodes(V4L2System& system) {
       LOGF(5, "Cannot open %s", path.c_str());
       continue;
     }
-    v4l2_capability caps{};
-    int const result = device->ioctl(VIDIOC_QUERYCAP, &caps);
+    v4l2_capability caps;
+    int const result = queryStreamingCapture(*device, &caps);
     device->close();
-    if (result < 0) continue;
-    uint32_t const device_caps =
-        (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
-    if (!(device_caps & V4L2_CAP_VIDEO_CAPTURE) || !(device_caps & V4L2_CAP_STREAMING)) continue;
+    if (result <= 0) continue;
     std::string id = fieldText(caps.bus_info);
     if (id.empty()) id = path;
     if (!seen.insert(id).second) continue;

@@ -11,26 +11,6 @@ V4L2VideoSource::V4L2VideoSource(std::shared_ptr<V4L2System> system) : system_(s
 
 V4L2VideoSource::~V4L2VideoSource() { disconnect_all(); }
 
-void V4L2VideoSource::finalize() {
-  // The capture thread sends through this element: it must end first.
-  closeDevice();
-  DeviceVideoSource::finalize();
-}
-
-void V4L2VideoSource::onPropertyChange(bool first) {
-  DeviceVideoSource::onPropertyChange(first);
-  if (!takeReopenRequest()) return;
-  if (*enabled_)
-    reopenDevice();
-  else
-    closeDevice();
-}
-
-void V4L2VideoSource::reopenDevice() {
-  closeDevice();
-  openDevice();
-}
-
 void V4L2VideoSource::closeDevice() {
   if (!capture_) return;
   capture_->stop();

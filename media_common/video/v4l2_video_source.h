@@ -28,19 +28,16 @@
 
 namespace dravo::media {
 
-class V4L2VideoSource : public DeviceVideoSource {
+class V4L2VideoSource : public ManagedDeviceVideoSource {
  public:
   explicit V4L2VideoSource(std::shared_ptr<V4L2System> system);
   ~V4L2VideoSource() override;
 
  protected:
-  void onPropertyChange(bool first) override;
-  void finalize() override;
-  void reopenDevice() override;
+  void openDevice() override;
+  void closeDevice() override;
 
  private:
-  void openDevice();
-  void closeDevice();
   // On the capture thread.
   void onCaptureFailure(std::string const& camera, std::string const& message);
 

@@ -85,7 +85,7 @@ class X11Connection : public std::enable_shared_from_this<X11Connection>, NonCop
 
   ~X11Connection();
 
-  Mutex& mutex() { return mutex_; }
+  Mutex& mutex() DRAVO_RETURN_CAPABILITY(mutex_) { return mutex_; }
   Display* display() const { return display_; }
   std::string const& name() const { return name_; }
   bool hasSharedMemory() const;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "common/logging.h"
+#include "common/part_file_name.h"
 #include "common/string_util.h"
 #include "media_common/video/avi_file_writer.h"
 #include "media_common/video/avi_sink.h"
@@ -55,18 +56,9 @@ void Y4MSink::initialize() {
                    "Frame rate the stream header states (frames per second); 0 states 30.");
 }
 
-std::string Y4MSink::partName(int part) const {
-  if (part == 0) return recording_name_;
-  std::string const suffix = stringPrintf("_part%d", part);
-  std::string const extension = File::extension(recording_name_);
-  if (toLower(extension) != "y4m") return recording_name_ + suffix;
-  size_t const stem = recording_name_.size() - extension.size() - 1;
-  return recording_name_.substr(0, stem) + suffix + recording_name_.substr(stem);
-}
-
 void Y4MSink::resetFile(int width, int height) {
   f_.reset();
-  std::string const name = partName(part_);
+  std::string const name = partFileName(recording_name_, ".y4m", part_);
   f_ = File::open(name, File::kWrite);
   if (!f_) {
     LOGF(2, "Could not create file %s", name.c_str());
@@ -92,7 +84,7 @@ void Y4MSink::onBuffer(std::shared_ptr<ImageBuffer const> const& frame) {
     // Reopening the same name would truncate what is recorded so far.
     ++part_;
     LOGF(4, "Frame size changed from %dx%d to %dx%d; continuing in %s", width_, height_, width,
-         height, partName(part_).c_str());
+         height, partFileName(recording_name_, ".y4m", part_).c_str());
     resetFile(width, height);
   }
   if (!f_) return;

@@ -12,9 +12,10 @@
 // I420 of its own size.
 //
 // Frame-size changes. One Y4M stream has one size, so a frame of another
-// size continues the recording in a part file: for "rec.y4m" the parts are
-// "rec_part1.y4m", "rec_part2.y4m", ...; a name without ".y4m" gets the
-// suffix appended ("clip_part1"). What was recorded before stays in the
+// size continues the recording in a part file named by `partFileName`
+// (common/part_file_name.h): for "rec.y4m" the parts are "rec_part1.y4m",
+// "rec_part2.y4m", ...; a name without ".y4m" gets the suffix appended
+// ("clip_part1"). What was recorded before stays in the
 // earlier file, and each switch is logged at level 4.
 //
 // A file that cannot be created is logged ("Could not create file <name>" on
@@ -56,9 +57,6 @@ class Y4MSink : public Sink<ImageBuffer> {
   static ImageBuffer::FormatType formatConstraintFunction(ImageBuffer::FormatType const& offered);
 
  private:
-  // The name of part `part` of the recording under `recording_name_`.
-  std::string partName(int part) const;
-
   int32_t width_ = -1;
   int32_t height_ = -1;
   std::shared_ptr<File> f_;

@@ -11,6 +11,7 @@
 #include "common/property_node.h"
 #include "media_common/video/cursor_overlay.h"
 #include "media_common/video/x11_connection.h"
+#include "media_common/video/x11_window_list.h"
 #include "tests/media_common/video/screen_source_test_support.h"
 #include "tests/media_common/video/x11_test_display.h"
 #include "tests/support/capture.h"
