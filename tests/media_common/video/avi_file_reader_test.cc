@@ -74,22 +74,29 @@ TEST_F(AVIFileReaderTest, ReadsWhatTheWriterWroteWithDurationsAndTimestamps) {
             (std::vector<int64_t>{1000000000, 1040000000, 1080000000, 1120000000}));
 }
 
-// The main header's microseconds per frame give the rate; when they are 0
-// the stream header's rate does.
+// The main header's microseconds per frame give the whole-number rate of the
+// durations; when they are 0 the stream header's rate does. The nominal rate
+// is the stream header's rate / scale, else the main header's, unrounded.
 TEST_F(AVIFileReaderTest, FrameRateFromMainHeaderElseStreamHeader) {
   avi_testing::writeClip(dir_.file("base.avi"), 4, 2, 2);
   std::string const base = contentsOf(dir_.file("base.avi"));
   struct Case {
-    uint32_t usec_per_frame, rate;
-    double fps;
-  } const cases[] = {{40000, 12, 25}, {0, 12, 12}, {0, 7, 7}};
+    uint32_t usec_per_frame, rate, scale;
+    double fps, nominal;
+  } const cases[] = {{40000, 12, 1, 25, 12},
+                     {0, 12, 1, 12, 12},
+                     {0, 7, 0, 7, 7},
+                     {33367, 30000, 1001, 29, 30000.0 / 1001},
+                     {33367, 0, 1, 29, 1e6 / 33367}};
   for (auto const& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.usec_per_frame << " us, rate " << c.rate);
+    SCOPED_TRACE(::testing::Message() << c.usec_per_frame << " us, " << c.rate << "/" << c.scale);
     std::string bytes = base;
     putLe32(bytes, 32, c.usec_per_frame);
+    putLe32(bytes, 108 + 20, c.scale);
     putLe32(bytes, 108 + 24, c.rate);
     AVIFileReader reader;
     ASSERT_TRUE(reader.openFile(write("rate.avi", bytes)));
+    EXPECT_DOUBLE_EQ(reader.nominalFrameRate(), c.nominal);
     EXPECT_EQ(readAll(reader).size(), 2u);
     EXPECT_EQ(last_duration_, Duration::fromSec(1.0 / c.fps));
   }
