@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "common/logging.h"
+#include "common/part_file_name.h"
 #include "common/string_util.h"
 #include "media_common/riff.h"
 #include "media_common/video/avi_chunks.h"
@@ -100,7 +101,7 @@ bool AVIFileWriter::openFile(std::string const& name) {
   pixel_format_ = ImageBuffer::IMAGE_UNKNOWN;
   metadata_.clear();
   frame_stamps_.clear();
-  names_written_.clear();
+  recording_name_ = name;
   // A recording closed before its first frame must not inherit the frames
   // of the previous one.
   index_.clear();
@@ -119,8 +120,6 @@ bool AVIFileWriter::doOpenFile(std::string const& name) {
     LOGF(2, "Could not create file %s", name.c_str());
     return false;
   }
-  if (std::find(names_written_.begin(), names_written_.end(), name) == names_written_.end())
-    names_written_.push_back(name);
   f_->seek(kFrameDataStart);
   riff_start_ = 0;
   movi_start_ = kHeaderAreaSize;
@@ -129,36 +128,8 @@ bool AVIFileWriter::doOpenFile(std::string const& name) {
   return true;
 }
 
-std::string AVIFileWriter::nextPartName() const {
-  std::string const& name = file_name_;
-  std::string const suffix = stringPrintf("_part%d", part_counter_);
-  std::string const previous =
-      part_counter_ > 1 ? stringPrintf("_part%d.avi", part_counter_ - 1) : std::string(".avi");
-  std::string next;
-  size_t found = name.find(previous);
-  if (found != std::string::npos) {
-    next = name.substr(0, found) + suffix + ".avi";
-  } else {
-    // No ".avi" to build on: the suffix goes at the end, replacing the one
-    // appended for the previous part.
-    std::string const appended = stringPrintf("_part%d", part_counter_ - 1);
-    if (part_counter_ > 1 && name.size() >= appended.size() &&
-        name.compare(name.size() - appended.size(), appended.size(), appended) == 0)
-      next = name.substr(0, name.size() - appended.size()) + suffix;
-    else
-      next = name + suffix;
-  }
-  // Odd names can lead back to a file of this recording; never reopen one.
-  while (std::find(names_written_.begin(), names_written_.end(), next) != names_written_.end())
-    next += suffix;
-  return next;
-}
-
 void AVIFileWriter::beginFile(ImageBuffer const& frame) {
-  std::string name = file_name_;
-  if (part_counter_ != 0 && !name.empty()) name = nextPartName();
-  ++part_counter_;
-  doOpenFile(name);
+  doOpenFile(partFileName(recording_name_, ".avi", part_counter_++));
   width_ = frame.width();
   height_ = frame.height();
   pixel_format_ = frame.format().pixel_format_;

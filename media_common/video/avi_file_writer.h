@@ -16,17 +16,11 @@
 // formats write no frame.
 //
 // Part files. A frame in another pixel format, or an I420 frame of another
-// size, completes the file and continues the recording in a part file: for
-// "rec.avi" the parts are "rec_part1.avi", "rec_part2.avi", ... (the first
-// ".avi" and everything after it are replaced). Compressed frames may change
-// size within a file.
-//
-// Names without ".avi": the part suffix is appended to the whole name
-// ("clip" continues in "clip_part1", "clip_part2", ...), so the recording
-// goes on and the completed file keeps its name and contents. Whatever the
-// name, a part never reuses a name already written in this recording (a
-// further "_part<n>" is appended until it is new), so nothing recorded is
-// ever reopened and truncated.
+// size, completes the file and continues the recording in a part file named
+// by `partFileName(name, ".avi", n)`: for "rec.avi" the parts are
+// "rec_part1.avi", "rec_part2.avi", ...; "clip" continues in "clip_part1".
+// The parts of one recording never share a name, so nothing recorded is
+// reopened and truncated. Compressed frames may change size within a file.
 //
 // Recordings of any length (the OpenDML extension): a file below 1 GiB has
 // the layout above. When the next frame would take the first RIFF list past
@@ -110,7 +104,6 @@ class AVIFileWriter {
 
  private:
   void beginFile(ImageBuffer const& frame);
-  std::string nextPartName() const;
   // The payload size of `frame`; 0 when its format is not recorded.
   uint32_t payloadSize(ImageBuffer const& frame) const;
   // Writes the frame's payload of `size` bytes as a "00dc" chunk.
@@ -153,9 +146,9 @@ class AVIFileWriter {
   // The start timestamp of every frame, written as "tm64" entries at close:
   // 8 bytes a frame rather than a metadata entry each.
   std::vector<uint64_t> frame_stamps_;
+  // The name given to `openFile`, and the part the next file begins.
+  std::string recording_name_;
   int32_t part_counter_ = 0;
-  // Every name opened since `openFile`, so that a part never reuses one.
-  std::vector<std::string> names_written_;
   double frame_rate_ = 0;
   int64_t riff_size_limit_ = kDefaultRiffSizeLimit;
   // The RIFF list and "movi" list being written, and the first frame of

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/image_test_util.h"
@@ -154,7 +155,7 @@ TEST_F(AVIFileWriterTest, FrameRateIsEstimatedUnlessSet) {
 
 // Every I420 size change starts a part file. Names without ".avi" (and names
 // that lead back to themselves) must never make a split reopen, and so
-// truncate, a file already recorded.
+// truncate, a file already recorded, nor leave the file's folder.
 TEST_F(AVIFileWriterTest, I420SizeChangesContinueInPartFilesThatNeverReuseAName) {
   struct Case {
     std::string name;
@@ -164,7 +165,10 @@ TEST_F(AVIFileWriterTest, I420SizeChangesContinueInPartFilesThatNeverReuseAName)
       {"a.avi.bak", {"a.avi.bak", "a_part1.avi", "a_part2.avi", "a_part3.avi"}},
       {"x_part1.avi",
        {"x_part1.avi", "x_part1_part1.avi", "x_part1_part2.avi", "x_part1_part3.avi"}},
+      {"REC.AVI", {"REC.AVI", "REC_part1.AVI", "REC_part2.AVI", "REC_part3.AVI"}},
+      {"d.avi/c", {"d.avi/c", "d.avi/c_part1", "d.avi/c_part2", "d.avi/c_part3"}},
   };
+  std::filesystem::create_directory(dir_.file("d.avi"));
   for (auto const& c : cases) {
     SCOPED_TRACE(c.name);
     AVIFileWriter writer;
