@@ -326,7 +326,6 @@ bool AVIFileReader::parseInfo(int64_t end) {
     riff::ChunkHeader chunk;
     if (!riff::readChunkHeader(f_, &chunk))
       return refuse("riff::readChunkHeader(f_, &chunk)", OPEN_DAMAGED_METADATA);
-    int64_t const pos = f_->tell();
     // Only what the file really holds is allocated.
     if (static_cast<int64_t>(chunk.chunk_size) > bytesLeft())
       return refuse("f_->read(temp.get(), chunk.chunk_size) == (ssize_t)chunk.chunk_size",
@@ -335,8 +334,9 @@ bool AVIFileReader::parseInfo(int64_t end) {
     if (f_->read(value.data(), value.size()) != value.size())
       return refuse("f_->read(temp.get(), chunk.chunk_size) == (ssize_t)chunk.chunk_size",
                     OPEN_DAMAGED_METADATA);
-    // The writer puts no pad byte after odd values in this list.
-    f_->seek(pos + chunk.chunk_size);
+    // The writer puts no pad byte after odd values in this list, so the next
+    // entry follows; a seek here would drop the stream's buffer once an
+    // entry, thousands of times in a long recording.
     metadata_[chunk.fourcc].push_back(std::move(value));
   }
   return true;
