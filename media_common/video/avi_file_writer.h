@@ -36,7 +36,9 @@
 //
 // A file that cannot be created is logged on
 // "avi_file_writer" and frames are dropped until the next successful open.
-// Results of the writes themselves are not checked.
+// A frame the file refuses (disk full, size limit) is logged there too; it
+// and the later frames of that file are dropped, and the headers written at
+// close count only the frames before it.
 //
 // A writer is used by one thread at a time (its owner). Copies share the
 // open file; use only one of them to write and close. The destructor closes,
@@ -106,8 +108,9 @@ class AVIFileWriter {
   void beginFile(ImageBuffer const& frame);
   // The payload size of `frame`; 0 when its format is not recorded.
   uint32_t payloadSize(ImageBuffer const& frame) const;
-  // Writes the frame's payload of `size` bytes as a "00dc" chunk.
-  void writePayload(ImageBuffer const& frame, uint32_t size);
+  // Writes the frame's payload of `size` bytes as a "00dc" chunk; false when
+  // the file refused some of it.
+  bool writePayload(ImageBuffer const& frame, uint32_t size);
   // Whether a frame of `size` bytes would take the RIFF list being written
   // past the limit, counting the indexes that must close it.
   bool wouldOverflowRiff(uint32_t size) const;
@@ -149,6 +152,8 @@ class AVIFileWriter {
   // The name given to `openFile`, and the part the next file begins.
   std::string recording_name_;
   int32_t part_counter_ = 0;
+  // Set when the file refused a frame: later frames of this file are dropped.
+  bool write_failed_ = false;
   double frame_rate_ = 0;
   int64_t riff_size_limit_ = kDefaultRiffSizeLimit;
   // The RIFF list and "movi" list being written, and the first frame of
