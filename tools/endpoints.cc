@@ -172,7 +172,10 @@ VideoFileFacts probeVideoFile(std::string const& path) {
   if (!frame) return facts;
   facts.width = frame->width();
   facts.height = frame->height();
-  if (duration > Duration()) facts.fps = 1.0 / duration.toSec();
+  // The rate the file states, exactly (30000/1001 rather than the whole
+  // number a reader's frame durations may follow).
+  facts.fps = reader->nominalFrameRate();
+  if (facts.fps <= 0 && duration > Duration()) facts.fps = 1.0 / duration.toSec();
   return facts;
 }
 

@@ -52,11 +52,13 @@ void addFrame(json& frames, int64_t index, double pts, double duration) {
 
 // Walks the frames `next_frame` hands out (null at the end) and adds their
 // size, rate, count and total duration to `info`; returns the frame list. A
+// frame lasts 1 / `rate` when the file states a rate (readers may round the
+// durations they give to a whole-number rate), else what the reader says. A
 // frame's time is its recorded timestamp where `stamps` has one, else the sum
 // of the durations before it.
 template <typename NextFrame>
-json describeFrames(json& info, NextFrame next_frame, std::vector<int64_t> const& stamps,
-                    bool with_frames) {
+json describeFrames(json& info, NextFrame next_frame, double rate,
+                    std::vector<int64_t> const& stamps, bool with_frames) {
   json frames = json::array();
   int64_t count = 0;
   double total = 0;
@@ -65,16 +67,17 @@ json describeFrames(json& info, NextFrame next_frame, std::vector<int64_t> const
   int height = 0;
   Duration duration;
   while (auto frame = next_frame(&duration)) {
+    double const seconds = rate > 0 ? 1 / rate : duration.toSec();
     if (count == 0) {
       width = frame->width();
       height = frame->height();
-      first_duration = duration.toSec();
+      first_duration = seconds;
     }
     double const pts = static_cast<size_t>(count) < stamps.size()
                            ? static_cast<double>(stamps[count] - stamps[0]) / 1e9
                            : total;
-    if (with_frames) addFrame(frames, count, pts, duration.toSec());
-    total += duration.toSec();
+    if (with_frames) addFrame(frames, count, pts, seconds);
+    total += seconds;
     ++count;
   }
   info["width"] = width;
@@ -94,7 +97,8 @@ json describeAvi(std::string const& path, bool with_frames) {
   json info = {{"file", path}, {"container", "avi"}, {"format", fourcc(reader.format())}};
   std::vector<int64_t> const stamps = reader.getTimestamps();
   json frames = describeFrames(
-      info, [&](Duration* duration) { return reader.doReadFrame(duration); }, stamps, with_frames);
+      info, [&](Duration* duration) { return reader.doReadFrame(duration); },
+      reader.nominalFrameRate(), stamps, with_frames);
   if (reader.truncated()) info["truncated"] = true;
   // Files beyond 1 GiB continue in further RIFF lists.
   if (reader.riffSegments() > 1 || reader.declaredTotalFrames() >= 0) {
@@ -117,7 +121,8 @@ json describeVideoFile(std::string const& path, bool with_frames) {
   json info = {
       {"file", path}, {"container", lowerExtension(path)}, {"format", fourcc(reader->format())}};
   json frames = describeFrames(
-      info, [&](Duration* duration) { return reader->readFrame(duration); }, {}, with_frames);
+      info, [&](Duration* duration) { return reader->readFrame(duration); },
+      reader->nominalFrameRate(), {}, with_frames);
   info["metadata"] = json::object();
   if (with_frames) info["frame_list"] = frames;
   return info;

@@ -82,6 +82,12 @@ bool AVIFileReader::doOpenFile() {
   return true;
 }
 
+double AVIFileReader::nominalFrameRate() const {
+  if (stream_rate_ != 0 && stream_scale_ != 0) return double(stream_rate_) / stream_scale_;
+  if (usec_per_frame_ != 0) return 1000000.0 / usec_per_frame_;
+  return fps_;
+}
+
 std::string AVIFileReader::openErrorText() const {
   switch (open_error_) {
     case OPEN_OK:
@@ -126,6 +132,9 @@ bool AVIFileReader::parseHeader() {
   width_ = 0;
   height_ = 0;
   fps_ = 0;
+  stream_rate_ = 0;
+  stream_scale_ = 0;
+  usec_per_frame_ = 0;
   format_ = ImageBuffer::IMAGE_UNKNOWN;
   video_stream_ = -1;
   streams_ = 0;
@@ -251,11 +260,11 @@ bool AVIFileReader::parseHdrl(int64_t end) {
       if (f_->read(&main_header, sizeof(main_header)) != sizeof(main_header))
         return refuse("f_->read(&main_header, sizeof(main_header)) == sizeof(main_header)",
                       OPEN_TRUNCATED_HEADER);
-      uint32_t const usec_per_frame = le32(main_header);
+      usec_per_frame_ = le32(main_header);
       width_ = static_cast<int32_t>(le32(main_header + 32));
       height_ = static_cast<int32_t>(le32(main_header + 36));
-      if (usec_per_frame != 0)
-        fps_ = static_cast<float>(static_cast<unsigned>(1000000.0 / usec_per_frame));
+      if (usec_per_frame_ != 0)
+        fps_ = static_cast<float>(static_cast<unsigned>(1000000.0 / usec_per_frame_));
     } else if (chunk.list && chunk.fourcc == "strl") {
       if (!parseStrl(pos + chunk.chunk_size)) return refuse("parseStrl()", OPEN_INVALID_HEADER);
       ++streams_;
@@ -291,9 +300,10 @@ bool AVIFileReader::parseStrl(int64_t end) {
       if (video_stream_ < 0 && std::memcmp(strh_header, "vids", 4) == 0) {
         video_stream_ = number;
         handler_.assign(reinterpret_cast<char const*>(strh_header) + 4, 4);
-        uint32_t const scale = le32(strh_header + 20);
-        uint32_t const rate = le32(strh_header + 24);
-        if (rate != 0 && fps_ == 0) fps_ = static_cast<float>(double(rate) / (scale ? scale : 1));
+        stream_scale_ = le32(strh_header + 20);
+        stream_rate_ = le32(strh_header + 24);
+        if (stream_rate_ != 0 && fps_ == 0)
+          fps_ = static_cast<float>(double(stream_rate_) / (stream_scale_ ? stream_scale_ : 1));
       }
     } else if (!chunk.list && chunk.fourcc == "strf" && video_stream_ == number &&
                !have_bitmap_header_ && chunk.chunk_size >= kBitmapHeaderPrefix) {
@@ -316,7 +326,6 @@ bool AVIFileReader::parseInfo(int64_t end) {
     riff::ChunkHeader chunk;
     if (!riff::readChunkHeader(f_, &chunk))
       return refuse("riff::readChunkHeader(f_, &chunk)", OPEN_DAMAGED_METADATA);
-    int64_t const pos = f_->tell();
     // Only what the file really holds is allocated.
     if (static_cast<int64_t>(chunk.chunk_size) > bytesLeft())
       return refuse("f_->read(temp.get(), chunk.chunk_size) == (ssize_t)chunk.chunk_size",
@@ -325,8 +334,9 @@ bool AVIFileReader::parseInfo(int64_t end) {
     if (f_->read(value.data(), value.size()) != value.size())
       return refuse("f_->read(temp.get(), chunk.chunk_size) == (ssize_t)chunk.chunk_size",
                     OPEN_DAMAGED_METADATA);
-    // The writer puts no pad byte after odd values in this list.
-    f_->seek(pos + chunk.chunk_size);
+    // The writer puts no pad byte after odd values in this list, so the next
+    // entry follows; a seek here would drop the stream's buffer once an
+    // entry, thousands of times in a long recording.
     metadata_[chunk.fourcc].push_back(std::move(value));
   }
   return true;

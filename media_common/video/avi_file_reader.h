@@ -3,7 +3,9 @@
 // that AVIFileWriter records.
 //
 // The headers give the size ("avih") and the frame rate ("avih", else the
-// rate / scale of the video stream's "strh"). The frames are those of the
+// rate / scale of the video stream's "strh"), a whole number of frames a
+// second for the frames' durations; `nominalFrameRate()` gives the exact
+// rate (the stream's rate / scale, else the main header's). The frames are those of the
 // first video ("vids") stream: with its stream number NN, the "NNdc" and
 // "NNdb" chunks of the first "movi" list (also inside "rec " lists), found by
 // scanning it; chunks of other streams, index chunks and anything else are
@@ -57,6 +59,7 @@ class AVIFileReader : public VideoFileReader {
 
   bool openFile(std::string const& spec) override;
   ImageBuffer::PixelFormat format() override { return format_; }
+  double nominalFrameRate() const override;
 
   // Why the last `openFile` (or the switch to the next file of a list)
   // failed; OPEN_OK while the current file is readable.
@@ -127,6 +130,11 @@ class AVIFileReader : public VideoFileReader {
   int32_t width_ = 0;
   int32_t height_ = 0;
   float fps_ = 0;
+  // The exact rate: the video stream's rate / scale, and the main header's
+  // microseconds per frame; 0 where the file leaves them out.
+  uint32_t stream_rate_ = 0;
+  uint32_t stream_scale_ = 0;
+  uint32_t usec_per_frame_ = 0;
   ImageBuffer::PixelFormat format_ = ImageBuffer::IMAGE_UNKNOWN;
   int64_t movi_end_ = 0;
   std::map<std::string, std::vector<std::string>> metadata_;

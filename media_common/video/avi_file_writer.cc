@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "common/logging.h"
+#include "common/part_file_name.h"
 #include "common/string_util.h"
 #include "media_common/riff.h"
 #include "media_common/video/avi_chunks.h"
@@ -100,7 +101,7 @@ bool AVIFileWriter::openFile(std::string const& name) {
   pixel_format_ = ImageBuffer::IMAGE_UNKNOWN;
   metadata_.clear();
   frame_stamps_.clear();
-  names_written_.clear();
+  recording_name_ = name;
   // A recording closed before its first frame must not inherit the frames
   // of the previous one.
   index_.clear();
@@ -119,9 +120,8 @@ bool AVIFileWriter::doOpenFile(std::string const& name) {
     LOGF(2, "Could not create file %s", name.c_str());
     return false;
   }
-  if (std::find(names_written_.begin(), names_written_.end(), name) == names_written_.end())
-    names_written_.push_back(name);
   f_->seek(kFrameDataStart);
+  write_failed_ = false;
   riff_start_ = 0;
   movi_start_ = kHeaderAreaSize;
   segment_first_frame_ = 0;
@@ -129,36 +129,8 @@ bool AVIFileWriter::doOpenFile(std::string const& name) {
   return true;
 }
 
-std::string AVIFileWriter::nextPartName() const {
-  std::string const& name = file_name_;
-  std::string const suffix = stringPrintf("_part%d", part_counter_);
-  std::string const previous =
-      part_counter_ > 1 ? stringPrintf("_part%d.avi", part_counter_ - 1) : std::string(".avi");
-  std::string next;
-  size_t found = name.find(previous);
-  if (found != std::string::npos) {
-    next = name.substr(0, found) + suffix + ".avi";
-  } else {
-    // No ".avi" to build on: the suffix goes at the end, replacing the one
-    // appended for the previous part.
-    std::string const appended = stringPrintf("_part%d", part_counter_ - 1);
-    if (part_counter_ > 1 && name.size() >= appended.size() &&
-        name.compare(name.size() - appended.size(), appended.size(), appended) == 0)
-      next = name.substr(0, name.size() - appended.size()) + suffix;
-    else
-      next = name + suffix;
-  }
-  // Odd names can lead back to a file of this recording; never reopen one.
-  while (std::find(names_written_.begin(), names_written_.end(), next) != names_written_.end())
-    next += suffix;
-  return next;
-}
-
 void AVIFileWriter::beginFile(ImageBuffer const& frame) {
-  std::string name = file_name_;
-  if (part_counter_ != 0 && !name.empty()) name = nextPartName();
-  ++part_counter_;
-  doOpenFile(name);
+  doOpenFile(partFileName(recording_name_, ".avi", part_counter_++));
   width_ = frame.width();
   height_ = frame.height();
   pixel_format_ = frame.format().pixel_format_;
@@ -173,7 +145,7 @@ void AVIFileWriter::writeFrame(std::shared_ptr<ImageBuffer const> const& frame) 
   if (format != pixel_format_ ||
       (!isCompressed(format) && (frame->width() != width_ || frame->height() != height_)))
     beginFile(*frame);
-  if (!f_) return;
+  if (!f_ || write_failed_) return;
   uint32_t const size = payloadSize(*frame);
   if (size > 0 && wouldOverflowRiff(size)) {
     if (segments_.size() + 1 < kMaxSegments) {
@@ -185,7 +157,14 @@ void AVIFileWriter::writeFrame(std::shared_ptr<ImageBuffer const> const& frame) 
     }
   }
   int64_t const position = f_->tell();
-  writePayload(*frame, size);
+  if (!writePayload(*frame, size)) {
+    // The disk is full or the file too large: what came before stays
+    // readable, and the headers count only the frames written whole.
+    LOGF(2, "Could not write frame %zu of %s; dropping frames until the next file", index_.size(),
+         file_name_.c_str());
+    write_failed_ = true;
+    return;
+  }
   frame_stamps_.push_back(static_cast<uint64_t>(frame->getStartTimestamp().toNSec()));
   if (size == 0) return;
   if (size & 1) {
@@ -209,29 +188,29 @@ uint32_t AVIFileWriter::payloadSize(ImageBuffer const& frame) const {
   return 0;
 }
 
-void AVIFileWriter::writePayload(ImageBuffer const& frame, uint32_t size) {
+bool AVIFileWriter::writePayload(ImageBuffer const& frame, uint32_t size) {
   ImageBuffer::PixelFormat const format = frame.format().pixel_format_;
   if (ImageBuffer::isI420Variant(format)) {
     riff::writeChunkHeader(f_, "00dc", size);
-    if (planesArePacked(frame)) {
-      // The usual layout: the payload is one run of memory, one write.
-      f_->write(frame.getPixelAddress(0, 0, 0), size);
-      return;
-    }
+    // The usual layout: the payload is one run of memory, one write.
+    if (planesArePacked(frame)) return f_->write(frame.getPixelAddress(0, 0, 0), size);
+    bool written = true;
     for (int p = 0; p < static_cast<int>(frame.planes().size()); ++p) {
       ImageBuffer::Plane const& plane = frame.planes()[p];
       if (plane.width_ <= 0 || plane.height_ <= 0) continue;
       if (plane.stride_ == plane.width_) {
-        f_->write(frame.getPixelAddress(0, 0, p), size_t(plane.width_) * size_t(plane.height_));
+        written &=
+            f_->write(frame.getPixelAddress(0, 0, p), size_t(plane.width_) * size_t(plane.height_));
         continue;
       }
       for (int y = 0; y < plane.height_; ++y)
-        f_->write(frame.getPixelAddress(0, y, p), plane.width_);
+        written &= f_->write(frame.getPixelAddress(0, y, p), plane.width_);
     }
-  } else if (isCompressed(format)) {
-    riff::writeChunkHeader(f_, "00dc", size);
-    f_->write(frame.data(), size);
+    return written;
   }
+  if (!isCompressed(format)) return true;
+  riff::writeChunkHeader(f_, "00dc", size);
+  return f_->write(frame.data(), size);
 }
 
 bool AVIFileWriter::wouldOverflowRiff(uint32_t size) const {

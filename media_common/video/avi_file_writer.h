@@ -16,17 +16,11 @@
 // formats write no frame.
 //
 // Part files. A frame in another pixel format, or an I420 frame of another
-// size, completes the file and continues the recording in a part file: for
-// "rec.avi" the parts are "rec_part1.avi", "rec_part2.avi", ... (the first
-// ".avi" and everything after it are replaced). Compressed frames may change
-// size within a file.
-//
-// Names without ".avi": the part suffix is appended to the whole name
-// ("clip" continues in "clip_part1", "clip_part2", ...), so the recording
-// goes on and the completed file keeps its name and contents. Whatever the
-// name, a part never reuses a name already written in this recording (a
-// further "_part<n>" is appended until it is new), so nothing recorded is
-// ever reopened and truncated.
+// size, completes the file and continues the recording in a part file named
+// by `partFileName(name, ".avi", n)`: for "rec.avi" the parts are
+// "rec_part1.avi", "rec_part2.avi", ...; "clip" continues in "clip_part1".
+// The parts of one recording never share a name, so nothing recorded is
+// reopened and truncated. Compressed frames may change size within a file.
 //
 // Recordings of any length (the OpenDML extension): a file below 1 GiB has
 // the layout above. When the next frame would take the first RIFF list past
@@ -42,7 +36,9 @@
 //
 // A file that cannot be created is logged on
 // "avi_file_writer" and frames are dropped until the next successful open.
-// Results of the writes themselves are not checked.
+// A frame the file refuses (disk full, size limit) is logged there too; it
+// and the later frames of that file are dropped, and the headers written at
+// close count only the frames before it.
 //
 // A writer is used by one thread at a time (its owner). Copies share the
 // open file; use only one of them to write and close. The destructor closes,
@@ -110,11 +106,11 @@ class AVIFileWriter {
 
  private:
   void beginFile(ImageBuffer const& frame);
-  std::string nextPartName() const;
   // The payload size of `frame`; 0 when its format is not recorded.
   uint32_t payloadSize(ImageBuffer const& frame) const;
-  // Writes the frame's payload of `size` bytes as a "00dc" chunk.
-  void writePayload(ImageBuffer const& frame, uint32_t size);
+  // Writes the frame's payload of `size` bytes as a "00dc" chunk; false when
+  // the file refused some of it.
+  bool writePayload(ImageBuffer const& frame, uint32_t size);
   // Whether a frame of `size` bytes would take the RIFF list being written
   // past the limit, counting the indexes that must close it.
   bool wouldOverflowRiff(uint32_t size) const;
@@ -153,9 +149,11 @@ class AVIFileWriter {
   // The start timestamp of every frame, written as "tm64" entries at close:
   // 8 bytes a frame rather than a metadata entry each.
   std::vector<uint64_t> frame_stamps_;
+  // The name given to `openFile`, and the part the next file begins.
+  std::string recording_name_;
   int32_t part_counter_ = 0;
-  // Every name opened since `openFile`, so that a part never reuses one.
-  std::vector<std::string> names_written_;
+  // Set when the file refused a frame: later frames of this file are dropped.
+  bool write_failed_ = false;
   double frame_rate_ = 0;
   int64_t riff_size_limit_ = kDefaultRiffSizeLimit;
   // The RIFF list and "movi" list being written, and the first frame of

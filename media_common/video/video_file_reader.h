@@ -42,6 +42,12 @@ class VideoFileReader {
   virtual std::shared_ptr<ImageBuffer> readFrame(Duration* duration);
   // The pixel format the file stores.
   virtual ImageBuffer::PixelFormat format() = 0;
+  // The frame rate the open file states, as exactly as it states it: about
+  // 29.97 for a stream of 30000/1001 frames a second, even where a reader's
+  // frame durations follow a whole-number rate. 0 when the reader knows no
+  // rate of its own (the frames' durations then tell it), as this default
+  // does.
+  virtual double nominalFrameRate() const { return 0; }
 
   bool getEof() const;
   int getFrameIndex() const;

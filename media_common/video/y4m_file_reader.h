@@ -51,6 +51,7 @@ class Y4MFileReader : public VideoFileReader {
   int width() const { return width_; }
   int height() const { return height_; }
   float frameRate() const { return frame_rate_; }
+  double nominalFrameRate() const override { return frame_rate_; }
   // Why the last `openFile` failed, for people: empty after a success, the
   // unsupported colour-space token, or a generic reason.
   std::string const& openError() const { return open_error_; }

@@ -1,8 +1,8 @@
 // fault_writer FORMAT PATH COUNT: writes COUNT frames (or 1000-sample
 // blocks of stereo audio) with the library's writer for FORMAT ("avi",
-// "y4m", "wav" or "pnm") to PATH, then closes it. Tests run it in a child process
-// under a file-size limit or against /dev/full to see how the writers cope
-// when the disk fills; it must always exit 0.
+// "avi-odml" (RIFF lists of 16 KiB), "y4m", "wav" or "pnm") to PATH, then closes it. Tests run it
+// in a child process under a file-size limit or against /dev/full to see how the writers cope when
+// the disk fills; it must always exit 0.
 
 #include <algorithm>
 #include <cstdio>
@@ -55,14 +55,15 @@ void writeY4M(std::string const& path, int count) {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s avi|y4m|wav|pnm PATH COUNT\n", argv[0]);
+    std::fprintf(stderr, "usage: %s avi|avi-odml|y4m|wav|pnm PATH COUNT\n", argv[0]);
     return 2;
   }
   std::string format = argv[1];
   std::string path = argv[2];
   int count = std::atoi(argv[3]);
-  if (format == "avi") {
+  if (format == "avi" || format == "avi-odml") {
     dravo::media::AVIFileWriter writer;
+    if (format == "avi-odml") writer.setRiffSizeLimit(16 * 1024);
     writer.openFile(path);
     for (int i = 0; i < count; ++i) writer.writeFrame(frame(i));
     writer.close();

@@ -74,22 +74,29 @@ TEST_F(AVIFileReaderTest, ReadsWhatTheWriterWroteWithDurationsAndTimestamps) {
             (std::vector<int64_t>{1000000000, 1040000000, 1080000000, 1120000000}));
 }
 
-// The main header's microseconds per frame give the rate; when they are 0
-// the stream header's rate does.
+// The main header's microseconds per frame give the whole-number rate of the
+// durations; when they are 0 the stream header's rate does. The nominal rate
+// is the stream header's rate / scale, else the main header's, unrounded.
 TEST_F(AVIFileReaderTest, FrameRateFromMainHeaderElseStreamHeader) {
   avi_testing::writeClip(dir_.file("base.avi"), 4, 2, 2);
   std::string const base = contentsOf(dir_.file("base.avi"));
   struct Case {
-    uint32_t usec_per_frame, rate;
-    double fps;
-  } const cases[] = {{40000, 12, 25}, {0, 12, 12}, {0, 7, 7}};
+    uint32_t usec_per_frame, rate, scale;
+    double fps, nominal;
+  } const cases[] = {{40000, 12, 1, 25, 12},
+                     {0, 12, 1, 12, 12},
+                     {0, 7, 0, 7, 7},
+                     {33367, 30000, 1001, 29, 30000.0 / 1001},
+                     {33367, 0, 1, 29, 1e6 / 33367}};
   for (auto const& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.usec_per_frame << " us, rate " << c.rate);
+    SCOPED_TRACE(::testing::Message() << c.usec_per_frame << " us, " << c.rate << "/" << c.scale);
     std::string bytes = base;
     putLe32(bytes, 32, c.usec_per_frame);
+    putLe32(bytes, 108 + 20, c.scale);
     putLe32(bytes, 108 + 24, c.rate);
     AVIFileReader reader;
     ASSERT_TRUE(reader.openFile(write("rate.avi", bytes)));
+    EXPECT_DOUBLE_EQ(reader.nominalFrameRate(), c.nominal);
     EXPECT_EQ(readAll(reader).size(), 2u);
     EXPECT_EQ(last_duration_, Duration::fromSec(1.0 / c.fps));
   }
@@ -214,31 +221,6 @@ TEST_F(AVIFileReaderTest, HostileAndTruncatedFilesAreRefusedOrEndSafely) {
   }
 }
 
-// ffmpeg's raw frames come out byte-exact, its MJPEG ones decoded; the
-// duration is that of the stream's rate.
-TEST_F(AVIFileReaderTest, ReadsFfmpegRecordings) {
-  SKIP_WITHOUT_TOOL("ffmpeg");
-  for (auto const& [codec, format] :
-       {std::pair{"rawvideo -pix_fmt yuv420p -vtag I420", ImageBuffer::IMAGE_I420},
-        {"mjpeg -pix_fmt yuvj420p", ImageBuffer::IMAGE_MJPEG}}) {
-    SCOPED_TRACE(codec);
-    std::string const path = dir_.file("ffmpeg.avi");
-    testing::commandOutput(
-        "ffmpeg -v error -f lavfi -i testsrc=size=33x17:rate=30000/1001 -frames:v 3 -c:v " +
-        std::string(codec) + " -y '" + path + "'");
-    AVIFileReader reader;
-    ASSERT_TRUE(reader.openFile(path));
-    EXPECT_EQ(reader.format(), format);
-    std::vector<std::string> ours;
-    for (auto const& frame : readAll(reader)) ours.push_back(packedI420(*frame));
-    ASSERT_EQ(ours.size(), 3u);
-    if (format == ImageBuffer::IMAGE_I420) {
-      EXPECT_EQ(ours, testing::ffmpegI420Frames(path, 33, 17));
-    }
-    EXPECT_EQ(last_duration_, Duration::fromSec(1.0 / 29));
-  }
-}
-
 // Frames as the file stores them, before the conversion to I420.
 class StoredFrameReader : public AVIFileReader {
  public:
@@ -253,34 +235,52 @@ std::string visibleRows(ImageBuffer const& frame, int row_bytes) {
   return rows;
 }
 
-// Camera-like recordings: raw video beside an audio stream (listed first or
-// second), in the raw layouts ffmpeg writes. The stored frames must equal
-// ffmpeg's decode in the same pixel format, and the I420 frames its yuv420p
-// decode: exactly for the planar formats, within rounding for YUYV and RGB.
-TEST_F(AVIFileReaderTest, ReadsFfmpegRawFormatsBesideAudio) {
+// Camera-like recordings of ffmpeg at 30000/1001: video beside an audio
+// stream (listed first or second) in the raw layouts ffmpeg writes, or as
+// MJPEG. The stored raw frames must equal ffmpeg's decode in the same pixel
+// format, and the I420 frames its yuv420p decode: exactly for the planar
+// formats, within rounding for YUYV and RGB. Durations follow 29 frames a
+// second, the nominal rate is 29.97. Files without playable video name the
+// reason.
+TEST_F(AVIFileReaderTest, ReadsFfmpegRecordingsOrNamesWhyNot) {
   SKIP_WITHOUT_TOOL("ffmpeg");
   struct Case {
     char const* what;
     char const* video;
-    char const* raw_format;  // ffmpeg's name of the stored layout
+    char const* raw_format;  // ffmpeg's name of the stored layout; null for MJPEG
     int row_bytes;           // visible bytes a row of single-plane layouts; 0 for I420
     bool audio_first;
     ImageBuffer::PixelFormat format;
+    char const* reason = nullptr;
   } const cases[] = {
+      {"I420", "-pix_fmt yuv420p -vtag I420", "yuv420p", 0, false, ImageBuffer::IMAGE_I420},
       {"IYUV", "-pix_fmt yuv420p -vtag IYUV", "yuv420p", 0, false, ImageBuffer::IMAGE_I420},
       {"YV12", "-pix_fmt yuv420p -vtag YV12", "yuv420p", 0, true, ImageBuffer::IMAGE_I420},
       {"YUY2", "-pix_fmt yuyv422", "yuyv422", 4 * 17, true, ImageBuffer::IMAGE_YUYV},
       {"BGR24", "-pix_fmt bgr24", "bgr24", 3 * 33, false, ImageBuffer::IMAGE_BGR24},
       {"BGRA", "-pix_fmt bgra", "bgra", 4 * 33, true, ImageBuffer::IMAGE_BGRX32},
+      {"MJPEG", "-c:v mjpeg -pix_fmt yuvj420p", nullptr, 0, false, ImageBuffer::IMAGE_MJPEG},
+      {"mpeg4", "-c:v mpeg4 -vtag XVID", nullptr, 0, false, ImageBuffer::IMAGE_UNKNOWN,
+       "unsupported video codec 'XVID'"},
+      {"audio", "-map 1:a", nullptr, 0, false, ImageBuffer::IMAGE_UNKNOWN, "no video stream"},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.what);
     std::string const path = dir_.file(std::string(c.what) + ".avi");
+    std::string const maps = std::string(c.what) == "audio" ? ""
+                             : c.audio_first                ? "-map 1:a -map 0:v "
+                                                            : "-map 0:v -map 1:a ";
     testing::commandOutput(
-        "ffmpeg -v error -f lavfi -i testsrc=size=33x17:rate=25 -f lavfi -i "
-        "sine=sample_rate=8000 -t 0.12 " +
-        std::string(c.audio_first ? "-map 1:a -map 0:v" : "-map 0:v -map 1:a") +
-        " -c:a pcm_s16le -c:v rawvideo " + c.video + " -y '" + path + "'");
+        "ffmpeg -v error -f lavfi -i testsrc=size=33x17:rate=30000/1001 -f lavfi -i "
+        "sine=sample_rate=8000 -t 0.1 " +
+        maps + "-c:a pcm_s16le -c:v rawvideo " + c.video + " -y '" + path + "'");
+    if (c.reason) {
+      testing::LogCapture quiet;
+      AVIFileReader reader;
+      EXPECT_FALSE(reader.openFile(path));
+      EXPECT_EQ(reader.openErrorText(), c.reason);
+      continue;
+    }
     // Uncompressed bitmaps are bottom-up unless the height is negative, as
     // ffmpeg writes it: both orders are read as ffmpeg reads them.
     std::vector<std::string> variants = {path};
@@ -296,21 +296,26 @@ TEST_F(AVIFileReaderTest, ReadsFfmpegRawFormatsBesideAudio) {
       StoredFrameReader stored;
       ASSERT_TRUE(stored.openFile(file));
       EXPECT_EQ(stored.format(), c.format);
-      std::string const raw = testing::commandOutput(
-          "ffmpeg -v error -i '" + file + "' -f rawvideo -pix_fmt " + c.raw_format + " -");
-      std::string ours;
-      Duration duration;
-      while (auto frame = stored.doReadFrame(&duration))
-        ours += c.row_bytes ? visibleRows(*frame, c.row_bytes) : packedI420(*frame);
-      EXPECT_EQ(ours.size(), raw.size());
-      EXPECT_TRUE(ours == raw);
+      EXPECT_NEAR(stored.nominalFrameRate(), 29.97, 0.001);
+      if (c.raw_format) {
+        std::string const raw = testing::commandOutput(
+            "ffmpeg -v error -i '" + file + "' -f rawvideo -pix_fmt " + c.raw_format + " -");
+        std::string ours;
+        Duration duration;
+        while (auto frame = stored.doReadFrame(&duration))
+          ours += c.row_bytes ? visibleRows(*frame, c.row_bytes) : packedI420(*frame);
+        EXPECT_EQ(ours.size(), raw.size());
+        EXPECT_TRUE(ours == raw);
+      }
 
       AVIFileReader reader;
       ASSERT_TRUE(reader.openFile(file));
-      std::vector<std::string> const expected = testing::ffmpegI420Frames(file, 33, 17);
       auto const frames = readAll(reader);
-      ASSERT_EQ(frames.size(), expected.size());
       ASSERT_EQ(frames.size(), 3u);
+      EXPECT_EQ(last_duration_, Duration::fromSec(1.0 / 29));
+      if (!c.raw_format) continue;
+      std::vector<std::string> const expected = testing::ffmpegI420Frames(file, 33, 17);
+      ASSERT_EQ(frames.size(), expected.size());
       // Luma: converters from RGB differ in rounding, not on average; a
       // shifted or flipped picture would. (Chroma filters differ too much
       // between converters at this picture's sharp edges to compare.)
@@ -325,29 +330,6 @@ TEST_F(AVIFileReaderTest, ReadsFfmpegRawFormatsBesideAudio) {
           c.format == ImageBuffer::IMAGE_BGR24 || c.format == ImageBuffer::IMAGE_BGRX32;
       EXPECT_LE(difference, rgb ? 1 : 0);
     }
-  }
-}
-
-// Files that cannot be played name their reason.
-TEST_F(AVIFileReaderTest, FfmpegFilesWithoutPlayableVideoNameTheReason) {
-  SKIP_WITHOUT_TOOL("ffmpeg");
-  struct Case {
-    char const* what;
-    char const* args;
-    char const* reason;
-  } const cases[] = {
-      {"mpeg4", "-f lavfi -i testsrc=size=32x16 -t 0.1 -c:v mpeg4 -vtag XVID",
-       "unsupported video codec 'XVID'"},
-      {"audio", "-f lavfi -i sine -t 0.1 -c:a pcm_s16le", "no video stream"},
-  };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string const path = dir_.file(std::string(c.what) + ".avi");
-    testing::commandOutput("ffmpeg -v error " + std::string(c.args) + " -y '" + path + "'");
-    testing::LogCapture quiet;
-    AVIFileReader reader;
-    EXPECT_FALSE(reader.openFile(path));
-    EXPECT_EQ(reader.openErrorText(), c.reason);
   }
 }
 
