@@ -17,8 +17,11 @@ void ClockTimerHandleObjectPrivate::action(Clock::Event event) {
   LOGF(5, "%p action %i %p", static_cast<void*>(clock_), static_cast<int>(event),
        static_cast<void*>(this));
   if (!pending()) return;
-  RecursiveMutexLock own(mutex_);
-  deliver(event, own);
+  Clock::Callback spent;
+  {
+    RecursiveMutexLock own(mutex_);
+    spent = deliver(event);
+  }
 }
 
 void ClockTimerHandleObjectPrivate::cancel() {
@@ -28,12 +31,15 @@ void ClockTimerHandleObjectPrivate::cancel() {
   // still running on another thread holds it, and its holder must be able to
   // rely on the callback being over once cancel returns. The callback's own
   // thread re-enters the recursive lock and goes straight on.
-  RecursiveMutexLock own(mutex_);
-  deliver(Clock::Cancelled, own);
+  Clock::Callback spent;
+  {
+    RecursiveMutexLock own(mutex_);
+    spent = deliver(Clock::Cancelled);
+  }
 }
 
-void ClockTimerHandleObjectPrivate::deliver(Clock::Event event, RecursiveMutexLock& own) {
-  if (!pending()) return;
+Clock::Callback ClockTimerHandleObjectPrivate::deliver(Clock::Event event) {
+  if (!pending()) return nullptr;
   {
     RecursiveMutexLock clock_lock(clock_->mutex_);
     // `this` stays alive: the caller holds a reference.
@@ -45,8 +51,7 @@ void ClockTimerHandleObjectPrivate::deliver(Clock::Event event, RecursiveMutexLo
   LOGF(5, "%p action calling %i %i %p", static_cast<void*>(clock_), static_cast<int>(event),
        callback ? 1 : 0, static_cast<void*>(this));
   if (callback) callback(event);
-  own.unlock();
-  // The callback's captures die here, with no lock held.
+  return callback;
 }
 
 void ClockTimerHandleObject::cancel() {
@@ -75,9 +80,8 @@ void ClockPrivate::finalize() {
                     count, timer_count_);
     }
     std::shared_ptr<ClockTimerHandleObjectPrivate> timer = timers_.front();
-    lock.unlock();
+    ScopedUnlock<RecursiveMutex> unlocked(mutex_);
     timer->action(Clock::Aborted);
-    lock.relock();
   }
 }
 
@@ -88,10 +92,12 @@ size_t ClockPrivate::timerCount() {
 
 ClockTimerHandle ClockPrivate::createTimer(Clock::Callback callback,
                                            std::shared_ptr<ClockTimerHandleObjectPrivate>* timer) {
-  auto created = std::make_shared<ClockTimerHandleObjectPrivate>(this, std::move(callback));
+  // The timer learns its place in `timers_` as it is made.
+  auto position = timers_.insert(timers_.end(), nullptr);
+  *position = std::make_shared<ClockTimerHandleObjectPrivate>(this, std::move(callback), position);
+  std::shared_ptr<ClockTimerHandleObjectPrivate> created = *position;
   LOGF(5, "%p ClockTimerHandleObjectPrivate constructed %p", static_cast<void*>(this),
        static_cast<void*>(created.get()));
-  created->position_ = timers_.insert(timers_.end(), created);
   ++timer_count_;
   if (timer) *timer = created;
   return ClockTimerHandle(std::make_shared<ClockTimerHandleObject>(std::move(created)),

@@ -16,9 +16,9 @@
 //
 // Locks: the clock mutex is recursive and guards the clock's state and its
 // timers. It is never held while a timer callback runs. Each timer has its
-// own (recursive) mutex, held while its callback runs. Lock order: timer
-// mutex, then clock mutex; a derived clock's mutex comes before its parent's
-// clock mutex but never before a parent timer's mutex. `schedule()` and
+// own (recursive) mutex, held while its callback runs and taken before the
+// clock mutex. A derived clock's mutex comes before its parent's clock mutex
+// but never before a parent timer's mutex. `schedule()` and
 // `processQueue()` expect the clock mutex held exactly once by the caller,
 // since they release it around callbacks; `finalize()` takes it itself.
 
@@ -44,12 +44,54 @@ namespace dravo::media {
                                     std::string("Check failed " #cond " ") + (text)); \
   } while (0)
 
+class ClockTimerHandleObjectPrivate;
+
+class ClockPrivate : public std::enable_shared_from_this<ClockPrivate> {
+ public:
+  ClockPrivate() = default;
+  ClockPrivate(ClockPrivate const&) = delete;
+  ClockPrivate& operator=(ClockPrivate const&) = delete;
+
+  // Delivers `Aborted` to every pending timer. Called by every concrete
+  // clock's destructor; the clock mutex must not be held.
+  virtual void finalize();
+  virtual ~ClockPrivate();
+  virtual ClockTimerHandle requestCallbackIn(Duration d, Clock::Callback callback,
+                                             Clock::FrozenBehavior behavior)
+      DRAVO_REQUIRES(mutex_) = 0;
+  virtual ClockTimerHandle requestCallbackAt(ClockTime const& t, Clock::Callback callback)
+      DRAVO_REQUIRES(mutex_) = 0;
+  // The current reading.
+  virtual ClockTime getNormalizedClockTime() DRAVO_REQUIRES(mutex_) = 0;
+
+  RecursiveMutex& mutex() DRAVO_RETURN_CAPABILITY(mutex_) { return mutex_; }
+  size_t timerCount() DRAVO_EXCLUDES(mutex_);
+
+ protected:
+  // Creates a timer, enters it into `timers_` and wraps it in a handle whose
+  // last AutoHandle cancels it.
+  ClockTimerHandle createTimer(Clock::Callback callback,
+                               std::shared_ptr<ClockTimerHandleObjectPrivate>* timer)
+      DRAVO_REQUIRES(mutex_);
+
+  RecursiveMutex mutex_;
+
+ private:
+  friend class ClockTimerHandleObjectPrivate;
+
+  std::list<std::shared_ptr<ClockTimerHandleObjectPrivate>> timers_ DRAVO_GUARDED_BY(mutex_);
+  size_t timer_count_ DRAVO_GUARDED_BY(mutex_) = 0;
+};
+
 // One requested timer. Shared by the clock's `timers_` list (until the event
 // is delivered), the timer queue and the holder's handle.
 class ClockTimerHandleObjectPrivate {
  public:
-  ClockTimerHandleObjectPrivate(ClockPrivate* clock, Clock::Callback callback)
-      : callback_(std::move(callback)), clock_(clock) {}
+  using Position = std::list<std::shared_ptr<ClockTimerHandleObjectPrivate>>::iterator;
+
+  // `position` is the timer's entry in `clock`'s `timers_`.
+  ClockTimerHandleObjectPrivate(ClockPrivate* clock, Clock::Callback callback, Position position)
+      : clock_(clock), callback_(std::move(callback)), position_(position) {}
 
   // Delivers `event` once: the first call wins, later ones do nothing. The
   // caller must hold a strong reference to this object.
@@ -63,62 +105,31 @@ class ClockTimerHandleObjectPrivate {
  private:
   friend class ClockPrivate;
 
-  // `own` holds `mutex_`; released once the callback has run.
-  void deliver(Clock::Event event, RecursiveMutexLock& own);
+  // Runs the callback with `event` if still pending and hands the spent
+  // callback back, so that its captures die after `mutex_` is released.
+  Clock::Callback deliver(Clock::Event event) DRAVO_REQUIRES(mutex_);
 
-  RecursiveMutex mutex_;
-  std::atomic<bool> pending_{true};
-  Clock::Callback callback_;  // guarded by mutex_
   // Valid while pending: a clock delivers every pending timer before it dies.
   ClockPrivate* const clock_;
-  // Position in the clock's `timers_`; guarded by the clock mutex.
-  std::list<std::shared_ptr<ClockTimerHandleObjectPrivate>>::iterator position_;
-};
-
-class ClockPrivate : public std::enable_shared_from_this<ClockPrivate> {
- public:
-  ClockPrivate() = default;
-  ClockPrivate(ClockPrivate const&) = delete;
-  ClockPrivate& operator=(ClockPrivate const&) = delete;
-
-  // Delivers `Aborted` to every pending timer. Called by every concrete
-  // clock's destructor; the clock mutex must not be held.
-  virtual void finalize();
-  virtual ~ClockPrivate();
-  virtual ClockTimerHandle requestCallbackIn(Duration d, Clock::Callback callback,
-                                             Clock::FrozenBehavior behavior) = 0;
-  virtual ClockTimerHandle requestCallbackAt(ClockTime const& t, Clock::Callback callback) = 0;
-  // The current reading. Clock mutex held.
-  virtual ClockTime getNormalizedClockTime() = 0;
-
-  RecursiveMutex& mutex() { return mutex_; }
-  size_t timerCount();
-
- protected:
-  // Creates a timer, enters it into `timers_` and wraps it in a handle whose
-  // last AutoHandle cancels it. Clock mutex held.
-  ClockTimerHandle createTimer(Clock::Callback callback,
-                               std::shared_ptr<ClockTimerHandleObjectPrivate>* timer);
-
-  RecursiveMutex mutex_;
-
- private:
-  friend class ClockTimerHandleObjectPrivate;
-
-  std::list<std::shared_ptr<ClockTimerHandleObjectPrivate>> timers_;
-  size_t timer_count_ = 0;
+  RecursiveMutex mutex_ DRAVO_ACQUIRED_BEFORE(clock_->mutex_);
+  std::atomic<bool> pending_{true};
+  Clock::Callback callback_ DRAVO_GUARDED_BY(mutex_);
+  // Position in the clock's `timers_`.
+  Position const position_;
 };
 
 // Relative requests in terms of the reading and absolute requests.
 class ClockPrivateUsingTime : public ClockPrivate {
  public:
   ClockTimerHandle requestCallbackIn(Duration d, Clock::Callback callback,
-                                     Clock::FrozenBehavior behavior) override;
+                                     Clock::FrozenBehavior behavior) override
+      DRAVO_REQUIRES(mutex_);
 };
 
 class ClockWithTimerQueue : public ClockPrivateUsingTime {
  public:
-  ClockTimerHandle requestCallbackAt(ClockTime const& t, Clock::Callback callback) override;
+  ClockTimerHandle requestCallbackAt(ClockTime const& t, Clock::Callback callback) override
+      DRAVO_REQUIRES(mutex_);
 
  protected:
   struct QueueEntry {
@@ -158,31 +169,31 @@ class ClockWithTimerQueue : public ClockPrivateUsingTime {
 
   // Arranges that `processQueue` runs once the top of the queue is due.
   // Clock mutex held; the queue is not empty.
-  virtual void schedule() = 0;
+  virtual void schedule() DRAVO_REQUIRES(mutex_) = 0;
   // `schedule()` unless the queue is empty or being processed.
-  virtual void scheduleIfIdle();
+  virtual void scheduleIfIdle() DRAVO_REQUIRES(mutex_);
 
   // Delivers every due timer, releasing the clock mutex around each
   // delivery, then clears `processing_` and `wakeup_armed_` and schedules the
   // next wake-up. Clock mutex held once.
-  void processQueue();
+  void processQueue() DRAVO_REQUIRES(mutex_);
 
-  bool processing_ = false;
-  bool wakeup_armed_ = false;
-  TimerQueue timer_queue_;
+  bool processing_ DRAVO_GUARDED_BY(mutex_) = false;
+  bool wakeup_armed_ DRAVO_GUARDED_BY(mutex_) = false;
+  TimerQueue timer_queue_ DRAVO_GUARDED_BY(mutex_);
 
  private:
-  uint64_t next_sequence_ = 0;
+  uint64_t next_sequence_ DRAVO_GUARDED_BY(mutex_) = 0;
 };
 
 // Clocks whose reading is a stored value that moves only when told.
 class ClockWithTimerQueueAndNow : public ClockWithTimerQueue {
  public:
   explicit ClockWithTimerQueueAndNow(ClockTime now) : now_(now) {}
-  ClockTime getNormalizedClockTime() override { return now_; }
+  ClockTime getNormalizedClockTime() override DRAVO_REQUIRES(mutex_) { return now_; }
 
  protected:
-  ClockTime now_;
+  ClockTime now_ DRAVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace dravo::media

@@ -23,7 +23,10 @@ DebugProbe::~DebugProbe() {
 void DebugProbe::initialize() {
   Sink<Buffer>::initialize();
   auto info = std::make_shared<SimpleTaskInfo>(getFullName() + " repeating timer");
-  WeakFunction<void()> check(weak_from_this(), [this] { checkActivity(); });
+  WeakFunction<void()> check(weak_from_this(), [this] {
+    ScopedSequence scope(sequenceToken());
+    checkActivity();
+  });
   check_timer_.reset();
   check_timer_ = std::make_unique<RepeatingTimer>(
       check_clock_, scheduledWeakFunction(getScheduler(), Priority(0, false), info, check),
@@ -34,10 +37,12 @@ void DebugProbe::onBuffer(std::shared_ptr<Buffer const> const& buffer) {
   LOGS(5) << "Got buffer on probe " << getFullName() << ". Timestamp "
           << buffer->getStartTimestamp() << ". Creation " << buffer->getCreationTime()
           << ". Priority " << buffer->getPriority();
+  DRAVO_DCHECK_RUN_ON(sequence_checker_);
   had_activity_ = true;
 }
 
 void DebugProbe::checkActivity() {
+  DRAVO_DCHECK_RUN_ON(sequence_checker_);
   bool had_activity = std::exchange(had_activity_, false);
   if (had_activity) {
     setStatus(status_codes::Ok, "Element Ok");

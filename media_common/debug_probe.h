@@ -36,7 +36,7 @@ class DebugProbe : public Sink<Buffer> {
  private:
   void checkActivity();
 
-  bool had_activity_ = false;
+  bool had_activity_ DRAVO_GUARDED_BY(sequence_checker_) = false;
   std::shared_ptr<Clock> check_clock_;
   std::unique_ptr<RepeatingTimer> check_timer_;
 };

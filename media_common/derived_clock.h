@@ -31,14 +31,15 @@ class DerivedClock : public ClockWithTimerQueue {
   // and drops the parent timer while the parent still lives.
   void shutdown();
 
-  void schedule() override;
+  void schedule() override DRAVO_REQUIRES(mutex_);
   // The parent timer's callback.
   virtual void processQueueTimerCb(Clock::Event event);
   // The parent clock and the parent reading at which this clock reaches `t`.
-  virtual std::pair<std::shared_ptr<Clock>, ClockTime> toParent(ClockTime const& t) = 0;
+  virtual std::pair<std::shared_ptr<Clock>, ClockTime> toParent(ClockTime const& t)
+      DRAVO_REQUIRES(mutex_) = 0;
 
   // After a change of rate, origin or parent: re-aims the wake-up.
-  void redoSchedulingAfterClockingChange();
+  void redoSchedulingAfterClockingChange() DRAVO_REQUIRES(mutex_);
 
   template <typename T>
   std::shared_ptr<T> sharedSelf() {
@@ -47,16 +48,16 @@ class DerivedClock : public ClockWithTimerQueue {
 
  private:
   // One round of `schedule()`; may release the clock mutex.
-  void scheduleOnce();
+  void scheduleOnce() DRAVO_REQUIRES(mutex_);
 
-  bool rescheduling_ = false;
-  ClockTime armed_time_;
-  AutoHandle<ClockTimerHandleObject> parent_timer_;
-  TimerHandle deferred_wakeup_;
+  bool rescheduling_ DRAVO_GUARDED_BY(mutex_) = false;
+  ClockTime armed_time_ DRAVO_GUARDED_BY(mutex_);
+  AutoHandle<ClockTimerHandleObject> parent_timer_ DRAVO_GUARDED_BY(mutex_);
+  TimerHandle deferred_wakeup_ DRAVO_GUARDED_BY(mutex_);
   // Re-entry guard: `schedule()` releases the mutex and reading the clock
   // may itself re-aim the wake-up.
-  bool in_schedule_ = false;
-  bool schedule_again_ = false;
+  bool in_schedule_ DRAVO_GUARDED_BY(mutex_) = false;
+  bool schedule_again_ DRAVO_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace dravo::media

@@ -27,10 +27,9 @@
 // probes and updates, so `disablePeriodicProbing` waits for a running probe.
 // The list mutex guards the lists and the blacklist; `updateList` calls
 // `listUpdated()` with it held, on the thread that called `updateList` (the
-// caller's or the probe thread). Lock order: probing mutex, then list mutex.
-// Hence `listUpdated()`, the probe function and anything they trigger
-// synchronously must not call back into this manager's locking calls (lists,
-// defaults, blacklist, probing switches).
+// caller's or the probe thread). Hence `listUpdated()`, the probe function and anything they
+// trigger synchronously must not call back into this manager's locking calls (lists, defaults,
+// blacklist, probing switches).
 
 #include <memory>
 #include <optional>
@@ -88,6 +87,8 @@ class DeviceListManagerBase : NonCopyable {
   bool isBlacklisted(std::string const& id) const;
 
  protected:
+  // The list mutex, for the annotations of `listUpdated` overrides.
+  Mutex& listMutex() const DRAVO_RETURN_CAPABILITY(list_mutex_) { return list_mutex_; }
   std::shared_ptr<DeviceList> const& currentListLocked() const DRAVO_REQUIRES(list_mutex_) {
     return current_list_;
   }
@@ -106,7 +107,7 @@ class DeviceListManagerBase : NonCopyable {
   // A fresh thread for every enable (a Thread starts only once).
   std::optional<Thread> probe_thread_;
   ConditionVariable probing_condition_;
-  mutable Mutex list_mutex_;
+  mutable Mutex list_mutex_ DRAVO_ACQUIRED_AFTER(probing_mutex_);
   bool periodic_probing_ DRAVO_GUARDED_BY(probing_mutex_) = false;
   std::string const source_name_;
   std::set<std::string> blacklist_ DRAVO_GUARDED_BY(list_mutex_);
@@ -124,7 +125,7 @@ class DeviceListManager : public DeviceListManagerBase {
   DeviceListManager(std::string const& source_name, std::shared_ptr<PropertyNode> const& node);
 
  protected:
-  void listUpdated() override;
+  void listUpdated() override DRAVO_REQUIRES(listMutex());
 
  private:
   std::shared_ptr<PropertyNode> const node_;

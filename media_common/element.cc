@@ -87,6 +87,7 @@ void Element::onPropertyChangeUnsynchronized(PropertyChangedArgs const& args) {
 }
 
 void Element::callOnPropertyChange(bool first_call) {
+  ScopedSequence sequence(sequence_token_);
   ScopedProfile profile(full_name_.c_str());
   LOGF(5, "callOnPropertyChange called: %i %s", first_call, full_name_.c_str());
   {
@@ -103,8 +104,15 @@ void Element::callOnPropertyChange(bool first_call) {
 
 std::shared_ptr<PadBase> Element::getPadByNameImpl(std::string const& name, bool already_locked,
                                                    bool no_create) {
-  std::optional<MutexLock> lock;
-  if (!already_locked) lock.emplace(element_mutex_);
+  if (already_locked) {
+    callerHoldsElementMutex();
+    return getPadByNameLocked(name, no_create);
+  }
+  MutexLock lock(element_mutex_);
+  return getPadByNameLocked(name, no_create);
+}
+
+std::shared_ptr<PadBase> Element::getPadByNameLocked(std::string const& name, bool no_create) {
   if (std::shared_ptr<PadBase> pad = pads_.get(name)) return pad;
   if (no_create) return nullptr;
   std::string requested = name;

@@ -17,8 +17,16 @@
 // Later changes queue at most one pass (level 0) until that pass starts.
 //
 // Threads: `onPropertyChange`, pad handlers and timers of the element run on
-// its scheduler; property changes and lookups may come from any thread. Lock
-// order: element mutex, then property-change mutex.
+// its scheduler; property changes and lookups may come from any thread.
+//
+// The element's tasks (property-change passes, pad handlers, its clock
+// callbacks) all have the element as owner, so they never overlap and form
+// one sequence, `sequenceToken()`. State that only they touch needs no lock:
+// mark it DRAVO_GUARDED_BY(sequence_checker_) and begin each function that
+// touches it with DRAVO_DCHECK_RUN_ON(sequence_checker_). Each entry point
+// that runs such a task opens the sequence with
+// `ScopedSequence scope(sequenceToken());`; in checked builds a call from
+// anywhere else is the assertion "Called on the wrong sequence".
 
 #include <memory>
 #include <string>
@@ -29,6 +37,7 @@
 #include "common/mutex.h"
 #include "common/non_copyable.h"
 #include "common/property_node.h"
+#include "common/sequence_checker.h"
 #include "common/sigslot.h"
 #include "common/status.h"
 #include "common/weak_map.h"
@@ -57,6 +66,8 @@ class Element : public sigslot::has_slots<sigslot::multi_threaded_local>,
   std::shared_ptr<Status> const& getStatus() const { return status_; }
   void setStatus(int code, std::string const& message) { status_->setStatus(code, message); }
   buffer_trace::InstanceInfo const* getInstInfo() const { return inst_info_; }
+  // The sequence of the element's tasks (see above).
+  SequenceToken sequenceToken() const { return sequence_token_; }
 
   // N/"attributes/<name>", created if missing.
   std::shared_ptr<PropertyNode> getAttributeProperty(std::string const& name);
@@ -118,10 +129,15 @@ class Element : public sigslot::has_slots<sigslot::multi_threaded_local>,
   std::shared_ptr<Clock> initializeClockProperty(const char* name,
                                                  std::shared_ptr<Clock> default_clock);
 
+  // With `already_locked` the caller holds the element mutex.
   std::shared_ptr<PadBase> getPadByNameImpl(std::string const& name, bool already_locked,
                                             bool no_create);
+  std::shared_ptr<PadBase> getPadByNameLocked(std::string const& name, bool no_create)
+      DRAVO_REQUIRES(element_mutex_);
 
   Mutex element_mutex_;
+  // Checks that state confined to the element's tasks is touched only there.
+  SequenceChecker sequence_checker_;
 
  private:
   template <typename T, typename... Args>
@@ -131,8 +147,12 @@ class Element : public sigslot::has_slots<sigslot::multi_threaded_local>,
   void onPropertyChangeUnsynchronized(PropertyChangedArgs const& args);
   void callOnPropertyChange(bool first_call);
   static void deleter(Element* element);
+  // getPadByNameImpl(name, true, ...) has its caller's word that the element
+  // mutex is held, which a Mutex cannot confirm; the analysis takes it from here.
+  void callerHoldsElementMutex() const DRAVO_ASSERT_CAPABILITY(element_mutex_) {}
 
-  Mutex property_change_mutex_;
+  SequenceToken const sequence_token_ = SequenceToken::create();
+  Mutex property_change_mutex_ DRAVO_ACQUIRED_AFTER(element_mutex_);
   bool property_change_scheduled_ DRAVO_GUARDED_BY(property_change_mutex_) = true;
   bool property_change_first_call_ DRAVO_GUARDED_BY(property_change_mutex_) = true;
   std::shared_ptr<TaskInfo const> property_change_task_info_;

@@ -26,7 +26,7 @@ class FastForwardClock : public ClockWithTimerQueueAndNow {
   ~FastForwardClock() override { finalize(); }
 
  private:
-  void schedule() override {
+  void schedule() override DRAVO_REQUIRES(mutex_) {
     if (wakeup_armed_) return;
     while (!timer_queue_.empty()) {
       if (timer_queue_.top().when.sameGeneration(now_)) {

@@ -15,12 +15,15 @@ class FrozenClock : public ClockPrivateUsingTime {
  public:
   ~FrozenClock() override { finalize(); }
 
-  ClockTimerHandle requestCallbackAt(ClockTime const&, Clock::Callback callback) override {
+  ClockTimerHandle requestCallbackAt(ClockTime const&, Clock::Callback callback) override
+      DRAVO_REQUIRES(mutex_) {
     LOGF(5, "Ignoring call to FrozenClock::requestCallbackAt");
     return createTimer(std::move(callback), nullptr);
   }
 
-  ClockTime getNormalizedClockTime() override { return ClockTime(1, Time()); }
+  ClockTime getNormalizedClockTime() override DRAVO_REQUIRES(mutex_) {
+    return ClockTime(1, Time());
+  }
 };
 
 }  // namespace

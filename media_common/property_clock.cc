@@ -29,7 +29,7 @@ class PropertyClock : public DerivedClock,
   // Starts following the node; delivers the first notification at once.
   void connect() { node_->connectChanged(this, &PropertyClock::onPropertyChange); }
 
-  ClockTime getNormalizedClockTime() override {
+  ClockTime getNormalizedClockTime() override DRAVO_REQUIRES(mutex_) {
     std::shared_ptr<Clock> parent = getClock();
     ClockTime parent_now = parent->getNormalizedClockTime();
     LOGS(5) << "getNormalizedClockTime orig gen " << generation_ << " parent now " << parent_now;
@@ -47,14 +47,14 @@ class PropertyClock : public DerivedClock,
     setCurrentClock(getClockFromPropertyValue(node_->getValue()));
   }
 
-  std::shared_ptr<Clock> getClock() {
+  std::shared_ptr<Clock> getClock() DRAVO_REQUIRES(mutex_) {
     std::shared_ptr<Clock> clock = current_clock_.lock();
     if (!clock) clock = setCurrentClock(default_clock_);
     LOGF(6, "getClock returning %s.", clock->getTypeName());
     return clock;
   }
 
-  std::shared_ptr<Clock> setCurrentClock(std::shared_ptr<Clock> clock) {
+  std::shared_ptr<Clock> setCurrentClock(std::shared_ptr<Clock> clock) DRAVO_REQUIRES(mutex_) {
     LOGS(5) << " setCurrentClock called in thread " << std::this_thread::get_id();
     if (!clock) {
       LOGF(5, "%p setCurrentClock with null clock. Using default.", static_cast<void*>(this));
@@ -83,7 +83,8 @@ class PropertyClock : public DerivedClock,
     return clock;
   }
 
-  std::pair<std::shared_ptr<Clock>, ClockTime> toParent(ClockTime const& t) override {
+  std::pair<std::shared_ptr<Clock>, ClockTime> toParent(ClockTime const& t) override
+      DRAVO_REQUIRES(mutex_) {
     std::shared_ptr<Clock> parent = getClock();
     // A reading from before the last switch belongs to an earlier parent:
     // aim at the start of the new parent's time, which is due at once.
@@ -93,11 +94,11 @@ class PropertyClock : public DerivedClock,
 
   std::shared_ptr<PropertyNode> const node_;
   std::shared_ptr<Clock> const default_clock_;
-  std::weak_ptr<Clock> current_clock_;
-  uint32_t generation_ = 0;
-  uint32_t generation_offset_ = 0;
+  std::weak_ptr<Clock> current_clock_ DRAVO_GUARDED_BY(mutex_);
+  uint32_t generation_ DRAVO_GUARDED_BY(mutex_) = 0;
+  uint32_t generation_offset_ DRAVO_GUARDED_BY(mutex_) = 0;
   // This clock's generation when it switched to the current parent.
-  uint32_t first_generation_ = 0;
+  uint32_t first_generation_ DRAVO_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace

@@ -10,8 +10,8 @@ DRAVO_LOGGER("repeating_timer");
 namespace dravo::media {
 
 // The shared state of a repeating timer. Owned by the `RepeatingTimer`
-// copies; clock callbacks hold it weakly. All fields are guarded by `mutex_`,
-// which is held while the user's function runs.
+// copies; clock callbacks hold it weakly. `mutex_` is held while the user's
+// function runs.
 //
 // Lock order: a clock delivers a timer with that timer's lock held and the
 // callback then takes `mutex_`, so a request is never cancelled (which waits
@@ -55,15 +55,14 @@ class RepeatingTimerPrivate : public std::enable_shared_from_this<RepeatingTimer
   }
 
  private:
-  AutoHandle<ClockTimerHandleObject> takePendingRequest() {
+  AutoHandle<ClockTimerHandleObject> takePendingRequest() DRAVO_REQUIRES(mutex_) {
     ++request_id_;
     AutoHandle<ClockTimerHandleObject> taken = std::move(pending_);
     pending_ = AutoHandle<ClockTimerHandleObject>();
     return taken;
   }
 
-  // Mutex held.
-  void requestCallback() {
+  void requestCallback() DRAVO_REQUIRES(mutex_) {
     LOGS(5) << "requestCallback next: " << next_;
     uint64_t id = request_id_;
     std::weak_ptr<RepeatingTimerPrivate> weak = weak_from_this();
@@ -111,13 +110,13 @@ class RepeatingTimerPrivate : public std::enable_shared_from_this<RepeatingTimer
   }
 
   RecursiveMutex mutex_;
-  AutoHandle<ClockTimerHandleObject> pending_;
-  Duration interval_;
+  AutoHandle<ClockTimerHandleObject> pending_ DRAVO_GUARDED_BY(mutex_);
+  Duration interval_ DRAVO_GUARDED_BY(mutex_);
   std::shared_ptr<Clock> const clock_;
-  ClockTime next_;
+  ClockTime next_ DRAVO_GUARDED_BY(mutex_);
   WeakFunction<void()> const callback_;
-  bool waiting_for_unfreeze_ = false;
-  uint64_t request_id_ = 0;
+  bool waiting_for_unfreeze_ DRAVO_GUARDED_BY(mutex_) = false;
+  uint64_t request_id_ DRAVO_GUARDED_BY(mutex_) = 0;
 };
 
 RepeatingTimer::RepeatingTimer(std::shared_ptr<Clock> clock, WeakFunction<void()> callback,

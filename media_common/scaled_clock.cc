@@ -23,7 +23,7 @@ Duration divide(Duration d, double rate) {
 }  // namespace
 
 // Follows `master_` through the anchor point and rates (see scaled_clock.h).
-// Owned by its generator's `Clock`; guarded by the clock mutex.
+// Owned by its generator's `Clock`; its state is guarded by the clock mutex.
 class ScaledClock : public DerivedClock {
  public:
   ScaledClock(std::shared_ptr<Clock> master, bool frozen, Time start, double scaling)
@@ -36,7 +36,7 @@ class ScaledClock : public DerivedClock {
   }
   ~ScaledClock() override { shutdown(); }
 
-  ClockTime getNormalizedClockTime() override {
+  ClockTime getNormalizedClockTime() override DRAVO_REQUIRES(mutex_) {
     ClockTime master_now = master_->getNormalizedClockTime();
     DRAVO_CHECK_GE(ClockTimePrivate::generation(master_now),
                    ClockTimePrivate::generation(master_origin_));
@@ -131,7 +131,7 @@ class ScaledClock : public DerivedClock {
   }
 
  private:
-  ClockTime toScaledTime(ClockTime const& master_now) {
+  ClockTime toScaledTime(ClockTime const& master_now) DRAVO_REQUIRES(mutex_) {
     LOGS(5) << "toScaledTime real: " << master_now << " master_origin: " << master_origin_
             << " scaled_origin: " << scaled_origin_;
     if (scaled_origin_.isFrozen()) return scaled_origin_;
@@ -144,7 +144,7 @@ class ScaledClock : public DerivedClock {
     return scaled_origin_ + scale(master_now - master_origin_, rateAt(master_now.time()));
   }
 
-  double rateAt(Time master_time) const {
+  double rateAt(Time master_time) const DRAVO_REQUIRES(mutex_) {
     return master_time > master_origin_.time() ? scaling_after_origin_ : scaling_before_origin_;
   }
 
@@ -162,7 +162,8 @@ class ScaledClock : public DerivedClock {
     return real;
   }
 
-  std::pair<std::shared_ptr<Clock>, ClockTime> toParent(ClockTime const& t) override {
+  std::pair<std::shared_ptr<Clock>, ClockTime> toParent(ClockTime const& t) override
+      DRAVO_REQUIRES(mutex_) {
     int generation_order = t.compareGeneration(scaled_origin_);
     if (generation_order > 0) return {master_, master_origin_.nextFrozen()};
     if (t == scaled_origin_) return {master_, master_origin_};
@@ -173,13 +174,13 @@ class ScaledClock : public DerivedClock {
     return {master_, master_origin_ + toRealTime(t - scaled_origin_, rate)};
   }
 
-  void freezeLocked(ClockTime const& master_now) {
+  void freezeLocked(ClockTime const& master_now) DRAVO_REQUIRES(mutex_) {
     LOGS(5) << "freezeLocked scaled_origin_:" << scaled_origin_ << " master_now: " << master_now;
     scaled_origin_ = scaled_origin_.whenFrozen();
     redoSchedulingAfterClockingChange();
   }
 
-  void setTimeAndScalingLocked(Time t, double scaling) {
+  void setTimeAndScalingLocked(Time t, double scaling) DRAVO_REQUIRES(mutex_) {
     DRAVO_ASSERT_MSG(scaling >= 0, "Tried to set clock with negative scaling.");
     if (scaling < 0) return;
     ClockTime master_now = master_->getNormalizedClockTime();
@@ -193,7 +194,7 @@ class ScaledClock : public DerivedClock {
 
   void slewClockLocked(ClockTime const& master_now, Duration min_offset, Duration max_offset,
                        double target_scaling, double min_scaling, double max_scaling,
-                       Duration jump_threshold) {
+                       Duration jump_threshold) DRAVO_REQUIRES(mutex_) {
     DRAVO_CHECK(max_scaling > target_scaling);
     DRAVO_CHECK(min_scaling < target_scaling);
     DRAVO_CHECK(min_scaling >= 0);
@@ -217,10 +218,10 @@ class ScaledClock : public DerivedClock {
   }
 
   std::shared_ptr<Clock> const master_;
-  double scaling_before_origin_;
-  double scaling_after_origin_;
-  ClockTime master_origin_;
-  ClockTime scaled_origin_;
+  double scaling_before_origin_ DRAVO_GUARDED_BY(mutex_);
+  double scaling_after_origin_ DRAVO_GUARDED_BY(mutex_);
+  ClockTime master_origin_ DRAVO_GUARDED_BY(mutex_);
+  ClockTime scaled_origin_ DRAVO_GUARDED_BY(mutex_);
 };
 
 ScaledClockGenerator::ScaledClockGenerator(std::shared_ptr<Clock> master, bool frozen, Time start,

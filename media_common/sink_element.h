@@ -10,8 +10,8 @@
 // sink drops what is still queued.
 //
 // Threads: arrivals and the sync callbacks are tasks on the element's
-// scheduler owned by the element, so they never overlap; the sink needs no
-// lock of its own.
+// scheduler owned by the element, so they never overlap; the queue needs no
+// lock, only the element's sequence (checked in checked builds).
 
 #include <cmath>
 #include <deque>
@@ -44,11 +44,11 @@ class Sink : public Element, public SinkMixin<T> {
     Element::initialize();
     SinkMixin<T>::initialize();
     sink_clock_ = initializeClockProperty("clock", getFrozenClock());
-    scheduled_ = false;
     task_info_ = std::make_shared<SimpleTaskInfo>(getFullName() + " sink_buffer");
   }
 
   void preOnBuffer(std::shared_ptr<T const> const& buffer) override {
+    DRAVO_DCHECK_RUN_ON(sequence_checker_);
     if (buffer_trace::isEnabled()) {
       LOGS_TO("buffer_trace", 5) << "Buffer <" << buffer.get() << "> arrived at " << getFullName();
       buffer_trace::track(buffer.get(), getInstInfo());
@@ -77,12 +77,13 @@ class Sink : public Element, public SinkMixin<T> {
 
   // Queues a sync callback for the first queued buffer unless one is pending.
   void scheduleSync() {
+    DRAVO_DCHECK_RUN_ON(sequence_checker_);
     if (scheduled_ || sync_queue_.empty()) return;
     scheduleSyncAt(sink_clock_->getNormalizedClockTime());
   }
 
  private:
-  void processQueue() {
+  void processQueue() DRAVO_REQUIRES(sequence_checker_) {
     if (sink_clock_->isFrozen()) {
       LOGF_TO("sink_element", 5, "sink_clock_ is frozen on sink %s with type %s at %p",
               getFullName().c_str(), typeid(*this).name(), static_cast<void*>(this));
@@ -102,7 +103,7 @@ class Sink : public Element, public SinkMixin<T> {
     scheduleSyncAt(now);
   }
 
-  void scheduleSyncAt(ClockTime const& now) {
+  void scheduleSyncAt(ClockTime const& now) DRAVO_REQUIRES(sequence_checker_) {
     scheduled_ = true;
     Time first = sync_queue_.front()->getStartTimestamp();
     LOGS_TO("sink_element", 5) << "Scheduled syncCb " << sink_internal::nextSyncCount() << " in "
@@ -113,18 +114,21 @@ class Sink : public Element, public SinkMixin<T> {
     sink_clock_->scheduleAt(ClockTime(now, first), getScheduler(),
                             Priority(sync_queue_.front()->getPriority(), Time::now()), task_info_,
                             WeakFunction<void(Clock::Event)>(weak_self, [weak_self](Clock::Event) {
-                              if (auto self = weak_self.lock())
-                                static_cast<Sink<T>*>(self.get())->syncCb();
+                              auto self = weak_self.lock();
+                              if (!self) return;
+                              ScopedSequence scope(self->sequenceToken());
+                              static_cast<Sink<T>*>(self.get())->syncCb();
                             }));
   }
 
   void syncCb() {
+    DRAVO_DCHECK_RUN_ON(sequence_checker_);
     LOGF_TO("sink_element", 5, "syncCb %i", scheduled_);
     scheduled_ = false;
     processQueue();
   }
 
-  void sendSyncedBuffer() {
+  void sendSyncedBuffer() DRAVO_REQUIRES(sequence_checker_) {
     LOGF_TO("sink_element", 5, "sendSyncedBuffer on %p", static_cast<void*>(this));
     std::shared_ptr<T const> buffer = sync_queue_.front();
     if (buffer_trace::isEnabled()) {
@@ -137,15 +141,15 @@ class Sink : public Element, public SinkMixin<T> {
     if (!sync_queue_.empty() && sync_queue_.front() == buffer) sync_queue_.pop_front();
   }
 
-  void flushSyncQueue() {
+  void flushSyncQueue() DRAVO_REQUIRES(sequence_checker_) {
     LOGF_TO("sink_element", 5, "flushSyncQueue");
     while (!sync_queue_.empty()) sendSyncedBuffer();
     scheduled_ = false;
   }
 
   std::shared_ptr<Clock> sink_clock_;
-  std::deque<std::shared_ptr<T const>> sync_queue_;
-  bool scheduled_ = false;
+  std::deque<std::shared_ptr<T const>> sync_queue_ DRAVO_GUARDED_BY(sequence_checker_);
+  bool scheduled_ DRAVO_GUARDED_BY(sequence_checker_) = false;
   std::shared_ptr<SimpleTaskInfo const> task_info_;
 };
 

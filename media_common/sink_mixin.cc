@@ -7,10 +7,13 @@ bool SinkMixinBase::onDownstreamEvent(std::shared_ptr<Event const> const&) { ret
 void SinkMixinBase::initializeMixin(std::shared_ptr<InputPadBase> const& pad) {
   input_pad_ = pad;
   initialized_ = true;
-  std::weak_ptr<Element> element = elementOf(*this).weak_from_this();
-  input_pad_->setDownstreamEventHandler(element, [this](std::shared_ptr<Event const> const& event) {
-    return onDownstreamEvent(event);
-  });
+  Element& element = elementOf(*this);
+  input_pad_->setDownstreamEventHandler(
+      element.weak_from_this(),
+      [this, sequence = element.sequenceToken()](std::shared_ptr<Event const> const& event) {
+        ScopedSequence scope(sequence);
+        return onDownstreamEvent(event);
+      });
 }
 
 void SinkMixinBase::sendUpstreamEvent(std::shared_ptr<Event> const& event) {

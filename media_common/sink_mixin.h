@@ -7,8 +7,8 @@
 // `Sink<T>` holds them until their time first).
 //
 // Handlers are tracked by the element: after it is gone nothing is delivered.
-// They run on the element's scheduler; `sendUpstreamEvent` may be called from
-// any thread.
+// They run on the element's scheduler, inside the element's sequence;
+// `sendUpstreamEvent` may be called from any thread.
 
 #include <memory>
 
@@ -21,7 +21,8 @@ namespace dravo::media {
 class SinkMixinBase {
  public:
   // Takes ownership of `pad`, a placeholder until initializeMixin.
-  explicit SinkMixinBase(InputPadBase* pad) : input_pad_(pad) {}
+  explicit SinkMixinBase(std::unique_ptr<InputPadBase> pad) : input_pad_(std::move(pad)) {}
+  explicit SinkMixinBase(InputPadBase* pad) : SinkMixinBase(std::unique_ptr<InputPadBase>(pad)) {}
   virtual bool onDownstreamEvent(std::shared_ptr<Event const> const& event);
   // Stores the pad and routes its downstream events, tracked by the element.
   virtual void initializeMixin(std::shared_ptr<InputPadBase> const& pad);
@@ -40,7 +41,7 @@ inline Element& elementOf(SinkMixinBase& mixin) { return dynamic_cast<Element&>(
 template <typename T>
 class SinkMixin : public SinkMixinBase {
  public:
-  SinkMixin() : SinkMixinBase(new InputPad<T>()) {}
+  SinkMixin() : SinkMixinBase(std::make_unique<InputPad<T>>()) {}
 
   std::shared_ptr<InputPad<T>> getInputPad() const {
     DRAVO_ASSERT_MSG(input_pad_ && initialized_, "getInputPad used before initialize()");
@@ -60,10 +61,12 @@ class SinkMixin : public SinkMixinBase {
     Element& element = elementOf(*this);
     auto pad = element.createStaticPad<InputPad<T>>("in");
     initializeMixin(pad);
-    pad->setBufferHandler(element.weak_from_this(),
-                          [this](std::shared_ptr<DataBase const> const& data) {
-                            preOnBuffer(std::dynamic_pointer_cast<T const>(data));
-                          });
+    pad->setBufferHandler(
+        element.weak_from_this(),
+        [this, sequence = element.sequenceToken()](std::shared_ptr<DataBase const> const& data) {
+          ScopedSequence scope(sequence);
+          preOnBuffer(std::dynamic_pointer_cast<T const>(data));
+        });
   }
 };
 

@@ -57,19 +57,20 @@ class SyntheticClock : public ClockWithTimerQueueAndNow {
   }
 
  private:
-  void schedule() override {
+  void schedule() override DRAVO_REQUIRES(mutex_) {
     if (wakeup_armed_ || timer_queue_.empty() || now_ < timer_queue_.top().when) return;
     wakeup_armed_ = true;
     std::weak_ptr<ClockPrivate> weak = weak_from_this();
     deferred_call_ = scheduleDeferred([weak] {
       std::shared_ptr<ClockPrivate> self = weak.lock();
       if (!self) return;
-      RecursiveMutexLock lock(self->mutex());
-      static_cast<SyntheticClock*>(self.get())->processQueue();
+      auto* clock = static_cast<SyntheticClock*>(self.get());
+      RecursiveMutexLock lock(clock->mutex_);
+      clock->processQueue();
     });
   }
 
-  TimerHandle deferred_call_;
+  TimerHandle deferred_call_ DRAVO_GUARDED_BY(mutex_);
 };
 
 Time generateClockStartTime() {

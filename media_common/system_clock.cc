@@ -25,10 +25,12 @@ class SystemClock : public ClockWithTimerQueue {
     wakeup_timer_.cancel();
   }
 
-  ClockTime getNormalizedClockTime() override { return ClockTime(0, Time::now()); }
+  ClockTime getNormalizedClockTime() override DRAVO_REQUIRES(mutex_) {
+    return ClockTime(0, Time::now());
+  }
 
  private:
-  void schedule() override {
+  void schedule() override DRAVO_REQUIRES(mutex_) {
     LOGF(5, "%p schedule()", static_cast<void*>(this));
     DRAVO_CHECK(!timer_queue_.empty());
     if (timer_queue_.empty()) return;
@@ -78,9 +80,9 @@ class SystemClock : public ClockWithTimerQueue {
     processQueue();
   }
 
-  bool rescheduling_ = false;
-  Time armed_time_;
-  TimerHandle wakeup_timer_;
+  bool rescheduling_ DRAVO_GUARDED_BY(mutex_) = false;
+  Time armed_time_ DRAVO_GUARDED_BY(mutex_);
+  TimerHandle wakeup_timer_ DRAVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace

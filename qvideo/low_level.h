@@ -1,4 +1,5 @@
 #pragma once
+// (The file is named after its class, `LowLevel`; what it holds is colour conversion.)
 // Whole-image colour conversion between the pixel layouts the pipeline uses.
 //
 // Colour convention (the one place it is written down; every conversion in

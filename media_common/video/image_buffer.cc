@@ -88,9 +88,10 @@ void ImageBuffer::allocate() {
     return;
   }
   if (format_.min_allocation_ <= 0) return;
-  unsigned char* bytes = new unsigned char[format_.min_allocation_];
-  data_ = bytes;
-  allocation_ = std::shared_ptr<unsigned char>(bytes, std::default_delete<unsigned char[]>());
+  // Not zeroed, like a plain new[]: the producer writes the frame.
+  auto bytes = std::make_shared_for_overwrite<unsigned char[]>(format_.min_allocation_);
+  data_ = bytes.get();
+  allocation_ = std::move(bytes);
 }
 
 unsigned char* ImageBuffer::doGetPixelAddress(int x, int y, int plane) const {

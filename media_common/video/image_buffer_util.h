@@ -1,4 +1,5 @@
 #pragma once
+// (Despite the general name, this file holds only drawing.)
 // Drawing into I420 image buffers: copying rectangles, filling, clipped
 // lines and text in the built-in 8x16 font. For test patterns, captions and
 // debugging overlays.

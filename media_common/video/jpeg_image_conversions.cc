@@ -54,10 +54,10 @@ std::shared_ptr<ImageBuffer> decodeJpeg(const FormatType& target, const ImagePtr
 std::shared_ptr<ImageBuffer> makeEncodedImage(int width, int height,
                                               ImageBuffer::PixelFormat format,
                                               const unsigned char* bytes, size_t size) {
-  unsigned char* data = new unsigned char[size];
-  std::shared_ptr<unsigned char> owner(data, std::default_delete<unsigned char[]>());
-  std::memcpy(data, bytes, size);
-  return std::make_shared<ImageBuffer>(width, height, format, data, owner, static_cast<int>(size));
+  auto owner = std::make_shared_for_overwrite<unsigned char[]>(size);
+  std::memcpy(owner.get(), bytes, size);
+  return std::make_shared<ImageBuffer>(width, height, format, owner.get(), owner,
+                                       static_cast<int>(size));
 }
 
 }  // namespace
@@ -75,8 +75,8 @@ std::shared_ptr<ImageBuffer> from_MJPEG_to_JPEG(const FormatType& target, const 
   if (!source->data() || source->size() < 2) return nullptr;
   size_t const size = static_cast<size_t>(source->size());
   size_t const total = size + jpeg::kMJPGDHTSegSize;
-  unsigned char* data = new unsigned char[total];
-  std::shared_ptr<unsigned char> owner(data, std::default_delete<unsigned char[]>());
+  auto owner = std::make_shared_for_overwrite<unsigned char[]>(total);
+  unsigned char* data = owner.get();
   std::memcpy(data, source->data(), 2);
   std::memcpy(data + 2, jpeg::kMJPGDHTSeg, jpeg::kMJPGDHTSegSize);
   std::memcpy(data + 2 + jpeg::kMJPGDHTSegSize, source->data() + 2, size - 2);

@@ -140,10 +140,9 @@ std::shared_ptr<ImageBuffer> ImageBufferConverter::createImageBufferFromQv1Encod
   if (!frame) return nullptr;
   std::string bytes;
   frame->serialize(&bytes);
-  unsigned char* data = new unsigned char[bytes.size()];
-  std::shared_ptr<unsigned char> owner(data, std::default_delete<unsigned char[]>());
-  std::memcpy(data, bytes.data(), bytes.size());
-  auto image = std::make_shared<ImageBuffer>(1, 1, ImageBuffer::IMAGE_QV1, data, owner,
+  auto owner = std::make_shared_for_overwrite<unsigned char[]>(bytes.size());
+  std::memcpy(owner.get(), bytes.data(), bytes.size());
+  auto image = std::make_shared<ImageBuffer>(1, 1, ImageBuffer::IMAGE_QV1, owner.get(), owner,
                                              static_cast<int>(bytes.size()));
   image->setPriority(kExternalDataPriority);
   return image;

@@ -7,6 +7,7 @@
 #include "common/cached_property.h"
 #include "common/property_enum.h"
 #include "media_common/media_events.h"
+#include "media_common/sink_element.h"
 #include "tests/support/capture.h"
 #include "tests/support/manual_scheduler.h"
 
@@ -100,6 +101,27 @@ TEST_F(ElementTest, AttributesPadsAndTeardown) {
   element.reset();
   EXPECT_EQ(root_->getNode("elem"), nullptr);
   EXPECT_EQ(scheduler_->runAll(), 0);
+}
+
+// Its first property pass binds the sink's queue to the element's sequence.
+class BoundSink : public Sink<Buffer> {
+ public:
+  ~BoundSink() override { disconnect_all(); }
+  void deliverFromOutside() { preOnBuffer(std::make_shared<Buffer>()); }
+
+ protected:
+  void onPropertyChange(bool) override { scheduleSync(); }
+};
+
+TEST_F(ElementTest, SequenceConfinedStateRefusesAnotherThread) {
+  if (!DRAVO_DCHECK_IS_ON) GTEST_SKIP() << "sequence checks are compiled out";
+  testing::AssertionCapture assertions;
+  auto sink = createElement<BoundSink>(args());
+  scheduler_->runAll();
+  EXPECT_TRUE(assertions.messages().empty());
+  std::thread([&] { sink->deliverFromOutside(); }).join();
+  EXPECT_EQ(assertions.messages(),
+            std::vector<std::string>{"Assertion failed: Called on the wrong sequence"});
 }
 
 }  // namespace
