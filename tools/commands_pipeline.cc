@@ -114,9 +114,10 @@ CommandRunner addRecordCommand(CLI::App& app, GlobalOptions const& global) {
     settings.source = parseSourceSpec(options->source);
     SinkSpec const sink = parseSinkSpec(options->output);
     prepareOutput(*options, sink, &settings);
+    SourceOptions source_options;
     if (!options->size.empty())
-      parseSize(options->size, &settings.source_options.width, &settings.source_options.height);
-    settings.source_options.fps = options->fps;
+      parseSize(options->size, &source_options.width, &source_options.height);
+    source_options.fps = options->fps;
     settings.max_frames = options->frames;
     settings.max_seconds = options->duration;
     if (settings.source.kind == SourceKind::SYNTHETIC && options->frames < 0 &&
@@ -125,13 +126,14 @@ CommandRunner addRecordCommand(CLI::App& app, GlobalOptions const& global) {
     if (options->realtime) settings.realtime = true;
     if (options->fast) settings.source.live = false;
     if (settings.source.kind == SourceKind::FILE && !options->size.empty()) {
-      settings.scale_width = settings.source_options.width;
-      settings.scale_height = settings.source_options.height;
+      settings.scale_width = source_options.width;
+      settings.scale_height = source_options.height;
       checkShrinks(settings.source.argument, options->size, settings.scale_width,
                    settings.scale_height);
     }
     settings.progress = progressWanted(global);
-    PipelineRunner runner(settings, fileSinkFactory(sink));
+    PipelineRunner runner(settings, sourceFactory(settings.source, source_options),
+                          fileSinkFactory(sink));
     return runPipeline(runner, options->pipeline, global, "record " + options->output,
                        outputFile(sink));
   };
@@ -163,7 +165,7 @@ CommandRunner addConvertCommand(CLI::App& app, GlobalOptions const& global) {
     }
     settings.max_frames = options->frames;
     settings.progress = progressWanted(global);
-    PipelineRunner runner(settings, fileSinkFactory(sink));
+    PipelineRunner runner(settings, sourceFactory(settings.source, {}), fileSinkFactory(sink));
     return runPipeline(runner, options->pipeline, global, "convert " + options->output,
                        outputFile(sink));
   };
@@ -195,7 +197,8 @@ CommandRunner addSnapshotCommand(CLI::App& app, GlobalOptions const& global) {
     settings.max_frames = options->frame + 1;
     settings.progress = progressWanted(global);
     std::shared_ptr<FrameKeeper> keeper;
-    PipelineRunner runner(settings, [&keeper](media::ElementArgs const& args, double) {
+    PipelineRunner runner(settings, sourceFactory(settings.source, {}),
+                          [&keeper](media::ElementArgs const& args, double) {
       keeper = media::createElement<FrameKeeper>(args);
       return BuiltSink{keeper, keeper->getInputPad()};
     });
@@ -250,7 +253,8 @@ CommandRunner addViewCommand(CLI::App& app, GlobalOptions const& global) {
       ~Forwarder() override { disconnect_all(); }
     };
     Forwarder forwarder;
-    PipelineRunner runner(settings, [&](media::ElementArgs const& args, double) {
+    PipelineRunner runner(settings, sourceFactory(settings.source, {}),
+                          [&](media::ElementArgs const& args, double) {
       auto sink = media::createElement<media::TextureVideoSink>(args);
       sink->getPropertyNode("format")->setValue(PropertyValue("RGB"));
       sink->texture_signal_.connect(

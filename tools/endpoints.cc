@@ -221,6 +221,13 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
   notInThisBuild(spec.text);
 }
 
+SourceFactory sourceFactory(SourceSpec const& spec, SourceOptions const& options) {
+  return [spec, options](media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock,
+                         std::function<void()> on_end) {
+    return makeSource(spec, options, args, clock, std::move(on_end));
+  };
+}
+
 BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args, double fps) {
   switch (spec.kind) {
     case SinkKind::AVI: {

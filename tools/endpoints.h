@@ -100,6 +100,12 @@ struct VideoFileFacts {
 };
 VideoFileFacts probeVideoFile(std::string const& path);
 
+// Makes the source on the pipeline's clock; `on_end` is for a source that
+// can run out (a file) to call, on its scheduler, when it has.
+using SourceFactory = std::function<BuiltSource(
+    media::ElementArgs const&, std::shared_ptr<media::Clock> const&, std::function<void()> on_end)>;
+SourceFactory sourceFactory(SourceSpec const& spec, SourceOptions const& options);
+
 // Makes the source element. `on_end` runs (on the source's scheduler) when a
 // file source has no more frames.
 BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
