@@ -51,6 +51,12 @@ void aviSeeds(fs::path const& folder) {
     }
     writer.close();
   }
+  // A recording continued in "AVIX" lists, each a frame or two.
+  AVIFileWriter writer;
+  writer.setRiffSizeLimit(4096 + 1200);
+  writer.openFile((folder / "opendml.avi").string());
+  for (int i = 0; i < 5; ++i) writer.writeFrame(grayFrame(16, 16, 50 * i, 40 * i));
+  writer.close();
 }
 
 void jpegSeeds(fs::path const& folder) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <vector>
 
+#include "common/check.h"
 #include "common/condition_variable.h"
 #include "common/deferred.h"
 #include "common/logging.h"

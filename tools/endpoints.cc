@@ -11,6 +11,7 @@
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/avi_sink.h"
 #include "media_common/video/pnm_sink.h"
+#include "media_common/video/screen_capture_backend.h"
 #include "media_common/video/screenshot_x11.h"
 #include "media_common/video/synthetic_video_source.h"
 #include "media_common/video/v4l2_video_source.h"
@@ -105,7 +106,8 @@ SourceSpec parseSourceSpec(std::string const& text) {
     if (form.kind == SourceKind::SYNTHETIC && !spec.argument.empty())
       throw usageError("SOURCE synthetic takes no argument");
     bool const numbered = form.kind == SourceKind::SCREEN || form.kind == SourceKind::WINDOW;
-    if (numbered && !spec.argument.empty() &&
+    // "portal" stands for whatever the desktop's portal lets the user pick.
+    if (numbered && !spec.argument.empty() && spec.argument != "portal" &&
         spec.argument.find_first_not_of("0123456789") != std::string::npos)
       throw usageError("SOURCE " + text + ": the id must be a number (see `media-tool screens`)");
     return spec;
@@ -154,7 +156,11 @@ std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path) {
     throw fileError(path, "unknown video file type (expected .avi or .y4m)");
   }
   // The AVI reader takes file lists; a plain path must stay one file.
-  if (!reader->openFile(path)) throw fileError(path, "not a readable video file");
+  if (!reader->openFile(path)) {
+    auto const* avi = dynamic_cast<media::AVIFileReader const*>(reader.get());
+    std::string const reason = avi ? avi->openErrorText() : std::string();
+    throw fileError(path, reason.empty() ? "not a readable video file" : reason);
+  }
   return reader;
 }
 
@@ -188,15 +194,25 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
     }
     case SourceKind::SCREEN:
     case SourceKind::WINDOW: {
-      if (!media::screenshotSupported())
+      std::string id = spec.argument.empty() ? "0" : spec.argument;
+      if (media::getScreenCaptureBackend() == media::ScreenCaptureBackend::PORTAL) {
+        if (!spec.argument.empty() && spec.argument != "portal")
+          throw ToolError(EXIT_STATUS_FAILURE,
+                          spec.text +
+                              ": on Wayland the desktop chooses; use screen:portal or "
+                              "window:portal");
+        id = spec.kind == SourceKind::WINDOW ? media::kPortalWindowId : media::kPortalScreenId;
+      } else if (!media::screenshotSupported()) {
         throw ToolError(EXIT_STATUS_FAILURE, spec.text + ": cannot open the X display");
+      }
       auto source = media::createScreenSource(args);
       media::setPropertyClock(*source->getPropertyNode("clock"), clock);
-      std::string const id = spec.argument.empty() ? "0" : spec.argument;
-      if (spec.kind == SourceKind::WINDOW && !x11WindowExists(id))
-        throw fileError(spec.text, "no window with id " + id + " (see `media-tool screens`)");
-      if (spec.kind == SourceKind::SCREEN && !x11DisplayExists(id))
-        throw fileError(spec.text, "no display " + id + " (see `media-tool screens`)");
+      if (media::getScreenCaptureBackend() != media::ScreenCaptureBackend::PORTAL) {
+        if (spec.kind == SourceKind::WINDOW && !x11WindowExists(id))
+          throw fileError(spec.text, "no window with id " + id + " (see `media-tool screens`)");
+        if (spec.kind == SourceKind::SCREEN && !x11DisplayExists(id))
+          throw fileError(spec.text, "no display " + id + " (see `media-tool screens`)");
+      }
       setProperty(*source, "window", PropertyValue(id));
       if (options.width > 0) setProperty(*source, "req_width", PropertyValue(options.width));
       if (options.height > 0) setProperty(*source, "req_height", PropertyValue(options.height));

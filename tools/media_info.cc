@@ -87,11 +87,20 @@ json describeFrames(json& info, NextFrame next_frame, std::vector<int64_t> const
 
 json describeAvi(std::string const& path, bool with_frames) {
   RawAVIReader reader;
-  if (!reader.openFile(path)) throw fileError(path, "not a readable AVI file");
+  if (!reader.openFile(path)) {
+    std::string const reason = reader.openErrorText();
+    throw fileError(path, reason.empty() ? "not a readable AVI file" : reason);
+  }
   json info = {{"file", path}, {"container", "avi"}, {"format", fourcc(reader.format())}};
   std::vector<int64_t> const stamps = reader.getTimestamps();
   json frames = describeFrames(
       info, [&](Duration* duration) { return reader.doReadFrame(duration); }, stamps, with_frames);
+  if (reader.truncated()) info["truncated"] = true;
+  // Files beyond 1 GiB continue in further RIFF lists.
+  if (reader.riffSegments() > 1 || reader.declaredTotalFrames() >= 0) {
+    info["opendml_segments"] = reader.riffSegments();
+    info["opendml_frames"] = reader.declaredTotalFrames();
+  }
   json metadata = json::object();
   for (auto const& [key, values] : reader.metadata()) {
     if (key == "tm64") continue;  // the per-frame timestamps, shown as frames

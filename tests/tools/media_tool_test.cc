@@ -130,7 +130,7 @@ TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
   // A source that fails before its first frame leaves no empty file.
   EXPECT_FALSE(std::filesystem::exists(file("c.avi")));
   // Just the tool's line: the reader's own log lines need -v.
-  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not a readable AVI file\n",
+  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not an AVI file\n",
             runTool({"info", file("junk.avi")}).err);
 }
 

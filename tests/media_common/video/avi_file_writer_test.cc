@@ -75,6 +75,48 @@ TEST_F(AVIFileWriterTest, LayoutIndexAndTimestampsWithMetadataInAppendOrder) {
   EXPECT_EQ(stampAt(bytes, 4267), 1040000000);
 }
 
+// With no frame the file holds only headers, an empty "movi" list and an
+// empty "idx1": exactly 4116 bytes, whatever the writer recorded before.
+TEST_F(AVIFileWriterTest, EmptyRecordingIsHeadersOnlyWhateverCameBefore) {
+  AVIFileWriter fresh;
+  ASSERT_TRUE(fresh.openFile(dir_.file("fresh.avi")));
+  fresh.close();
+  std::string const empty = contentsOf(dir_.file("fresh.avi"));
+  ASSERT_EQ(empty.size(), 4116u);
+  EXPECT_TRUE(chunkAt(empty, 0, "RIFF", 4108));
+  EXPECT_TRUE(chunkAt(empty, 4096, "LIST", 4));
+  EXPECT_EQ(empty.substr(4104, 4), "movi");
+  EXPECT_TRUE(chunkAt(empty, 4108, "idx1", 0));
+
+  AVIFileWriter reused;
+  ASSERT_TRUE(reused.openFile(dir_.file("full.avi")));
+  for (int i = 0; i < 3; ++i) reused.writeFrame(makeFrame(6, 4, i, i * 100));
+  ASSERT_TRUE(reused.openFile(dir_.file("again.avi")));
+  reused.close();
+  EXPECT_EQ(contentsOf(dir_.file("again.avi")), empty);
+}
+
+// FNV-1a of `bytes`: a fingerprint of a whole file.
+uint64_t fingerprint(std::string const& bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// The bytes of a small recording (odd frame sizes, a size change into a part
+// file, metadata between frames) as this writer has always written them.
+TEST_F(AVIFileWriterTest, SmallRecordingsKeepTheirExactBytes) {
+  AVIFileWriter writer;
+  ASSERT_TRUE(writer.openFile(dir_.file("pin.avi")));
+  for (int i = 0; i < 5; ++i) {
+    writer.writeFrame(makeFrame(i < 3 ? 7 : 8, 5, i, 1000 + 40 * i));
+    if (i == 1) writer.appendMetadata("note", "pinned");
+  }
+  writer.close();
+  EXPECT_EQ(fingerprint(contentsOf(dir_.file("pin.avi"))), 18300961260532376624ull);
+  EXPECT_EQ(fingerprint(contentsOf(dir_.file("pin_part1.avi"))), 9616536852401656696ull);
+}
+
 // Without a set rate it is estimated from the timestamps; a set rate is
 // carried exactly, whatever the timestamps say.
 TEST_F(AVIFileWriterTest, FrameRateIsEstimatedUnlessSet) {
