@@ -76,10 +76,11 @@ void PipelineRunner::build() {
   clock_ =
       fast ? media::getFastForwardClock(scheduler_, kFastForwardStart) : media::getSystemClock();
 
+  limiter_ = media::createElement<FrameLimiter>(
+      media::ElementArgs(scheduler_, root_->getNode("limit", true)));
   {
-    std::lock_guard lock(mutex_);
-    limiter_ = media::createElement<FrameLimiter>(
-        media::ElementArgs(scheduler_, root_->getNode("limit", true)));
+    MutexLock lock(mutex_);
+    stop_target_ = limiter_;
   }
   source_ = make_source_(media::ElementArgs(scheduler_, root_->getNode("source", true)), clock_,
                          [weak = std::weak_ptr<FrameLimiter>(limiter_)] {
@@ -170,7 +171,7 @@ void PipelineRunner::releaseSource() {
 void PipelineRunner::onSourceStatus() {
   if (!source_status_ || !source_status_->isError()) return;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (source_error_.empty()) source_error_ = source_status_->getStatusMessage();
     if (source_error_.empty())
       source_error_ = "error " + std::to_string(source_status_->getStatusCode());
@@ -181,8 +182,8 @@ void PipelineRunner::onSourceStatus() {
 void PipelineRunner::requestStop() {
   std::shared_ptr<FrameLimiter> limiter;
   {
-    std::lock_guard lock(mutex_);
-    limiter = limiter_;
+    MutexLock lock(mutex_);
+    limiter = stop_target_;
   }
   // Outside the lock: the limiter's callbacks take it.
   if (limiter) limiter->requestFinish();
@@ -193,32 +194,32 @@ RunResult PipelineRunner::run() {
   ProgressLine progress(settings_.progress, expected_frames_);
   limiter_->setFrameCallback([&progress](int64_t frames) { progress.update(frames); });
   limiter_->setFinishRequestedCallback([this] {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     stopping_ = true;
-    state_changed_.notify_all();
+    state_changed_.notifyAll();
   });
   limiter_->setFinishedCallback([this] {
     // Nothing more runs after this task: the run ends where the limiter
     // ended it, so the counts are the same on every run.
     scheduler_->shutdown(false);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     finished_ = true;
-    state_changed_.notify_all();
+    state_changed_.notifyAll();
   });
   Time const started = Time::now();
   {
     InterruptWatcher watcher([this] { requestStop(); });
     scheduler_->start();
-    std::unique_lock lock(mutex_);
-    state_changed_.wait(lock, [this] { return stopping_ || finished_; });
+    MutexLock lock(mutex_);
+    while (!stopping_ && !finished_) state_changed_.wait(lock);
     if (!finished_) {
       // A source that is always behind keeps the scheduler busy for good;
       // without it the work left is what was already sent.
       lock.unlock();
       releaseSource();
-      lock.lock();
+      lock.relock();
     }
-    state_changed_.wait(lock, [this] { return finished_; });
+    while (!finished_) state_changed_.wait(lock);
     lock.unlock();
     result.interrupted = watcher.interrupted();
     result.signal = watcher.signal();
@@ -227,7 +228,7 @@ RunResult PipelineRunner::run() {
   status_watcher_.disconnect_all();
   progress.finish();
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!source_error_.empty()) result.error = settings_.source.text + ": " + source_error_;
   }
   result.wall_seconds = (Time::now() - started).toSec();
@@ -236,8 +237,9 @@ RunResult PipelineRunner::run() {
 
   // What each stage handled is what the next one received.
   int64_t const into_limiter = limiter_->passed() + limiter_->dropped();
-  int64_t const from_source =
-      scaler_ ? scaler_->received() : encoder_ ? encoder_->received() : into_limiter;
+  int64_t const from_source = scaler_    ? scaler_->received()
+                              : encoder_ ? encoder_->received()
+                                         : into_limiter;
   result.stats.push_back({"source", describeStage(stages_.front()).type, from_source, 0});
   if (scaler_)
     result.stats.push_back(
@@ -256,8 +258,9 @@ RunResult PipelineRunner::run() {
   scaler_.reset();
   encoder_.reset();
   sink_ = {};
-  std::lock_guard lock(mutex_);
   limiter_.reset();
+  MutexLock lock(mutex_);
+  stop_target_.reset();
   return result;
 }
 

@@ -18,7 +18,6 @@
 // turns to an error ends the run; the result's `error` then names the
 // source and the status message.
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "common/condition_variable.h"
+#include "common/mutex.h"
 #include "common/sigslot.h"
 #include "common/status.h"
 #include "media_common/clock.h"
@@ -114,7 +115,6 @@ class PipelineRunner {
   std::shared_ptr<PropertyNode> root_;
   BuiltSource source_;
   std::shared_ptr<FrameScaler> scaler_;
-  // Set and reset under `mutex_`: `requestStop` reads it from other threads.
   std::shared_ptr<FrameLimiter> limiter_;
   std::shared_ptr<JpegEncoder> encoder_;
   BuiltSink sink_;
@@ -128,11 +128,14 @@ class PipelineRunner {
   };
   void onSourceStatus();
 
-  std::mutex mutex_;
-  std::condition_variable state_changed_;
-  bool stopping_ = false;
-  bool finished_ = false;
-  std::string source_error_;
+  Mutex mutex_;
+  ConditionVariable state_changed_;
+  // The limiter for `requestStop`, which any thread may call; null outside
+  // `build`..end of `run`.
+  std::shared_ptr<FrameLimiter> stop_target_ DRAVO_GUARDED_BY(mutex_);
+  bool stopping_ DRAVO_GUARDED_BY(mutex_) = false;
+  bool finished_ DRAVO_GUARDED_BY(mutex_) = false;
+  std::string source_error_ DRAVO_GUARDED_BY(mutex_);
   // The live source's status; outlives the source element.
   std::shared_ptr<Status> source_status_;
   StatusWatcher status_watcher_;
