@@ -2,11 +2,12 @@
 
 #include <cstdio>
 
+#include "media_common/video/pnm_sink.h"
 #include "tools/commands.h"
 #include "tools/contact_sheet.h"
 #include "tools/media_info.h"
 #include "tools/pipeline_command.h"
-#include "tools/ppm_writer.h"
+#include "tools/tool_error.h"
 
 namespace dravo::tool {
 
@@ -60,7 +61,8 @@ CommandRunner addThumbsCommand(CLI::App& app, GlobalOptions const& global) {
     parseSize(options->grid, &layout.columns, &layout.rows);
     layout.cell_width = options->width;
     auto const sheet = makeContactSheet(options->file, layout);
-    writePpm(options->output, sheet);
+    if (!media::PNMSink::saveBufferToFile(sheet, options->output))
+      throw fileError(options->output, "cannot be written");
     if (!global.quiet)
       std::printf("thumbs %s: %dx%d picture\n", options->output.c_str(), sheet->width(),
                   sheet->height());

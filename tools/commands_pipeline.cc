@@ -5,11 +5,11 @@
 
 #include "common/sigslot.h"
 #include "common/string_util.h"
+#include "media_common/video/pnm_sink.h"
 #include "media_common/video/video_sink.h"
 #include "tools/commands.h"
 #include "tools/frame_keeper.h"
 #include "tools/pipeline_command.h"
-#include "tools/ppm_writer.h"
 #include "tools/tool_error.h"
 #include "tools/x11_viewer.h"
 
@@ -70,8 +70,8 @@ void prepareOutput(RecordOptions const& options, SinkSpec const& sink, RunSettin
 
 // Frames of a file are only ever shrunk: a larger --size is a usage error
 // rather than a silent no-op on one axis.
-void checkShrinks(std::string const& path, std::string const& size, int width, int height) {
-  VideoFileFacts const input = probeVideoFile(path);
+void checkShrinks(std::string const& path, VideoFileFacts const& input, std::string const& size,
+                  int width, int height) {
   if (input.width > 0 && (width > input.width || height > input.height))
     throw usageError(stringPrintf("--size %s is larger than %s (%dx%d): frames can only be shrunk",
                                   size.c_str(), path.c_str(), input.width, input.height));
@@ -114,9 +114,10 @@ CommandRunner addRecordCommand(CLI::App& app, GlobalOptions const& global) {
     settings.source = parseSourceSpec(options->source);
     SinkSpec const sink = parseSinkSpec(options->output);
     prepareOutput(*options, sink, &settings);
+    SourceOptions source_options;
     if (!options->size.empty())
-      parseSize(options->size, &settings.source_options.width, &settings.source_options.height);
-    settings.source_options.fps = options->fps;
+      parseSize(options->size, &source_options.width, &source_options.height);
+    source_options.fps = options->fps;
     settings.max_frames = options->frames;
     settings.max_seconds = options->duration;
     if (settings.source.kind == SourceKind::SYNTHETIC && options->frames < 0 &&
@@ -124,14 +125,16 @@ CommandRunner addRecordCommand(CLI::App& app, GlobalOptions const& global) {
       settings.max_seconds = kDefaultSyntheticSeconds;
     if (options->realtime) settings.realtime = true;
     if (options->fast) settings.source.live = false;
+    VideoFileFacts input;
+    SourceFactory make_source = sourceFactory(settings.source, source_options, &input);
     if (settings.source.kind == SourceKind::FILE && !options->size.empty()) {
-      settings.scale_width = settings.source_options.width;
-      settings.scale_height = settings.source_options.height;
-      checkShrinks(settings.source.argument, options->size, settings.scale_width,
+      settings.scale_width = source_options.width;
+      settings.scale_height = source_options.height;
+      checkShrinks(settings.source.argument, input, options->size, settings.scale_width,
                    settings.scale_height);
     }
     settings.progress = progressWanted(global);
-    PipelineRunner runner(settings, fileSinkFactory(sink));
+    PipelineRunner runner(settings, std::move(make_source), fileSinkFactory(sink));
     return runPipeline(runner, options->pipeline, global, "record " + options->output,
                        outputFile(sink));
   };
@@ -157,13 +160,16 @@ CommandRunner addConvertCommand(CLI::App& app, GlobalOptions const& global) {
     settings.source.text = options->source;
     SinkSpec const sink = parseSinkSpec(options->output);
     prepareOutput(*options, sink, &settings);
+    VideoFileFacts input;
+    SourceFactory make_source = sourceFactory(settings.source, {}, &input);
     if (!options->size.empty()) {
       parseSize(options->size, &settings.scale_width, &settings.scale_height);
-      checkShrinks(options->source, options->size, settings.scale_width, settings.scale_height);
+      checkShrinks(options->source, input, options->size, settings.scale_width,
+                   settings.scale_height);
     }
     settings.max_frames = options->frames;
     settings.progress = progressWanted(global);
-    PipelineRunner runner(settings, fileSinkFactory(sink));
+    PipelineRunner runner(settings, std::move(make_source), fileSinkFactory(sink));
     return runPipeline(runner, options->pipeline, global, "convert " + options->output,
                        outputFile(sink));
   };
@@ -195,10 +201,11 @@ CommandRunner addSnapshotCommand(CLI::App& app, GlobalOptions const& global) {
     settings.max_frames = options->frame + 1;
     settings.progress = progressWanted(global);
     std::shared_ptr<FrameKeeper> keeper;
-    PipelineRunner runner(settings, [&keeper](media::ElementArgs const& args, double) {
-      keeper = media::createElement<FrameKeeper>(args);
-      return BuiltSink{keeper, keeper->getInputPad()};
-    });
+    PipelineRunner runner(settings, sourceFactory(settings.source, {}),
+                          [&keeper](media::ElementArgs const& args, double) {
+                            keeper = media::createElement<FrameKeeper>(args);
+                            return BuiltSink{keeper, keeper->getInputPad()};
+                          });
     int const status =
         runPipeline(runner, options->pipeline, global, "snapshot " + options->output);
     auto const frame = keeper ? keeper->last() : nullptr;
@@ -212,7 +219,8 @@ CommandRunner addSnapshotCommand(CLI::App& app, GlobalOptions const& global) {
           stringPrintf("has %lld frames; --frame %lld is beyond its end (frames "
                        "count from 0)",
                        static_cast<long long>(kept), static_cast<long long>(options->frame)));
-    writePpm(options->output, frame);
+    if (!media::PNMSink::saveBufferToFile(frame, options->output))
+      throw fileError(options->output, "cannot be written");
     return status;
   };
 }
@@ -250,13 +258,15 @@ CommandRunner addViewCommand(CLI::App& app, GlobalOptions const& global) {
       ~Forwarder() override { disconnect_all(); }
     };
     Forwarder forwarder;
-    PipelineRunner runner(settings, [&](media::ElementArgs const& args, double) {
-      auto sink = media::createElement<media::TextureVideoSink>(args);
-      sink->getPropertyNode("format")->setValue(PropertyValue("RGB"));
-      sink->texture_signal_.connect(
-          &forwarder, [&viewer](std::shared_ptr<Texture> const& texture) { viewer.show(texture); });
-      return BuiltSink{sink, sink->getInputPad()};
-    });
+    PipelineRunner runner(
+        settings, sourceFactory(settings.source, {}), [&](media::ElementArgs const& args, double) {
+          auto sink = media::createElement<media::TextureVideoSink>(args);
+          sink->getPropertyNode("format")->setValue(PropertyValue("RGB"));
+          sink->texture_signal_.connect(
+              &forwarder,
+              [&viewer](std::shared_ptr<Texture> const& texture) { viewer.show(texture); });
+          return BuiltSink{sink, sink->getInputPad()};
+        });
     runner_for_close = &runner;
     int const status = runPipeline(runner, options->pipeline, global, "view " + options->source);
     runner_for_close = nullptr;

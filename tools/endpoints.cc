@@ -28,40 +28,6 @@ namespace {
 
 constexpr double kDefaultScreenFps = 10.0;
 
-bool endsWith(std::string const& text, std::string const& suffix) {
-  return text.size() >= suffix.size() &&
-         toLower(text.substr(text.size() - suffix.size())) == suffix;
-}
-
-// One form of SOURCE: a fixed word, optionally followed by ":ARGUMENT".
-struct SourceForm {
-  char const* word;
-  SourceKind kind;
-  bool live;
-  bool argument_required;
-  char const* help;
-};
-
-constexpr SourceForm kSourceForms[] = {
-    {"synthetic", SourceKind::SYNTHETIC, false, false, "synthetic         moving test picture"},
-    {"screen", SourceKind::SCREEN, true, false, "screen[:ID]       a display (see `screens`)"},
-    {"window", SourceKind::WINDOW, true, true, "window:ID         a window (see `screens`)"},
-    {"device", SourceKind::DEVICE, true, false,
-     "device[:NAME]     a capture device (see `devices`)"},
-};
-
-struct SinkForm {
-  char const* pattern;
-  SinkKind kind;
-  char const* help;
-};
-
-constexpr SinkForm kSinkForms[] = {
-    {".avi", SinkKind::AVI, "FILE.avi          AVI file, I420 or Motion-JPEG (--codec)"},
-    {".y4m", SinkKind::Y4M, "FILE.y4m          YUV4MPEG2 file"},
-    {"pnm:", SinkKind::PNM_DIR, "pnm:DIR           one PNM picture per frame in DIR"},
-};
-
 void setProperty(media::Element& element, char const* name, PropertyValue const& value) {
   element.getPropertyNode(name)->setValue(value);
 }
@@ -91,83 +57,24 @@ void checkWritable(std::string const& path) {
 
 }  // namespace
 
-SourceSpec parseSourceSpec(std::string const& text) {
-  if (text.empty()) throw usageError("SOURCE is empty");
-  SourceSpec spec;
-  spec.text = text;
-  std::string const word = text.substr(0, text.find(':'));
-  for (SourceForm const& form : kSourceForms) {
-    if (word != form.word) continue;
-    spec.kind = form.kind;
-    spec.live = form.live;
-    spec.argument = word.size() < text.size() ? text.substr(word.size() + 1) : std::string();
-    if (form.argument_required && spec.argument.empty())
-      throw usageError(std::string("SOURCE ") + form.word + " needs an id: " + form.help);
-    if (form.kind == SourceKind::SYNTHETIC && !spec.argument.empty())
-      throw usageError("SOURCE synthetic takes no argument");
-    bool const numbered = form.kind == SourceKind::SCREEN || form.kind == SourceKind::WINDOW;
-    // "portal" stands for whatever the desktop's portal lets the user pick.
-    if (numbered && !spec.argument.empty() && spec.argument != "portal" &&
-        spec.argument.find_first_not_of("0123456789") != std::string::npos)
-      throw usageError("SOURCE " + text + ": the id must be a number (see `media-tool screens`)");
-    return spec;
-  }
-  spec.kind = SourceKind::FILE;
-  spec.argument = text;
-  return spec;
-}
-
-SinkSpec parseSinkSpec(std::string const& text) {
-  for (SinkForm const& form : kSinkForms) {
-    std::string const pattern = form.pattern;
-    bool const prefix = pattern.back() == ':';
-    if (prefix ? text.rfind(pattern, 0) == 0 && text.size() > pattern.size()
-               : endsWith(text, pattern)) {
-      return {form.kind, prefix ? text.substr(pattern.size()) : text};
-    }
-  }
-  throw usageError("OUTPUT must end in .avi or .y4m, or be pnm:DIR: " + text);
-}
-
-std::string sourceFormsHelp() {
-  std::string help;
-  for (SourceForm const& form : kSourceForms) help += std::string("  ") + form.help + "\n";
-  return help + "  PATH              a video file (.avi, .y4m)\n";
-}
-
-std::string outputFormsHelp() {
-  std::string help;
-  for (SinkForm const& form : kSinkForms) help += std::string("  ") + form.help + "\n";
-  return help;
-}
-
 std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path) {
   struct stat info = {};
   if (stat(path.c_str(), &info) != 0) throw fileError(path, std::strerror(errno));
   if (!S_ISREG(info.st_mode)) throw fileError(path, "not a regular file");
-  std::unique_ptr<media::VideoFileReader> reader;
-  if (endsWith(path, ".avi")) {
-    reader = std::make_unique<media::AVIFileReader>();
-  } else if (endsWith(path, ".y4m")) {
-    auto y4m = std::make_unique<media::Y4MFileReader>();
-    if (!y4m->openFile(path)) throw fileError(path, y4m->openError());
-    return y4m;
-  } else {
-    throw fileError(path, "unknown video file type (expected .avi or .y4m)");
-  }
-  // The AVI reader takes file lists; a plain path must stay one file.
-  if (!reader->openFile(path)) {
-    auto const* avi = dynamic_cast<media::AVIFileReader const*>(reader.get());
-    std::string const reason = avi ? avi->openErrorText() : std::string();
-    throw fileError(path, reason.empty() ? "not a readable video file" : reason);
-  }
-  return reader;
+  auto reader = media::VideoFileReader::forExtension(path);
+  if (!reader) throw fileError(path, "unknown video file type (expected .avi or .y4m)");
+  if (reader->openFile(path)) return reader;
+  std::string reason;
+  if (auto const* y4m = dynamic_cast<media::Y4MFileReader const*>(reader.get()))
+    reason = y4m->openError();
+  else if (auto const* avi = dynamic_cast<media::AVIFileReader const*>(reader.get()))
+    reason = avi->openErrorText();
+  throw fileError(path, reason.empty() ? "not a readable video file" : reason);
 }
 
-VideoFileFacts probeVideoFile(std::string const& path) {
-  auto reader = openVideoFile(path);
+VideoFileFacts peekVideoFileFacts(media::VideoFileReader& reader) {
   Duration duration;
-  auto const frame = reader->readFrame(&duration);
+  auto const frame = reader.peekFrame(&duration);
   VideoFileFacts facts;
   if (!frame) return facts;
   facts.width = frame->width();
@@ -179,22 +86,27 @@ VideoFileFacts probeVideoFile(std::string const& path) {
   return facts;
 }
 
+namespace {
+
+BuiltSource makeFileSource(std::string const& path, std::unique_ptr<media::VideoFileReader> reader,
+                           double fps, media::ElementArgs const& args,
+                           std::shared_ptr<media::Clock> const& clock,
+                           std::function<void()> on_end) {
+  auto source = media::createVideoFileSource(args, path, std::move(reader));
+  media::setPropertyClock(*source->getPropertyNode("clock"), clock);
+  auto watcher = std::make_shared<EndWatcher>(std::move(on_end));
+  source->end_of_file_signal_.connect(watcher.get(), [w = watcher.get()] { w->onEnd(); });
+  return {source, source->getOutputPad(), fps, watcher};
+}
+
+// Any source but a file.
 BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
-                       media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock,
-                       std::function<void()> on_end) {
+                       media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock) {
   switch (spec.kind) {
     case SourceKind::SYNTHETIC:
       return makeSynthetic(options, args, clock);
-    case SourceKind::FILE: {
-      // Opened once here for a clear error and the file's rate; the source
-      // opens it again.
-      double const fps = probeVideoFile(spec.argument).fps;
-      auto source = media::createVideoFileSource(args, spec.argument);
-      media::setPropertyClock(*source->getPropertyNode("clock"), clock);
-      auto watcher = std::make_shared<EndWatcher>(std::move(on_end));
-      source->end_of_file_signal_.connect(watcher.get(), [w = watcher.get()] { w->onEnd(); });
-      return {source, source->getOutputPad(), fps, watcher};
-    }
+    case SourceKind::FILE:
+      break;
     case SourceKind::SCREEN:
     case SourceKind::WINDOW: {
       std::string id = spec.argument.empty() ? "0" : spec.argument;
@@ -238,6 +150,27 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
     }
   }
   notInThisBuild(spec.text);
+}
+
+}  // namespace
+
+SourceFactory sourceFactory(SourceSpec const& spec, SourceOptions const& options,
+                            VideoFileFacts* file_facts) {
+  if (spec.kind != SourceKind::FILE) {
+    return
+        [spec, options](media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock,
+                        std::function<void()>) { return makeSource(spec, options, args, clock); };
+  }
+  // Shared, as the factory must be copyable; the first source made takes it.
+  std::unique_ptr<media::VideoFileReader> reader = openVideoFile(spec.argument);
+  VideoFileFacts const facts = peekVideoFileFacts(*reader);
+  if (file_facts) *file_facts = facts;
+  auto opened = std::make_shared<std::unique_ptr<media::VideoFileReader>>(std::move(reader));
+  return [path = spec.argument, fps = facts.fps, opened](media::ElementArgs const& args,
+                                                         std::shared_ptr<media::Clock> const& clock,
+                                                         std::function<void()> on_end) {
+    return makeFileSource(path, std::move(*opened), fps, args, clock, std::move(on_end));
+  };
 }
 
 BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args, double fps) {

@@ -1,11 +1,8 @@
 #pragma once
-// The sources and sinks media-tool can put at the ends of a pipeline, each
-// kind one row of a table: what the command line calls it, whether it is
-// live (system clock) or a file-like source (fast-forward clock by default),
-// and how its element is made.
-//
-// Sources: "synthetic", "screen[:ID]", "window:ID", "device[:NAME]" or a
-// video file path. Outputs: a path ending in ".avi" or ".y4m", or "pnm:DIR".
+// Builds the elements at the ends of a media-tool pipeline from what the
+// command line asked for (endpoint_specs.h): the source on the pipeline's
+// clock, and the file sink. A video file is opened once, here: the same
+// reader tells the command the file's facts and then plays in the source.
 //
 // Functions only; called on the command's thread while the pipeline is
 // built.
@@ -24,24 +21,9 @@
 #include "media_common/pad.h"
 #include "media_common/video/image_buffer.h"
 #include "media_common/video/video_file_reader.h"
+#include "tools/endpoint_specs.h"
 
 namespace dravo::tool {
-
-enum class SourceKind { SYNTHETIC, SCREEN, WINDOW, DEVICE, FILE };
-enum class SinkKind { AVI, Y4M, PNM_DIR };
-
-struct SourceSpec {
-  SourceKind kind = SourceKind::SYNTHETIC;
-  // The part after "kind:", or the file path.
-  std::string argument;
-  std::string text;
-  bool live = false;
-};
-
-struct SinkSpec {
-  SinkKind kind = SinkKind::AVI;
-  std::string path;
-};
 
 // What the command line asks of a source; 0 leaves the source's default.
 struct SourceOptions {
@@ -79,32 +61,29 @@ struct BuiltSink {
   std::shared_ptr<media::InputPad<media::ImageBuffer>> pad;
 };
 
-// Usage errors (status 2) for texts that name no known kind.
-SourceSpec parseSourceSpec(std::string const& text);
-SinkSpec parseSinkSpec(std::string const& text);
-
-// The one-line descriptions of the source and output forms, for --help.
-std::string sourceFormsHelp();
-std::string outputFormsHelp();
-
 // A reader for a video file, chosen by its extension and opened; run-time
 // errors (status 1) name the file and the reason.
 std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path);
 
 // What the first frame of a video file tells: its size and the file's rate
-// (0 when the file holds no frame). Run-time errors as for openVideoFile.
+// (0 when the file holds no frame).
 struct VideoFileFacts {
   int width = 0;
   int height = 0;
   double fps = 0;
 };
-VideoFileFacts probeVideoFile(std::string const& path);
+// Looks without consuming: the reader's next frame is still the first.
+VideoFileFacts peekVideoFileFacts(media::VideoFileReader& reader);
 
-// Makes the source element. `on_end` runs (on the source's scheduler) when a
-// file source has no more frames.
-BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
-                       media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock,
-                       std::function<void()> on_end);
+// Makes the source on the pipeline's clock; `on_end` is for a source that
+// can run out (a file) to call, on its scheduler, when it has.
+using SourceFactory = std::function<BuiltSource(
+    media::ElementArgs const&, std::shared_ptr<media::Clock> const&, std::function<void()> on_end)>;
+// A file source's file is opened now (run-time errors as for openVideoFile)
+// and its facts go to `*file_facts` when that is given; the source made later
+// plays the same reader.
+SourceFactory sourceFactory(SourceSpec const& spec, SourceOptions const& options,
+                            VideoFileFacts* file_facts = nullptr);
 // Makes the file sink, ready to write to its path; a positive `fps` is the
 // exact rate its headers state (the sink's "frame_rate").
 BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args, double fps);

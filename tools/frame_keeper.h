@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "media_common/sink_element.h"
 #include "media_common/video/image_buffer.h"
 
@@ -25,9 +25,9 @@ class FrameKeeper : public media::Sink<media::ImageBuffer> {
   void onBuffer(std::shared_ptr<media::ImageBuffer const> const& frame) override;
 
  private:
-  mutable std::mutex mutex_;
-  std::shared_ptr<media::ImageBuffer const> last_;
-  int64_t count_ = 0;
+  mutable Mutex mutex_;
+  std::shared_ptr<media::ImageBuffer const> last_ DRAVO_GUARDED_BY(mutex_);
+  int64_t count_ DRAVO_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace dravo::tool

@@ -1,16 +1,13 @@
 #include "tools/frame_limiter.h"
 
+#include <algorithm>
+
 #include "common/logging.h"
 #include "media_common/task_info.h"
 
 DRAVO_LOGGER("media_tool");
 
 namespace dravo::tool {
-
-namespace {
-// Above the fast-forward clock's idle leap, so a finish runs before time moves.
-constexpr int kFinishIdleLevel = 2000;
-}  // namespace
 
 FrameLimiter::~FrameLimiter() { disconnect_all(); }
 
@@ -21,9 +18,22 @@ void FrameLimiter::setLimits(int64_t max_frames, Duration max_span) {
 
 void FrameLimiter::requestFinish() {
   if (finish_requested_.exchange(true)) return;
+  if (finish_requested_callback_) finish_requested_callback_();
+  // Ahead of everything a busy pipeline queues, so the seal itself is never
+  // kept waiting; frames sent before it still reach the sink first.
+  auto self = std::static_pointer_cast<FrameLimiter>(shared_from_this());
+  getScheduler()->schedule(bindWeak(self, &FrameLimiter::seal), media::Priority::highest(),
+                           std::make_shared<media::SimpleTaskInfo>(getFullName() + " seal"));
+}
+
+void FrameLimiter::seal() {
+  if (passed_.load() == 0) {
+    finish();
+    return;
+  }
   auto self = std::static_pointer_cast<FrameLimiter>(shared_from_this());
   getScheduler()->schedule(bindWeak(self, &FrameLimiter::finish),
-                           media::Priority::idle(kFinishIdleLevel),
+                           media::Priority(lowest_passed_level_, latest_passed_creation_),
                            std::make_shared<media::SimpleTaskInfo>(getFullName() + " finish"));
 }
 
@@ -49,6 +59,12 @@ void FrameLimiter::onBuffer(std::shared_ptr<media::ImageBuffer const> const& fra
     requestFinish();
     return;
   }
+  bool const first_passed = passed_.load() == 0;
+  lowest_passed_level_ =
+      first_passed ? frame->getPriority() : std::min(lowest_passed_level_, frame->getPriority());
+  latest_passed_creation_ = first_passed
+                                ? frame->getCreationTime()
+                                : std::max(latest_passed_creation_, frame->getCreationTime());
   sendBuffer(frame);
   int64_t const passed = ++passed_;
   if (frame_callback_) frame_callback_(passed);

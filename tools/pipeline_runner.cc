@@ -58,8 +58,10 @@ std::vector<std::pair<std::string, std::string>> keyProperties(media::Element co
 
 }  // namespace
 
-PipelineRunner::PipelineRunner(RunSettings settings, SinkFactory make_sink)
+PipelineRunner::PipelineRunner(RunSettings settings, SourceFactory make_source,
+                               SinkFactory make_sink)
     : settings_(std::move(settings)),
+      make_source_(std::move(make_source)),
       make_sink_(std::move(make_sink)),
       root_(PropertyNode::create("pipeline")) {}
 
@@ -76,13 +78,17 @@ void PipelineRunner::build() {
 
   limiter_ = media::createElement<FrameLimiter>(
       media::ElementArgs(scheduler_, root_->getNode("limit", true)));
-  source_ = makeSource(settings_.source, settings_.source_options,
-                       media::ElementArgs(scheduler_, root_->getNode("source", true)), clock_,
-                       [weak = std::weak_ptr<FrameLimiter>(limiter_)] {
-                         if (auto limiter = weak.lock()) limiter->requestFinish();
-                       });
-  stages_.push_back({"source", source_.element});
+  {
+    MutexLock lock(mutex_);
+    stop_target_ = limiter_;
+  }
+  source_ = make_source_(media::ElementArgs(scheduler_, root_->getNode("source", true)), clock_,
+                         [weak = std::weak_ptr<FrameLimiter>(limiter_)] {
+                           if (auto limiter = weak.lock()) limiter->requestFinish();
+                         });
+  stages_.push_back({"source", source_.element, {}});
   if (settings_.source.live) {
+    source_status_ = source_.element->getStatus();
     source_.element->getPropertyNode("status")
         ->getNode("code", true)
         ->connectChanged(&status_watcher_,
@@ -90,31 +96,31 @@ void PipelineRunner::build() {
   }
 
   std::shared_ptr<media::OutputPad<media::ImageBuffer>> upstream = source_.pad;
-  std::string upstream_name = "source";
   if (settings_.scale_width > 0 && settings_.scale_height > 0) {
     scaler_ = media::createElement<FrameScaler>(
         media::ElementArgs(scheduler_, root_->getNode("scale", true)), settings_.scale_width,
         settings_.scale_height);
     links_ += media::LinkHandle(upstream->link(*scaler_->getInputPad()));
     upstream = scaler_->getOutputPad();
-    stages_.push_back({"scale", scaler_});
+    stages_.push_back({"scale", scaler_, {}});
   }
-  links_ += media::LinkHandle(upstream->link(*limiter_->getInputPad()));
-  stages_.push_back({"limit", limiter_});
-  upstream = limiter_->getOutputPad();
   if (settings_.jpeg_quality > 0) {
     encoder_ = media::createElement<JpegEncoder>(
         media::ElementArgs(scheduler_, root_->getNode("encode", true)), settings_.jpeg_quality);
     links_ += media::LinkHandle(upstream->link(*encoder_->getInputPad()));
     upstream = encoder_->getOutputPad();
-    stages_.push_back({"encode", encoder_});
+    stages_.push_back({"encode", encoder_, {}});
   }
+  // The limiter comes last: its finish is queued behind the sink's
+  // deliveries, which only works when it feeds the sink itself.
+  links_ += media::LinkHandle(upstream->link(*limiter_->getInputPad()));
+  stages_.push_back({"limit", limiter_, {}});
 
   sink_ = make_sink_(media::ElementArgs(scheduler_, root_->getNode("sink", true)), source_.fps);
   if (settings_.sink_follows_clock)
     media::setPropertyClock(*sink_.element->getPropertyNode("clock"), clock_);
-  links_ += media::LinkHandle(upstream->link(*sink_.pad));
-  stages_.push_back({"sink", sink_.element});
+  links_ += media::LinkHandle(limiter_->getOutputPad()->link(*sink_.pad));
+  stages_.push_back({"sink", sink_.element, {}});
 
   int64_t max_frames = settings_.max_frames;
   Duration max_span = Duration::max();
@@ -130,60 +136,91 @@ void PipelineRunner::build() {
   limiter_->setLimits(max_frames, max_span);
 }
 
+GraphElement PipelineRunner::describeStage(Stage const& stage) const {
+  if (!stage.element) return stage.released;
+  GraphElement element;
+  element.name = stage.name;
+  element.type = typeName(*stage.element);
+  element.scheduler = "TrivialScheduler (clock: " + shortName(clock_->getTypeName()) + ")";
+  element.properties = keyProperties(*stage.element);
+  if (stage.name != "source") element.input_pads.push_back("in");
+  if (stage.name != "sink") element.output_pads.push_back("out");
+  return element;
+}
+
 PipelineDescription PipelineRunner::describe() const {
   PipelineDescription description;
-  std::string const scheduler =
-      "TrivialScheduler (clock: " + shortName(clock_->getTypeName()) + ")";
-  for (Stage const& stage : stages_) {
-    GraphElement element;
-    element.name = stage.name;
-    element.type = typeName(*stage.element);
-    element.scheduler = scheduler;
-    element.properties = keyProperties(*stage.element);
-    if (stage.name != "source") element.input_pads.push_back("in");
-    if (stage.name != "sink") element.output_pads.push_back("out");
-    description.elements.push_back(std::move(element));
-  }
+  for (Stage const& stage : stages_) description.elements.push_back(describeStage(stage));
   for (size_t i = 1; i < stages_.size(); ++i)
     description.links.push_back({stages_[i - 1].name, "out", stages_[i].name, "in"});
   return description;
 }
 
+void PipelineRunner::releaseSource() {
+  status_watcher_.disconnect_all();
+  for (Stage& stage : stages_) {
+    if (stage.element != source_.element) continue;
+    stage.released = describeStage(stage);
+    stage.element.reset();
+  }
+  // The link keeps the pad, so frames already sent still arrive (and are
+  // dropped by the limiter).
+  source_ = {};
+}
+
 void PipelineRunner::onSourceStatus() {
-  auto const& status = source_.element->getStatus();
-  if (!status || !status->isError()) return;
+  if (!source_status_ || !source_status_->isError()) return;
   {
-    std::lock_guard lock(mutex_);
-    if (source_error_.empty()) source_error_ = status->getStatusMessage();
-    if (source_error_.empty()) source_error_ = "error " + std::to_string(status->getStatusCode());
+    MutexLock lock(mutex_);
+    if (source_error_.empty()) source_error_ = source_status_->getStatusMessage();
+    if (source_error_.empty())
+      source_error_ = "error " + std::to_string(source_status_->getStatusCode());
   }
   requestStop();
 }
 
 void PipelineRunner::requestStop() {
-  if (limiter_) limiter_->requestFinish();
+  std::shared_ptr<FrameLimiter> limiter;
+  {
+    MutexLock lock(mutex_);
+    limiter = stop_target_;
+  }
+  // Outside the lock: the limiter's callbacks take it.
+  if (limiter) limiter->requestFinish();
 }
 
 RunResult PipelineRunner::run() {
   RunResult result;
   ProgressLine progress(settings_.progress, expected_frames_);
   limiter_->setFrameCallback([&progress](int64_t frames) { progress.update(frames); });
+  limiter_->setFinishRequestedCallback([this] {
+    MutexLock lock(mutex_);
+    stopping_ = true;
+    state_changed_.notifyAll();
+  });
   limiter_->setFinishedCallback([this] {
-    // Nothing more runs after this task: the sources stop where the run
-    // ended, so the counts are the same on every run.
+    // Nothing more runs after this task: the run ends where the limiter
+    // ended it, so the counts are the same on every run.
     scheduler_->shutdown(false);
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     finished_ = true;
-    finished_changed_.notify_all();
+    state_changed_.notifyAll();
   });
   Time const started = Time::now();
   {
     InterruptWatcher watcher([this] { requestStop(); });
     scheduler_->start();
-    {
-      std::unique_lock lock(mutex_);
-      finished_changed_.wait(lock, [this] { return finished_; });
+    MutexLock lock(mutex_);
+    while (!stopping_ && !finished_) state_changed_.wait(lock);
+    if (!finished_) {
+      // A source that is always behind keeps the scheduler busy for good;
+      // without it the work left is what was already sent.
+      lock.unlock();
+      releaseSource();
+      lock.relock();
     }
+    while (!finished_) state_changed_.wait(lock);
+    lock.unlock();
     result.interrupted = watcher.interrupted();
     result.signal = watcher.signal();
   }
@@ -191,25 +228,26 @@ RunResult PipelineRunner::run() {
   status_watcher_.disconnect_all();
   progress.finish();
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!source_error_.empty()) result.error = settings_.source.text + ": " + source_error_;
   }
   result.wall_seconds = (Time::now() - started).toSec();
   result.graph = describe();
   result.frames = limiter_->passed();
 
+  // What each stage handled is what the next one received.
   int64_t const into_limiter = limiter_->passed() + limiter_->dropped();
-  result.stats.push_back(
-      {"source", typeName(*source_.element), scaler_ ? scaler_->received() : into_limiter, 0});
+  int64_t const from_source = scaler_    ? scaler_->received()
+                              : encoder_ ? encoder_->received()
+                                         : into_limiter;
+  result.stats.push_back({"source", describeStage(stages_.front()).type, from_source, 0});
   if (scaler_)
     result.stats.push_back(
         {"scale", typeName(*scaler_), scaler_->received(), scaler_->received() - scaler_->sent()});
-  result.stats.push_back({"limit", typeName(*limiter_), limiter_->passed(), limiter_->dropped()});
-  if (encoder_) {
+  if (encoder_)
     result.stats.push_back({"encode", typeName(*encoder_), encoder_->received(),
                             encoder_->received() - encoder_->sent()});
-    result.frames = encoder_->sent();
-  }
+  result.stats.push_back({"limit", typeName(*limiter_), limiter_->passed(), limiter_->dropped()});
   result.stats.push_back({"sink", typeName(*sink_.element), result.frames, 0});
 
   // Releasing the elements completes what the sink writes.
@@ -221,6 +259,8 @@ RunResult PipelineRunner::run() {
   encoder_.reset();
   sink_ = {};
   limiter_.reset();
+  MutexLock lock(mutex_);
+  stop_target_.reset();
   return result;
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 // PipelineRunner: builds and runs the pipeline of one media-tool command,
 //
-//   source -> [scale] -> limit -> [encode] -> sink
+//   source -> [scale] -> [encode] -> limit -> sink
 //
 // on one trivial scheduler. File-like sources (files, the synthetic source)
 // run on a fast-forward clock unless real time is asked for, so they go at
 // CPU speed and the same command gives the same frames, stamps and files;
 // live sources run on the system clock. The run ends when the frame limit or
 // the time span is reached, the source ends, `requestStop` is called or
-// Ctrl-C arrives; the sink then gets every frame that was passed before the
+// Ctrl-C (SIGTERM) arrives, however busy the scheduler is: the source is
+// released at once, so nothing new is made and its queued work comes to
+// nothing, and the sink gets every frame the limiter passed before the
 // elements are released (file sinks complete their files).
 //
 // Owner: the command, on its own thread: `build`, then `run` (blocks).
@@ -16,7 +18,6 @@
 // turns to an error ends the run; the result's `error` then names the
 // source and the status message.
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,7 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "common/condition_variable.h"
+#include "common/mutex.h"
 #include "common/sigslot.h"
+#include "common/status.h"
 #include "media_common/clock.h"
 #include "media_common/scheduler.h"
 #include "tools/endpoints.h"
@@ -36,8 +40,8 @@
 namespace dravo::tool {
 
 struct RunSettings {
+  // Whether the source is live, and how it is named in messages.
   SourceSpec source;
-  SourceOptions source_options;
   int64_t max_frames = -1;
   // 0: no limit. Converted to frames when the source's rate is known and
   // the clock is the fast-forward one.
@@ -79,7 +83,7 @@ struct RunResult {
 
 class PipelineRunner {
  public:
-  PipelineRunner(RunSettings settings, SinkFactory make_sink);
+  PipelineRunner(RunSettings settings, SourceFactory make_source, SinkFactory make_sink);
   ~PipelineRunner();
 
   // Makes the elements and links them; ToolError on failure.
@@ -95,10 +99,16 @@ class PipelineRunner {
  private:
   struct Stage {
     std::string name;
+    // Null once released; `released` then tells how it stood.
     std::shared_ptr<media::Element> element;
+    GraphElement released;
   };
+  GraphElement describeStage(Stage const& stage) const;
+  // Lets go of the source: no new frames, and its queued tasks do nothing.
+  void releaseSource();
 
   RunSettings settings_;
+  SourceFactory make_source_;
   SinkFactory make_sink_;
   std::shared_ptr<media::Scheduler> scheduler_;
   std::shared_ptr<media::Clock> clock_;
@@ -118,10 +128,16 @@ class PipelineRunner {
   };
   void onSourceStatus();
 
-  std::mutex mutex_;
-  std::condition_variable finished_changed_;
-  bool finished_ = false;
-  std::string source_error_;
+  Mutex mutex_;
+  ConditionVariable state_changed_;
+  // The limiter for `requestStop`, which any thread may call; null outside
+  // `build`..end of `run`.
+  std::shared_ptr<FrameLimiter> stop_target_ DRAVO_GUARDED_BY(mutex_);
+  bool stopping_ DRAVO_GUARDED_BY(mutex_) = false;
+  bool finished_ DRAVO_GUARDED_BY(mutex_) = false;
+  std::string source_error_ DRAVO_GUARDED_BY(mutex_);
+  // The live source's status; outlives the source element.
+  std::shared_ptr<Status> source_status_;
   StatusWatcher status_watcher_;
 };
 

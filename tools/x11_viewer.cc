@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/logging.h"
+#include "common/mutex.h"
 #include "tools/tool_error.h"
 
 DRAVO_LOGGER("media_tool");
@@ -51,7 +52,7 @@ class X11ViewerPrivate {
 
   void show(std::shared_ptr<Texture> const& texture) {
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       pending_ = texture;
     }
     wake();
@@ -102,7 +103,7 @@ class X11ViewerPrivate {
   void draw() {
     std::shared_ptr<Texture> texture;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       texture = std::move(pending_);
     }
     if (!texture || texture->getFormat() != Texture::FORMAT_RGB) return;
@@ -153,8 +154,8 @@ class X11ViewerPrivate {
   int height_ = 240;
   int wake_fd_ = -1;
   std::vector<uint8_t> pixels_;
-  std::mutex mutex_;
-  std::shared_ptr<Texture> pending_;
+  Mutex mutex_;
+  std::shared_ptr<Texture> pending_ DRAVO_GUARDED_BY(mutex_);
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
   std::thread thread_;

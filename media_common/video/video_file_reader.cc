@@ -14,21 +14,34 @@ namespace dravo::media {
 VideoFileReader::~VideoFileReader() = default;
 
 VideoFileReader* VideoFileReader::open(std::string const& name) {
-  std::string const extension = toLower(File::extension(name));
-  std::unique_ptr<VideoFileReader> reader;
-  if (extension == "y4m") {
-    reader = std::make_unique<Y4MFileReader>();
-  } else if (extension == "avi") {
-    reader = std::make_unique<AVIFileReader>();
-  } else {
-    LOGF(2, "Unknown extension '%s'", extension.c_str());
-    return nullptr;
-  }
-  if (!reader->openFile(name)) return nullptr;
+  std::unique_ptr<VideoFileReader> reader = forExtension(name);
+  if (!reader || !reader->openFile(name)) return nullptr;
   return reader.release();
 }
 
+std::unique_ptr<VideoFileReader> VideoFileReader::forExtension(std::string const& name) {
+  std::string const extension = toLower(File::extension(name));
+  if (extension == "y4m") return std::make_unique<Y4MFileReader>();
+  if (extension == "avi") return std::make_unique<AVIFileReader>();
+  LOGF(2, "Unknown extension '%s'", extension.c_str());
+  return nullptr;
+}
+
+std::shared_ptr<ImageBuffer> VideoFileReader::peekFrame(Duration* duration) {
+  if (!peeked_) {
+    peeked_frame_ = readFrame(&peeked_duration_);
+    peeked_ = true;
+  }
+  if (duration) *duration = peeked_duration_;
+  return peeked_frame_;
+}
+
 std::shared_ptr<ImageBuffer> VideoFileReader::readFrame(Duration* duration) {
+  if (peeked_) {
+    peeked_ = false;
+    if (duration) *duration = peeked_duration_;
+    return std::move(peeked_frame_);
+  }
   std::shared_ptr<ImageBuffer> frame = doReadFrame(duration);
   if (!frame || frame->format().pixel_format_ == ImageBuffer::IMAGE_QV1) return frame;
   ImageBuffer::FormatType const target =

@@ -33,6 +33,9 @@ class VideoFileReader {
   // the extension is unknown (logged on "video_file_reader") or the file
   // could not be opened. The caller owns the result.
   static VideoFileReader* open(std::string const& name);
+  // The reader `open` would use for `name`, not opened yet; null (logged as
+  // by `open`) when the extension is unknown.
+  static std::unique_ptr<VideoFileReader> forExtension(std::string const& name);
 
   // Opens `name` (what a name may hold is the concrete reader's business);
   // true when the first frame can be read.
@@ -40,6 +43,10 @@ class VideoFileReader {
   // The next frame as IMAGE_I420 (IMAGE_QV1 unchanged); null at the end of
   // the file or on failure. `*duration` receives its display duration.
   virtual std::shared_ptr<ImageBuffer> readFrame(Duration* duration);
+  // The frame the next `readFrame` returns, read now and kept until then:
+  // a look at a file's size and rate before it is played. The frame index
+  // and the end-of-file flag count it as read.
+  std::shared_ptr<ImageBuffer> peekFrame(Duration* duration);
   // The pixel format the file stores.
   virtual ImageBuffer::PixelFormat format() = 0;
   // The frame rate the open file states, as exactly as it states it: about
@@ -65,6 +72,12 @@ class VideoFileReader {
   mutable Mutex mutex_;
   int32_t frame_index_ DRAVO_GUARDED_BY(mutex_) = 0;
   bool eof_ DRAVO_GUARDED_BY(mutex_) = false;
+
+ private:
+  // Set by `peekFrame` until the next `readFrame`; on the reading thread.
+  bool peeked_ = false;
+  std::shared_ptr<ImageBuffer> peeked_frame_;
+  Duration peeked_duration_;
 };
 
 }  // namespace dravo::media

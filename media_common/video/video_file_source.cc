@@ -15,6 +15,10 @@ constexpr Duration kIdleInterval = Duration::fromMSec(200);
 
 VideoFileSource::VideoFileSource() = default;
 
+VideoFileSource::VideoFileSource(std::string const& filename,
+                                 std::unique_ptr<VideoFileReader> opened)
+    : current_file_name_(opened ? filename : std::string()), reader_(std::move(opened)) {}
+
 VideoFileSource::~VideoFileSource() { disconnect_all(); }
 
 void VideoFileSource::initialize() {
@@ -28,7 +32,9 @@ void VideoFileSource::initialize() {
 
 void VideoFileSource::onPropertyChange(bool first) {
   Source<ImageBuffer>::onPropertyChange(first);
-  if (first) callPlayLoop(playIteration());
+  if (!first) return;
+  if (reader_) setStatus(status_codes::Ok, "Reading from " + current_file_name_);
+  callPlayLoop(playIteration());
 }
 
 void VideoFileSource::finalize() {
@@ -107,6 +113,14 @@ std::shared_ptr<VideoFileSource> createVideoFileSource(ElementArgs const& args,
   ElementArgs named = args;
   named.property("filename", PropertyValue(filename));
   return createElement<VideoFileSource>(named);
+}
+
+std::shared_ptr<VideoFileSource> createVideoFileSource(ElementArgs const& args,
+                                                       std::string const& filename,
+                                                       std::unique_ptr<VideoFileReader> opened) {
+  ElementArgs named = args;
+  named.property("filename", PropertyValue(filename));
+  return createElement<VideoFileSource>(named, filename, std::move(opened));
 }
 
 }  // namespace dravo::media

@@ -42,6 +42,9 @@ namespace dravo::media {
 class VideoFileSource : public Source<ImageBuffer> {
  public:
   VideoFileSource();
+  // Plays `opened`, a reader its owner has opened on `filename`, instead of
+  // opening the file again.
+  VideoFileSource(std::string const& filename, std::unique_ptr<VideoFileReader> opened);
   ~VideoFileSource() override;
 
   // The reader's end-of-file flag and frame index; false and 0 while no file
@@ -83,5 +86,10 @@ class VideoFileSource : public Source<ImageBuffer> {
 // its first property-change pass.
 std::shared_ptr<VideoFileSource> createVideoFileSource(ElementArgs const& args,
                                                        std::string const& filename);
+// A source that plays `opened`, a reader already open on `filename`, from
+// the frame it would read next.
+std::shared_ptr<VideoFileSource> createVideoFileSource(ElementArgs const& args,
+                                                       std::string const& filename,
+                                                       std::unique_ptr<VideoFileReader> opened);
 
 }  // namespace dravo::media
