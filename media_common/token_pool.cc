@@ -4,6 +4,27 @@
 
 namespace dravo::media {
 
+namespace {
+
+// The pools this thread is servicing right now, innermost first. A token
+// that comes back while its pool is being serviced on the same thread (a
+// dead request's token, or one an answer dropped at once) is only counted
+// back: the servicing loop further up the stack hands it on. Servicing it
+// in place would nest one loop per such token.
+struct ServicingFrame {
+  TokenPoolPrivate const* pool;
+  ServicingFrame const* outer;
+};
+thread_local ServicingFrame const* t_servicing = nullptr;
+
+bool isServicedOnThisThread(TokenPoolPrivate const* pool) {
+  for (ServicingFrame const* frame = t_servicing; frame; frame = frame->outer)
+    if (frame->pool == pool) return true;
+  return false;
+}
+
+}  // namespace
+
 TokenPoolPrivate::TokenPoolPrivate(unsigned int num_tokens, unsigned int queue_length,
                                    bool drop_oldest)
     : total_tokens_(num_tokens), queue_length_(queue_length), drop_oldest_(drop_oldest) {}
@@ -77,13 +98,19 @@ void TokenPoolPrivate::releaseToken(std::weak_ptr<TokenPoolPrivate> const& pool)
   if (!self) return;
   MutexLock lock(self->mutex_);
   --self->used_tokens_;
-  self->serviceQueue(lock);
+  if (!isServicedOnThisThread(self.get())) self->serviceQueue(lock);
 }
 
 void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
   // One loop for granting and refusing: while the lock is released for an
   // answer, other threads may free tokens or queue requests, and a free token
   // must always go to a waiting request before any request is refused.
+  ServicingFrame frame{this, t_servicing};
+  t_servicing = &frame;
+  struct Restore {
+    ServicingFrame const* outer;
+    ~Restore() { t_servicing = outer; }
+  } restore{frame.outer};
   for (;;) {
     if (used_tokens_ < total_tokens_ && !queue_.empty()) {
       TokenReference token = takeToken();
