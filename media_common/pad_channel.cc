@@ -62,8 +62,10 @@ void PadChannel::send(std::shared_ptr<DataBase const> const& data) {
 
 void PadChannel::receive(std::shared_ptr<DataBase const> const& data, Priority const& priority) {
   MutexLock lock(handler_mutex_);
-  std::shared_ptr<void const> tracked = tracked_.lock();
-  if (!tracked) {
+  // Only a test: a reference taken here could turn out to be the owner's
+  // last, and its release (an element's finalize and destructor) would then
+  // run on the sending thread under this mutex and the sender's peers mutex.
+  if (tracked_.expired()) {
     LOGF(5, "didn't schedule pad with dead handler");
     return;
   }
@@ -84,7 +86,13 @@ void PadChannel::callHandlerFunc(std::shared_ptr<DataBase const> const& data) {
     MutexLock lock(handler_mutex_);
     handler = handler_;
   }
-  handler(data);  // an empty handler throws std::bad_function_call
+  // Cleared after the object was queued: the owner that queued it lives, but
+  // no one wants the object any more.
+  if (!handler) {
+    LOGF(5, "dropped data for a cleared handler");
+    return;
+  }
+  handler(data);
 }
 
 void PadChannel::setReceiveHandler(std::weak_ptr<void const> const& tracked, Handler handler) {

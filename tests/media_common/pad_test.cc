@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/deferred.h"
@@ -21,6 +23,7 @@ class TestBuffer : public Buffer {
 
 class TestEvent : public Event {};
 
+using Events = std::vector<std::shared_ptr<Event const>>;
 using Topology = std::vector<PipelineTopologyChangeEvent::TopologyChangeType>;
 
 // What one side of a pipeline saw; handlers run on the deferred thread, the
@@ -151,6 +154,55 @@ TEST_F(PadTest, EventIsPropagatedWhenItsHandlersOwnerDied) {
   EXPECT_EQ(sink.events, std::vector<std::shared_ptr<Event const>>{event});
   links.reset();
   waitForDeferredCalls();  // the unlink notifications write into `sink`
+}
+
+TEST_F(PadTest, BuffersQueuedForAClearedHandlerAreDropped) {
+  testing::LogCapture log("pad:5");
+  auto manual = std::make_shared<testing::ManualScheduler>();
+  auto source = out();
+  auto sink = makePad<InputPad<TestBuffer>>("k/i", manual);
+  Seen seen;
+  sink->setBufferHandler(owner_, seen.recordBuffers());
+  LinkHandle link = source->link(*sink);
+  source->sendBuffer(std::make_shared<TestBuffer>());
+  sink->clearBufferHandler();
+  manual->runAll();
+  EXPECT_TRUE(seen.buffers.empty());
+  EXPECT_TRUE(log.contains("dropped data for a cleared handler"));
+}
+
+// Test scheduler that runs a hook while a task is being queued.
+class HookedScheduler : public testing::ManualScheduler {
+ public:
+  void scheduleWithDebug(TaskFunction const& function, Priority const& priority,
+                         std::shared_ptr<TaskInfo const> const& info) override {
+    if (hook) hook();
+    testing::ManualScheduler::scheduleWithDebug(function, priority, info);
+  }
+  std::function<void()> hook;
+};
+
+TEST_F(PadTest, AnOwnerReleasedDuringASendDiesOnTheReleasingThread) {
+  auto hooked = std::make_shared<HookedScheduler>();
+  auto source = out();
+  auto sink = makePad<InputPad<TestBuffer>>("k/i", hooked);
+  std::thread::id died_on;
+  std::shared_ptr<int> owner(new int(0), [&](int* object) {
+    died_on = std::this_thread::get_id();
+    delete object;
+  });
+  sink->setBufferHandler(owner, [](std::shared_ptr<DataBase const> const&) {});
+  LinkHandle link = source->link(*sink);
+  std::thread::id releasing;
+  hooked->hook = [&] {
+    std::thread([&] {
+      releasing = std::this_thread::get_id();
+      owner.reset();
+    }).join();
+  };
+  source->sendBuffer(std::make_shared<TestBuffer>());
+  hooked->hook = nullptr;
+  EXPECT_EQ(died_on, releasing);
 }
 
 TEST_F(PadTest, FullQueueDropsWithAThrottledMessageAndMisuseIsReported) {
