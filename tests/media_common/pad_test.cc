@@ -171,6 +171,81 @@ TEST_F(PadTest, BuffersQueuedForAClearedHandlerAreDropped) {
   EXPECT_TRUE(log.contains("dropped data for a cleared handler"));
 }
 
+// source.out -> sink.in =event-only=> sink.out -> next.in, with the sink's
+// pads stepped by hand, so that its downstream handler can be swapped while
+// an event waits for the dispatch task or for the handler task.
+TEST_F(PadTest, EventsOnTheirWayReachTheCurrentHandlerOrTravelOn) {
+  auto manual = std::make_shared<testing::ManualScheduler>();
+  auto source = out("s/o");
+  auto sink_in = makePad<InputPad<TestBuffer>>("k/i", manual);
+  auto sink_out = makePad<OutputPad<TestBuffer>>("k/o", manual);
+  auto next = in("n/i");
+  Seen first, second, third, beyond;
+  next->setDownstreamEventHandler(owner_, beyond.recordEvents());
+  sink_in->setDownstreamEventHandler(owner_, first.recordEvents(false));
+  LinkHandles links;
+  links += LinkHandle(source->link(*sink_in));
+  links += LinkHandle(sink_in->eventOnlyLink(*sink_out));
+  links += LinkHandle(sink_out->link(*next));
+  manual->runAll();
+  auto send = [&] {
+    auto event = std::make_shared<TestEvent>();
+    source->sendDownstreamEvent(event);
+    return event;
+  };
+
+  auto before_dispatch = send();
+  sink_in->setDownstreamEventHandler(owner_, second.recordEvents(false));
+  manual->runAll();
+  auto before_handler = send();
+  ASSERT_TRUE(manual->runOne());  // the dispatch queues the handler task
+  sink_in->setDownstreamEventHandler(owner_, third.recordEvents(false));
+  manual->runAll();
+  auto before_clear = send();
+  sink_in->clearDownstreamEventHandler();
+  manual->runAll();
+  waitForDeferredCalls();
+  EXPECT_TRUE(first.events.empty());
+  EXPECT_EQ(second.events, Events{before_dispatch});
+  EXPECT_EQ(third.events, Events{before_handler});
+  EXPECT_EQ(beyond.events, Events{before_clear});
+  links.reset();
+  waitForDeferredCalls();
+}
+
+TEST_F(PadTest, NoEventIsLostWhileTwoThreadsKeepReplacingTheHandler) {
+  auto manual = std::make_shared<testing::ManualScheduler>();
+  auto source = out();
+  auto sink = makePad<InputPad<TestBuffer>>("k/i", manual);
+  LinkHandle link = source->link(*sink);
+  manual->runAll();
+  std::atomic<int> handled{0};
+  auto count = [&](std::shared_ptr<Event const> const& event) {
+    if (dynamic_cast<TestEvent const*>(event.get())) handled.fetch_add(1);
+    return false;
+  };
+  sink->setDownstreamEventHandler(owner_, count);
+  int sent = 0;
+  auto send = [&] {
+    source->sendDownstreamEvent(std::make_shared<TestEvent>());
+    ++sent;
+    manual->runAll();
+  };
+  for (int round = 0; round < 5; ++round) {
+    std::atomic<int> replacing{2};
+    auto replace = [&] {
+      for (int i = 0; i < 1000; ++i) sink->setDownstreamEventHandler(owner_, count);
+      replacing.fetch_sub(1);
+    };
+    std::thread a(replace), b(replace);
+    while (replacing.load() != 0) send();
+    a.join();
+    b.join();
+    send();  // after the last swap of the round
+  }
+  EXPECT_EQ(handled.load(), sent);
+}
+
 // Test scheduler that runs a hook while a task is being queued.
 class HookedScheduler : public testing::ManualScheduler {
  public:
