@@ -246,17 +246,13 @@ void OutputPadBase::sendBuffer(std::shared_ptr<Buffer const> const& buffer) {
                                << buffer->getCreationTime() << ">";
     buffer_trace::track(buffer.get(), inst_info_);
   }
-  if (buffer && logging::isLoggerEnabled("driving_tag", 5))
+  if (buffer)
     LOGS_TO("driving_tag", 5) << "Pad " << name << " driving_tag: " << drivingTag(*buffer);
   auto& buff = buffer;
   DRAVO_CHECK(buff.get());
   if (!buffer) return;
 
-  std::shared_ptr<TokenPool> pool;
-  {
-    MutexLock lock(token_pool_mutex_);
-    pool = token_pool_;
-  }
+  TokenPool* pool = token_pool_.load(std::memory_order_acquire);
   if (!pool) {
     private_->buffer_channel->send(buffer);
     return;
@@ -271,8 +267,11 @@ void OutputPadBase::sendBuffer(std::shared_ptr<Buffer const> const& buffer) {
 
 TokenPool OutputPadBase::getOrCreateTokenPool() {
   MutexLock lock(token_pool_mutex_);
-  if (!token_pool_) token_pool_ = std::make_shared<TokenPool>(1, 4294967295u, true);
-  return *token_pool_;
+  if (!token_pool_holder_) {
+    token_pool_holder_ = std::make_unique<TokenPool>(1, 4294967295u, true);
+    token_pool_.store(token_pool_holder_.get(), std::memory_order_release);
+  }
+  return *token_pool_holder_;
 }
 
 void OutputPadBase::sendDownstreamEvent(std::shared_ptr<Event const> const& event) {

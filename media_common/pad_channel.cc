@@ -1,6 +1,7 @@
 #include "media_common/pad_channel.h"
 
 #include <typeinfo>
+#include <utility>
 
 #include "common/logging.h"
 #include "media_common/link_handle.h"
@@ -81,7 +82,7 @@ void PadChannel::receive(std::shared_ptr<DataBase const> const& data, Priority c
 }
 
 void PadChannel::callHandlerFunc(std::shared_ptr<DataBase const> const& data) {
-  Handler handler;
+  std::shared_ptr<Handler const> handler;
   {
     MutexLock lock(handler_mutex_);
     handler = handler_;
@@ -92,13 +93,15 @@ void PadChannel::callHandlerFunc(std::shared_ptr<DataBase const> const& data) {
     LOGF(5, "dropped data for a cleared handler");
     return;
   }
-  handler(data);
+  (*handler)(data);
 }
 
 void PadChannel::setReceiveHandler(std::weak_ptr<void const> const& tracked, Handler handler) {
+  std::shared_ptr<Handler const> replaced;  // its captures are released unlocked
+  auto installed = handler ? std::make_shared<Handler const>(std::move(handler)) : nullptr;
   MutexLock lock(handler_mutex_);
   tracked_ = tracked;
-  handler_ = std::move(handler);
+  replaced = std::exchange(handler_, std::move(installed));
 }
 
 void PadChannel::setPassThroughHandler() {
@@ -110,7 +113,7 @@ void PadChannel::setPassThroughHandler() {
 
 PadChannel::Handler PadChannel::getReceiveHandlerFunction() const {
   MutexLock lock(handler_mutex_);
-  return handler_;
+  return handler_ ? *handler_ : Handler();
 }
 
 std::weak_ptr<void const> PadChannel::getReceiveHandlerTrackedObject() const {

@@ -23,6 +23,20 @@ bool isServicedOnThisThread(TokenPoolPrivate const* pool) {
   return false;
 }
 
+// Marks `pool` as serviced on this thread for the scope's lifetime.
+class ScopedServicing {
+ public:
+  explicit ScopedServicing(TokenPoolPrivate const* pool) : frame_{pool, t_servicing} {
+    t_servicing = &frame_;
+  }
+  ~ScopedServicing() { t_servicing = frame_.outer; }
+  ScopedServicing(ScopedServicing const&) = delete;
+  ScopedServicing& operator=(ScopedServicing const&) = delete;
+
+ private:
+  ServicingFrame frame_;
+};
+
 }  // namespace
 
 TokenPoolPrivate::TokenPoolPrivate(unsigned int num_tokens, unsigned int queue_length,
@@ -33,6 +47,18 @@ void TokenPoolPrivate::getToken(TokenRequest const& request) {
   // An answer may drop the last handle to this pool; stay alive until done.
   auto keep_alive = shared_from_this();
   MutexLock lock(mutex_);
+  if (queue_.empty() && used_tokens_ < total_tokens_) {
+    // What servicing would do with the request at the front of an empty
+    // queue, without queueing a copy of it first.
+    ScopedServicing servicing(this);
+    TokenReference token = takeToken();
+    lock.unlock();
+    request(token);
+    token.reset();
+    lock.relock();
+    serviceQueue(lock);
+    return;
+  }
   queue_.push_back(request);
   serviceQueue(lock);
 }
@@ -105,12 +131,7 @@ void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
   // One loop for granting and refusing: while the lock is released for an
   // answer, other threads may free tokens or queue requests, and a free token
   // must always go to a waiting request before any request is refused.
-  ServicingFrame frame{this, t_servicing};
-  t_servicing = &frame;
-  struct Restore {
-    ServicingFrame const* outer;
-    ~Restore() { t_servicing = outer; }
-  } restore{frame.outer};
+  ScopedServicing servicing(this);
   for (;;) {
     if (used_tokens_ < total_tokens_ && !queue_.empty()) {
       TokenReference token = takeToken();
