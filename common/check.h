@@ -1,71 +1,27 @@
 #pragma once
 // Contract failures, in two strengths.
 //
-// DRAVO_ASSERT(cond) / DRAVO_ASSERT_MSG(cond, format, ...): a broken contract.
-// Reports "Assertion failed: " plus the condition (or the formatted text),
-// with file, line and function, through the assertion handler; when the
-// handler returns true the process aborts. The default handler logs the
-// report to stderr and returns true. Tests install a handler that records the
-// report and returns false, so the code after the assertion runs on.
+// DRAVO_ASSERT and friends (common/assertion.h): a broken contract, reported
+// through the assertion handler.
 //
 // DRAVO_CHECK(cond): a suspicious state that the code survives. Logs
 // "Check failed <cond> " on the logger "check" at level 1 and goes on.
 // DRAVO_CHECK_EQ(a, b) (and _NE, _LT, _LE, _GT, _GE) logs
 // "Check failed: a == b (<a> vs. <b>)".
-//
-// Handlers may be called on any thread; setAssertionHandler is thread-safe.
 
-#include <functional>
 #include <sstream>
-#include <string>
 
+#include "common/assertion.h"
 #include "common/logging.h"
 
-namespace dravo {
-
-struct AssertionInfo {
-  const char* file;
-  int line;
-  const char* function;
-  std::string message;  // begins with "Assertion failed: "
-};
-using AssertionHandler = std::function<bool(AssertionInfo const&)>;
-
-// Installs `handler` (empty restores the default) and returns the previous one.
-AssertionHandler setAssertionHandler(AssertionHandler handler);
-
-// Formats "Assertion failed: " + text and passes it to the handler; returns
-// what the handler returns (true: the caller stops the process).
-bool handleAssertion(const char* file, int line, const char* function, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-[[noreturn]] void terminateAfterAssertion();
-
-namespace check_internal {
+namespace dravo::check_internal {
 template <typename A, typename B>
 void logComparison(const char* expression, A const& a, B const& b, const char* file, int line) {
   std::ostringstream text;
   text << std::boolalpha << "Check failed: " << expression << " (" << a << " vs. " << b << ")";
   logging::logToLogger("check", 1, file, line, text.str());
 }
-}  // namespace check_internal
-
-}  // namespace dravo
-
-#define DRAVO_ASSERT(cond)                                                              \
-  do {                                                                                  \
-    if (!(cond) && ::dravo::handleAssertion(__FILE__, __LINE__, __func__, "%s", #cond)) \
-      ::dravo::terminateAfterAssertion();                                               \
-  } while (0)
-
-#define DRAVO_ASSERT_MSG(cond, ...)                                                     \
-  do {                                                                                  \
-    if (!(cond) && ::dravo::handleAssertion(__FILE__, __LINE__, __func__, __VA_ARGS__)) \
-      ::dravo::terminateAfterAssertion();                                               \
-  } while (0)
-
-// Unconditional: the code reached a state that must not happen.
-#define DRAVO_FAIL(...) DRAVO_ASSERT_MSG(false, __VA_ARGS__)
+}  // namespace dravo::check_internal
 
 #define DRAVO_CHECK(cond)                                                                       \
   do {                                                                                          \

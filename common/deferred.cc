@@ -1,6 +1,5 @@
 #include "common/deferred.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "common/check.h"
@@ -8,6 +7,7 @@
 #include "common/deferred_registration.h"
 #include "common/logging.h"
 #include "common/mutex.h"
+#include "common/never_destroyed.h"
 #include "common/thread.h"
 
 DRAVO_LOGGER("deferred");
@@ -19,24 +19,14 @@ using RegistrationPtr = std::shared_ptr<Registration>;
 
 namespace {
 
-// The process-wide FIFO of deferred calls and the thread that runs them.
-// Created on first use and never destroyed (calls may arrive during static
-// destruction); the thread is stopped and joined by an exit handler. Any
+// The process-wide FIFO of deferred calls and the thread that runs them
+// (a `serviceInstance`: calls may arrive during static destruction). Any
 // thread queues; only the deferred thread runs and discards registrations.
 class DeferredQueue : NonCopyable {
  public:
   DeferredQueue() {
     thread_.setName("dravo_deferred");
     thread_.start([this] { run(); });
-  }
-
-  static DeferredQueue& instance() {
-    static DeferredQueue* queue = [] {
-      auto* created = new DeferredQueue;
-      atexit([] { instance().stop(); });
-      return created;
-    }();
-    return *queue;
   }
 
   void push(RegistrationPtr registration) {
@@ -143,13 +133,13 @@ void TimerHandle::cancel() const {
 
 TimerHandle scheduleDeferred(std::function<void()> function) {
   auto registration = std::make_shared<Registration>(Registration::kDeferred, std::move(function));
-  DeferredQueue::instance().push(registration);
+  serviceInstance<DeferredQueue>().push(registration);
   return TimerHandle(std::move(registration));
 }
 
-size_t getDeferredCbCount() { return DeferredQueue::instance().outstanding(); }
+size_t getDeferredCallCount() { return serviceInstance<DeferredQueue>().outstanding(); }
 
-void waitForDeferredCalls() { DeferredQueue::instance().waitUntilDrained(); }
+void waitForDeferredCalls() { serviceInstance<DeferredQueue>().waitUntilDrained(); }
 
 void deferredDeleteImpl(std::function<void()> destroy) { scheduleDeferred(std::move(destroy)); }
 

@@ -70,7 +70,7 @@ TimerHandle createRepeatingTimer(Duration interval, std::function<void()> functi
 
 // Deferred calls queued and not yet finished, including a running one and
 // cancelled ones the deferred thread has not discarded yet.
-size_t getDeferredCbCount();
+size_t getDeferredCallCount();
 
 // Test hook: returns once no deferred call is queued or running, including
 // calls queued while waiting. Calling it on the deferred thread is an

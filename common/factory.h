@@ -11,15 +11,17 @@
 //       template <typename C> static IdType typeIdOf() { return C::kTypeId; }
 //     };
 //
-// A registry lives behind a pointer (the "factory location", usually a static
-// member) that stays null until the first class registers. Classes register
-// through static `FactoryClassInstantiator` objects, one per class:
+// A registry is reached through a plain pointer (the "factory location",
+// usually a static member) that stays null until the first class registers.
+// Classes register through static `FactoryClassInstantiator` objects, one per
+// class:
 //
 //     static FactoryClassInstantiator<ShapeFactoryType, Circle> g_circle(&Shape::g_factory);
 //
-// The first instantiator creates the registry; each one removes its class
-// when destroyed, and the last one deletes the registry and nulls the
-// location again.
+// The instantiators own the registry together: the first one creates it and
+// points the location at it, each one removes its class when destroyed, and
+// the registry dies with the last of them, nulling the location again. The
+// location itself owns nothing.
 //
 // Threads: registration and unregistration happen while the program loads
 // and unloads (static construction and destruction), before and after any
@@ -57,15 +59,27 @@ class FactoryClassInstantiatorBase : NonCopyable {
 };
 
 template <typename FactoryType>
-class Factory : NonCopyable {
+class Factory : NonCopyable, public std::enable_shared_from_this<Factory<FactoryType>> {
  public:
   using IdType = typename FactoryType::IdType;
   using ProductType = typename FactoryType::ProductType;
   using Instantiator = FactoryClassInstantiatorBase<FactoryType>;
 
+  // A registry of its own, not published at any location.
   Factory() = default;
   // Every class must have unregistered first.
-  ~Factory() { DRAVO_ASSERT(factories_.empty()); }
+  ~Factory() {
+    DRAVO_ASSERT(factories_.empty());
+    if (location_ && *location_ == this) *location_ = nullptr;
+  }
+
+  // A new registry published at `*location` until it is destroyed.
+  static std::shared_ptr<Factory> createAt(Factory** location) {
+    auto factory = std::make_shared<Factory>();
+    factory->location_ = location;
+    *location = factory.get();
+    return factory;
+  }
 
   // Registers `fb` under its identifier; an identifier registered twice is an
   // assertion and the first registration stays.
@@ -92,6 +106,7 @@ class Factory : NonCopyable {
 
  private:
   std::map<IdType, Instantiator*> factories_;
+  Factory** location_ = nullptr;
 };
 
 // Registers class `C` (default-constructible, derived from the product type)
@@ -106,23 +121,22 @@ class FactoryClassInstantiator : public FactoryClassInstantiatorBase<FactoryType
         manager_(manager) {
     DRAVO_CHECK(manager_);
     if (!manager_) return;
-    if (!*manager_) *manager_ = new Factory<FactoryType>();
-    (*manager_)->add(this);
+    registry_ =
+        *manager_ ? (*manager_)->shared_from_this() : Factory<FactoryType>::createAt(manager_);
+    registry_->add(this);
   }
 
+  // Dropping `registry_` afterwards destroys the registry if this was the
+  // last registration.
   ~FactoryClassInstantiator() override {
-    if (!manager_ || !*manager_) return;
-    (*manager_)->remove(this);
-    if ((*manager_)->empty()) {
-      delete *manager_;
-      *manager_ = nullptr;
-    }
+    if (registry_) registry_->remove(this);
   }
 
   std::shared_ptr<ProductType> create() const override { return std::make_shared<C>(); }
 
  private:
   Factory<FactoryType>** const manager_;
+  std::shared_ptr<Factory<FactoryType>> registry_;
 };
 
 }  // namespace dravo

@@ -1,7 +1,6 @@
 #include "common/file.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,11 +54,6 @@ const char* streamMode(File::Mode mode) {
       return "a";
   }
   return "r";
-}
-
-bool isDirectory(std::string const& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -188,61 +182,6 @@ bool File::writeStringToFile(std::string const& path, std::string const& data) {
   LOGF(2, "Cannot write '%s': %s", path.c_str(), strerror(errno));
   ::unlink(temporary.c_str());
   return false;
-}
-
-bool File::recursivelyCreateDir(std::string const& path, unsigned mode) {
-  if (path.empty()) return false;
-  // Create each prefix that ends before a '/', then the whole path.
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    std::string prefix = path.substr(0, slash);
-    if (::mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) break;
-  }
-  if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
-    LOGF(2, "Cannot create directory '%s': %s", path.c_str(), strerror(errno));
-  return isDirectory(path);
-}
-
-std::string File::extension(std::string const& path) {
-  size_t slash = path.rfind('/');
-  size_t start = slash == std::string::npos ? 0 : slash + 1;
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < start) return "";
-  return path.substr(dot + 1);
-}
-
-std::string File::joinPath(std::string const& a, std::string const& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  size_t a_end = a.find_last_not_of('/');
-  size_t b_start = b.find_first_not_of('/');
-  std::string head = a_end == std::string::npos ? "" : a.substr(0, a_end + 1);
-  std::string tail = b_start == std::string::npos ? "" : b.substr(b_start);
-  return head + "/" + tail;
-}
-
-bool File::exists(std::string const& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-bool File::remove(std::string const& path) { return ::remove(path.c_str()) == 0; }
-
-std::string getConfigPath() {
-  const char* override_path = getenv("DRAVO_CONFIG_PATH");
-  if (override_path && *override_path) return override_path;
-  const char* xdg = getenv("XDG_CONFIG_HOME");
-  // Relative values are invalid by the XDG rules and are ignored.
-  if (xdg && xdg[0] == '/') return File::joinPath(xdg, "media_common");
-  std::string home;
-  if (const char* env_home = getenv("HOME")) home = env_home;
-  if (home.empty()) {
-    passwd entry;
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir)
-      home = found->pw_dir;
-    else
-      home = "/tmp";
-  }
-  return File::joinPath(File::joinPath(home, ".config"), "media_common");
 }
 
 }  // namespace dravo

@@ -1,11 +1,13 @@
 #pragma once
-// Files on the local file system, and path helpers.
+// Files on the local file system.
 //
 // `File::open` gives a shared, open file or null on failure (the reason is
 // logged at level 2 on "file" for anything but a missing file opened for
 // reading). Offsets and sizes are 64-bit, so files beyond 4 GiB work. Reads
 // and writes are buffered; `flush` hands buffered data to the OS and `size`
-// includes data not yet flushed.
+// includes data not yet flushed. The static helpers read or replace a whole
+// file in one call (file.cc) or work on names and directories without
+// opening anything (file_path.cc); they keep the names callers know them by.
 //
 // A File is used by one thread at a time (its owner); the static helpers are
 // safe on any thread. Paths are '/'-separated byte strings (UTF-8).
@@ -75,6 +77,8 @@ class File : NonCopyable {
   // Replaces the file's contents (through a temporary file and a rename, so a
   // reader never sees half a file). False on failure.
   static bool writeStringToFile(std::string const& path, std::string const& data);
+
+  // Path helpers.
   // Creates `path` and every missing parent with `mode` (before the umask);
   // true when the directory exists afterwards.
   static bool recursivelyCreateDir(std::string const& path, unsigned mode = 0755);

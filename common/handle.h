@@ -15,8 +15,9 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
+
+#include "common/mutex.h"
 
 namespace dravo {
 
@@ -48,16 +49,16 @@ class Handle {
   };
   struct Control {
     explicit Control(ReleaseFunction release) : release(std::move(release)) {}
-    std::mutex mutex;
-    ReleaseFunction release;
-    std::weak_ptr<AutoToken> token;
+    Mutex mutex;
+    ReleaseFunction release DRAVO_GUARDED_BY(mutex);
+    std::weak_ptr<AutoToken> token DRAVO_GUARDED_BY(mutex);
   };
 
   void runRelease() const {
     if (!control_) return;
     ReleaseFunction release;
     {
-      std::lock_guard lock(control_->mutex);
+      MutexLock lock(control_->mutex);
       release.swap(control_->release);
     }
     if (release && record_) release(*record_);
@@ -65,7 +66,7 @@ class Handle {
 
   std::shared_ptr<AutoToken> autoToken() const {
     if (!control_) return nullptr;
-    std::lock_guard lock(control_->mutex);
+    MutexLock lock(control_->mutex);
     std::shared_ptr<AutoToken> token = control_->token.lock();
     if (!token) {
       token = std::make_shared<AutoToken>(*this);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <shared_mutex>
 
+#include "common/never_destroyed.h"
 #include "common/string_util.h"
 
 namespace dravo::logging {
@@ -18,14 +18,16 @@ constexpr int kDefaultThreshold = 3;
 
 // Thresholds, break level and sink. Readers (the enabled checks) take the
 // shared lock; configuration changes take it exclusively and bump the
-// generation so that every log point re-reads.
+// generation so that every log point re-reads. The two mutexes are never
+// held together.
 struct Config {
-  std::shared_mutex mutex;
-  std::map<std::string, int, std::less<>> levels;
-  int default_level = kDefaultThreshold;
+  SharedMutex mutex;
+  std::map<std::string, int, std::less<>> levels DRAVO_GUARDED_BY(mutex);
+  int default_level DRAVO_GUARDED_BY(mutex) = kDefaultThreshold;
   std::atomic<int> break_level{0};
-  std::mutex sink_mutex;
-  LogSink sink;
+  // Held while the sink runs, so that lines never interleave.
+  Mutex sink_mutex;
+  LogSink sink DRAVO_GUARDED_BY(sink_mutex);
 };
 
 bool parseConfig(std::string_view text, std::map<std::string, int, std::less<>>* levels,
@@ -44,7 +46,7 @@ bool parseConfig(std::string_view text, std::map<std::string, int, std::less<>>*
   return true;
 }
 
-void applyEnvironment(Config& config) {
+void applyEnvironment(Config& config) DRAVO_REQUIRES(config.mutex) {
   if (const char* env = getenv("DRAVO_LOG")) {
     if (!parseConfig(env, &config.levels, &config.default_level))
       fprintf(stderr, "DRAVO_LOG: cannot parse \"%s\"; expected name:level,...\n", env);
@@ -52,12 +54,15 @@ void applyEnvironment(Config& config) {
 }
 
 Config& config() {
-  static Config* instance = [] {
-    auto* c = new Config;  // Never destroyed: log points may run during exit.
-    applyEnvironment(*c);
+  // Never destroyed: log points may run during exit.
+  static Config& instance = []() -> Config& {
+    static NeverDestroyed<Config> storage;
+    Config& c = storage.get();
+    WriterLock lock(c.mutex);
+    applyEnvironment(c);
     return c;
   }();
-  return *instance;
+  return instance;
 }
 
 void writeToStderr(LogRecord const& record) {
@@ -86,14 +91,14 @@ bool LogPoint::refresh() const {
 
 LogSink setLogSink(LogSink sink) {
   Config& c = config();
-  std::lock_guard lock(c.sink_mutex);
+  MutexLock lock(c.sink_mutex);
   std::swap(c.sink, sink);
   return sink;
 }
 
 int getLoggerLevel(std::string_view logger) {
   Config& c = config();
-  std::shared_lock lock(c.mutex);
+  ReaderLock lock(c.mutex);
   auto it = c.levels.find(logger);
   return it == c.levels.end() ? c.default_level : it->second;
 }
@@ -103,7 +108,7 @@ bool isLoggerEnabled(std::string_view logger, int level) { return level <= getLo
 void setLoggerLevel(std::string_view logger, int level) {
   Config& c = config();
   {
-    std::unique_lock lock(c.mutex);
+    WriterLock lock(c.mutex);
     c.levels[std::string(logger)] = level;
   }
   bumpConfigurationGeneration();
@@ -112,7 +117,7 @@ void setLoggerLevel(std::string_view logger, int level) {
 void setDefaultLogLevel(int level) {
   Config& c = config();
   {
-    std::unique_lock lock(c.mutex);
+    WriterLock lock(c.mutex);
     c.default_level = level;
   }
   bumpConfigurationGeneration();
@@ -121,7 +126,7 @@ void setDefaultLogLevel(int level) {
 bool configureLoggers(std::string_view text) {
   Config& c = config();
   {
-    std::unique_lock lock(c.mutex);
+    WriterLock lock(c.mutex);
     auto levels = c.levels;
     int default_level = c.default_level;
     if (!parseConfig(text, &levels, &default_level)) return false;
@@ -135,7 +140,7 @@ bool configureLoggers(std::string_view text) {
 void resetLoggingConfiguration() {
   Config& c = config();
   {
-    std::unique_lock lock(c.mutex);
+    WriterLock lock(c.mutex);
     c.levels.clear();
     c.default_level = kDefaultThreshold;
     applyEnvironment(c);
@@ -152,7 +157,7 @@ void logToLogger(std::string_view logger, int level, const char* file, int line,
   Config& c = config();
   LogRecord record{logger, level, file, line, message};
   {
-    std::lock_guard lock(c.sink_mutex);
+    MutexLock lock(c.sink_mutex);
     if (c.sink)
       c.sink(record);
     else
@@ -192,7 +197,7 @@ void ThrottledLoggingFilter::filter(int* level, std::string* message) {
 }
 
 void ThrottledLoggingFilter::filterAt(Time now, int* level, std::string* message) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (now < next_pass_) {
     ++hidden_;
     *level += 4;

@@ -27,11 +27,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
 
+#include "common/mutex.h"
 #include "common/time.h"
 
 namespace dravo::logging {
@@ -145,10 +145,10 @@ class ThrottledLoggingFilter : public LoggingFilter {
   void filterAt(Time now, int* level, std::string* message);
 
  private:
-  std::mutex mutex_;
-  Duration interval_;
-  Time next_pass_;
-  int hidden_ = 0;
+  Mutex mutex_;
+  const Duration interval_;
+  Time next_pass_ DRAVO_GUARDED_BY(mutex_);
+  int hidden_ DRAVO_GUARDED_BY(mutex_) = 0;
 };
 
 // Formats, filters and logs; used by LOGF_FILTERED.

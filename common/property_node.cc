@@ -7,34 +7,23 @@
 
 #include "common/check.h"
 #include "common/mutex.h"
+#include "common/never_destroyed.h"
 
 DRAVO_LOGGER("property_node");
 
 namespace dravo {
 namespace {
 
-// One lock for the bookkeeping of all trees: links may join nodes of
-// different trees, and no operation holds it for more than a few map
-// operations. Leaked on purpose, so that static destructors may still use
-// properties.
-Mutex& treeMutex() {
-  static Mutex* mutex = new Mutex;
-  return *mutex;
-}
-
-uint64_t g_last_change_id = 0;  // guarded by treeMutex()
-
-// Calls `visit` for each non-empty component of a slash-separated path.
-template <typename Visit>
-bool forEachPathComponent(std::string_view path, Visit&& visit) {
+// Takes the next non-empty component off the front of a slash-separated
+// path; empty when none is left.
+std::string_view takePathComponent(std::string_view& path) {
   while (!path.empty()) {
     size_t slash = path.find('/');
     std::string_view component = path.substr(0, slash);
-    if (!component.empty() && !visit(component)) return false;
-    if (slash == std::string_view::npos) break;
-    path.remove_prefix(slash + 1);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    if (!component.empty()) return component;
   }
-  return true;
+  return {};
 }
 
 // Calls the listener only after the initial PROPERTY_CONNECTED notification;
@@ -57,13 +46,21 @@ struct ConnectGate {
 
 }  // namespace
 
+// Leaked on purpose, so that static destructors may still use properties.
+Mutex& PropertyNode::treeMutex() {
+  static NeverDestroyed<Mutex> mutex;
+  return mutex.get();
+}
+
+uint64_t PropertyNode::last_change_id_ = 0;
+
 // The value shared by a group of linked nodes (a group of one when unlinked).
 struct PropertyNode::ValueCell {
-  PropertyValue value;
-  PropertyValue default_value;
-  uint64_t change_id = 0;
+  PropertyValue value DRAVO_GUARDED_BY(treeMutex());
+  PropertyValue default_value DRAVO_GUARDED_BY(treeMutex());
+  uint64_t change_id DRAVO_GUARDED_BY(treeMutex()) = 0;
   // The linked nodes; empty while the cell belongs to a single node.
-  std::vector<std::weak_ptr<PropertyNode>> members;
+  std::vector<std::weak_ptr<PropertyNode>> members DRAVO_GUARDED_BY(treeMutex());
 };
 
 // Notifications gathered under the tree lock and delivered after it. Also
@@ -160,19 +157,22 @@ std::shared_ptr<PropertyNode> PropertyNode::getNode(std::string_view path, bool 
   std::shared_ptr<PropertyNode> node = shared_from_this();
   {
     MutexLock lock(treeMutex());
-    bool found = forEachPathComponent(path, [&](std::string_view name) {
+    std::string_view rest = path;
+    for (std::string_view name = takePathComponent(rest); !name.empty();
+         name = takePathComponent(rest)) {
       std::shared_ptr<PropertyNode> child = node->findChildLocked(name);
       if (!child) {
-        if (!create) return false;
+        if (!create) {
+          node = nullptr;  // still owned by its parent: no destruction here
+          break;
+        }
         child = std::shared_ptr<PropertyNode>(new PropertyNode(std::string(name)));
         child->parent_ = node;
         node->children_.emplace(std::string(name), child);
         collectLocked(node, child, PROPERTY_CHILD_ADDED, notifications);
       }
       node = std::move(child);
-      return true;
-    });
-    if (!found) node = nullptr;  // still owned by its parent: no destruction here
+    }
   }
   notifications.deliver();
   return node;
@@ -255,7 +255,7 @@ bool PropertyNode::setValue(PropertyValue const& value) {
     MutexLock lock(treeMutex());
     if (cell_->value == value) return false;
     previous = std::exchange(cell_->value, value);
-    cell_->change_id = ++g_last_change_id;
+    cell_->change_id = ++last_change_id_;
     collectValueChangeLocked(notifications);
   }
   notifications.deliver();
@@ -270,7 +270,7 @@ void PropertyNode::setDefaultValue(PropertyValue const& value) {
     previous_default = std::exchange(cell_->default_value, value);
     if (cell_->value.empty() && !value.empty()) {
       cell_->value = value;
-      cell_->change_id = ++g_last_change_id;
+      cell_->change_id = ++last_change_id_;
       collectValueChangeLocked(notifications);
     }
   }
@@ -360,7 +360,7 @@ void PropertyNode::link(std::shared_ptr<PropertyNode> const& target, bool keep_o
         dropped_default = std::exchange(shared_cell->default_value, cell_->default_value);
       }
       // Ids only grow, also for the nodes that now read another cell's id.
-      shared_cell->change_id = ++g_last_change_id;
+      shared_cell->change_id = ++last_change_id_;
       old_cell = cell_;
       shared_cell->members.clear();
       for (auto const& node : staying) shared_cell->members.push_back(node);
@@ -434,8 +434,8 @@ void PropertyNode::disconnectChanged(sigslot::has_slots_base const* owner) {
 }
 
 std::shared_ptr<PropertyNode> getRootPropertyNode() {
-  static auto* root = new std::shared_ptr<PropertyNode>(PropertyNode::create());
-  return *root;
+  static NeverDestroyed<std::shared_ptr<PropertyNode>> root(PropertyNode::create());
+  return root.get();
 }
 
 std::shared_ptr<PropertyNode> getPropertyNode(std::string_view path) {

@@ -37,6 +37,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/mutex.h"
 #include "common/non_copyable.h"
 #include "common/property_value.h"
 #include "common/sigslot.h"
@@ -142,21 +143,29 @@ class PropertyNode : public std::enable_shared_from_this<PropertyNode>, NonCopya
 
   explicit PropertyNode(std::string name);
 
-  std::shared_ptr<PropertyNode> findChildLocked(std::string_view name) const;
+  // One lock for the bookkeeping of all trees: links may join nodes of
+  // different trees, and no operation holds it for more than a few map
+  // operations. Listeners are called after it is released.
+  static Mutex& treeMutex();
+  // The last change id given out, in any tree.
+  static uint64_t last_change_id_ DRAVO_GUARDED_BY(treeMutex());
+
+  std::shared_ptr<PropertyNode> findChildLocked(std::string_view name) const
+      DRAVO_REQUIRES(treeMutex());
   // Queues a notification about `subject` for `start` and its ancestors.
   static void collectLocked(std::shared_ptr<PropertyNode> start,
                             std::shared_ptr<PropertyNode> const& subject, PropertyChangeType type,
-                            NotificationList& out);
+                            NotificationList& out) DRAVO_REQUIRES(treeMutex());
   // Queues a value change of this node's cell: every linked node is a subject.
-  void collectValueChangeLocked(NotificationList& out);
-  std::vector<std::shared_ptr<PropertyNode>> cellMembersLocked();
+  void collectValueChangeLocked(NotificationList& out) DRAVO_REQUIRES(treeMutex());
+  std::vector<std::shared_ptr<PropertyNode>> cellMembersLocked() DRAVO_REQUIRES(treeMutex());
 
   std::string const name_;
-  // Guarded by the tree lock.
-  std::weak_ptr<PropertyNode> parent_;
-  std::map<std::string, std::shared_ptr<PropertyNode>, std::less<>> children_;
-  std::shared_ptr<ValueCell> cell_;
-  PropertyMetaMap meta_;
+  std::weak_ptr<PropertyNode> parent_ DRAVO_GUARDED_BY(treeMutex());
+  std::map<std::string, std::shared_ptr<PropertyNode>, std::less<>> children_
+      DRAVO_GUARDED_BY(treeMutex());
+  std::shared_ptr<ValueCell> cell_ DRAVO_GUARDED_BY(treeMutex());
+  PropertyMetaMap meta_ DRAVO_GUARDED_BY(treeMutex());
 
   sigslot::signal1<PropertyChangedArgs const&> changed_;
 };

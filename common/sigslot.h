@@ -1,6 +1,10 @@
 #pragma once
 // Thread-safe signals and slots.
 //
+// Names (`has_slots`, `disconnect_all`, `connection_count`) are lower case
+// with underscores, as users of sigslot-style signals know them, unlike the
+// rest of the library.
+//
 // A signal (`signal0<>`, `signal1<A>`, `signal2<A, B>`) calls every connected
 // slot when it is emitted. A slot is a member function of, or a callable owned
 // by, an object deriving from `has_slots<multi_threaded_local>`; the owner

@@ -36,13 +36,18 @@ class Status : NonCopyable {
   // Use createStatus; starts as Ok with an empty message.
   explicit Status(std::shared_ptr<PropertyNode> const& node);
 
-  void setStatus(int code, std::string const& message);
+  // Listeners of the two nodes are called with `mutex_` held: they must not
+  // set this status again.
+  void setStatus(int code, std::string const& message) DRAVO_EXCLUDES(mutex_);
   int getStatusCode() const;
   std::string getStatusMessage() const;
   bool isError() const { return getStatusCode() < 0; }
 
  private:
-  Mutex mutex_;  // orders concurrent setStatus calls
+  // Held across both writes of setStatus, so that concurrent calls cannot
+  // leave the message of one beside the code of another. The values live in
+  // the nodes, which lock for themselves.
+  Mutex mutex_;
   std::shared_ptr<PropertyNode> const code_node_;
   std::shared_ptr<PropertyNode> const message_node_;
 };

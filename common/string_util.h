@@ -1,6 +1,9 @@
 #pragma once
 // Small string helpers shared by the whole code base. All are pure functions,
 // safe on any thread.
+//
+// SplitString, ParseUInt32 and GetShortSourceName keep the upper-case names
+// that their long-standing callers use; newer helpers are lowerCamelCase.
 
 #include <cstdarg>
 #include <cstdint>

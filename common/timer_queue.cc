@@ -1,7 +1,6 @@
 // One-shot and repeating timers on the process-wide timer thread.
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "common/check.h"
@@ -9,6 +8,7 @@
 #include "common/deferred.h"
 #include "common/deferred_registration.h"
 #include "common/mutex.h"
+#include "common/never_destroyed.h"
 #include "common/thread.h"
 
 DRAVO_LOGGER("deferred");
@@ -28,24 +28,14 @@ struct RunsLater {
   }
 };
 
-// The process-wide timer heap and the thread that runs due timers. Created on
-// first use and never destroyed; the thread is stopped and joined by an exit
-// handler. Any thread adds timers or reports cancellations; only the timer
-// thread runs, re-arms and discards registrations.
+// The process-wide timer heap and the thread that runs due timers (a
+// `serviceInstance`). Any thread adds timers or reports cancellations; only
+// the timer thread runs, re-arms and discards registrations.
 class TimerQueue : NonCopyable {
  public:
   TimerQueue() {
     thread_.setName("dravo_timer");
     thread_.start([this] { run(); });
-  }
-
-  static TimerQueue& instance() {
-    static TimerQueue* queue = [] {
-      auto* created = new TimerQueue;
-      atexit([] { instance().stop(); });
-      return created;
-    }();
-    return *queue;
   }
 
   void add(RegistrationPtr const& registration, Time due) {
@@ -78,7 +68,12 @@ class TimerQueue : NonCopyable {
     MutexLock lock(mutex_);
     while (!stopping_) {
       if (cancelled_hint_ != 0) {
-        dropCancelled(lock);
+        std::vector<RegistrationPtr> dropped = takeCancelled();
+        // Their functions die with the mutex released: a destructor may
+        // touch timers again.
+        MutexUnlock unlocked(mutex_);
+        for (RegistrationPtr& registration : dropped) registration->function = nullptr;
+        dropped.clear();
         continue;
       }
       if (heap_.empty()) {
@@ -103,10 +98,9 @@ class TimerQueue : NonCopyable {
       }
       // The function dies with the mutex released: its captures may touch
       // timers again.
-      lock.unlock();
+      MutexUnlock unlocked(mutex_);
       registration->function = nullptr;
       registration.reset();
-      lock.relock();
     }
   }
 
@@ -129,9 +123,8 @@ class TimerQueue : NonCopyable {
     return registration.tryFinish(Registration::kPending);
   }
 
-  // Removes cancelled timers from the heap and destroys their functions with
-  // the mutex released (a destructor may touch timers again).
-  void dropCancelled(MutexLock& lock) DRAVO_REQUIRES(mutex_) {
+  // Removes cancelled timers from the heap and gives them to the caller.
+  std::vector<RegistrationPtr> takeCancelled() DRAVO_REQUIRES(mutex_) {
     cancelled_hint_ = 0;
     auto dead = std::stable_partition(heap_.begin(), heap_.end(), [](RegistrationPtr const& r) {
       return r->state.load(std::memory_order_acquire) != Registration::kCancelled;
@@ -140,11 +133,7 @@ class TimerQueue : NonCopyable {
                                          std::make_move_iterator(heap_.end()));
     heap_.erase(dead, heap_.end());
     std::make_heap(heap_.begin(), heap_.end(), RunsLater());
-    if (dropped.empty()) return;
-    lock.unlock();
-    for (RegistrationPtr& registration : dropped) registration->function = nullptr;
-    dropped.clear();
-    lock.relock();
+    return dropped;
   }
 
   Mutex mutex_;
@@ -159,14 +148,14 @@ class TimerQueue : NonCopyable {
 TimerHandle createTimer(Duration delay, Duration interval, std::function<void()> function) {
   auto registration = std::make_shared<Registration>(Registration::kTimer, std::move(function));
   registration->interval = interval;
-  TimerQueue::instance().add(registration, Time::now() + delay);
+  serviceInstance<TimerQueue>().add(registration, Time::now() + delay);
   return TimerHandle(std::move(registration));
 }
 
 }  // namespace
 
 namespace deferred_internal {
-void noteTimerCancelled() { TimerQueue::instance().noteCancelled(); }
+void noteTimerCancelled() { serviceInstance<TimerQueue>().noteCancelled(); }
 }  // namespace deferred_internal
 
 TimerHandle createOneShotTimer(Duration delay, std::function<void()> function) {

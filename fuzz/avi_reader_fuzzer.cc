@@ -1,5 +1,5 @@
-// AVI files: header parsing, the index and every frame, through the reader's
-// file-name entry point.
+// AVI files: header parsing (OpenDML extension lists included), the index and
+// every frame, through the reader's file-name entry point.
 
 #include <cstddef>
 #include <cstdint>

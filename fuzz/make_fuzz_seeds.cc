@@ -51,6 +51,12 @@ void aviSeeds(fs::path const& folder) {
     }
     writer.close();
   }
+  // A recording continued in "AVIX" lists, each a frame or two.
+  AVIFileWriter writer;
+  writer.setRiffSizeLimit(4096 + 1200);
+  writer.openFile((folder / "opendml.avi").string());
+  for (int i = 0; i < 5; ++i) writer.writeFrame(grayFrame(16, 16, 50 * i, 40 * i));
+  writer.close();
 }
 
 void jpegSeeds(fs::path const& folder) {
@@ -86,11 +92,19 @@ void textSeeds(fs::path const& blacklist, fs::path const& file_list) {
   writeBytes(file_list / "colons", "weird:name.avi:3:4,::,");
 }
 
-// A tiny stream by hand: two 4x2 frames, one with a parameter on its line.
+// Tiny streams by hand: two 4x2 frames, one with a parameter on its line,
+// in each colour space the reader converts.
 void y4mSeeds(fs::path const& folder) {
   std::string frame(12, '\x80');
   writeBytes(folder / "tiny.y4m", "YUV4MPEG2 W4 H2 F25:1 It A1:1 C420jpeg XYSCSS=420JPEG\nFRAME\n" +
                                       frame + "FRAME Ixyz\n" + frame);
+  for (auto const& [space, bytes] :
+       {std::pair{"C422", 16}, std::pair{"C444", 24}, std::pair{"Cmono", 8}}) {
+    std::string const stored(static_cast<size_t>(bytes), '\x60');
+    writeBytes(folder / (std::string(space) + ".y4m"), "YUV4MPEG2 W4 H2 F30000:1001 " +
+                                                           std::string(space) + "\nFRAME\n" +
+                                                           stored + "FRAME\n" + stored);
+  }
 }
 
 }  // namespace

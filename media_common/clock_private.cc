@@ -18,6 +18,21 @@ void ClockTimerHandleObjectPrivate::action(Clock::Event event) {
        static_cast<void*>(this));
   if (!pending()) return;
   RecursiveMutexLock own(mutex_);
+  deliver(event, own);
+}
+
+void ClockTimerHandleObjectPrivate::cancel() {
+  LOGF(5, "%p action %i %p", static_cast<void*>(clock_), static_cast<int>(Clock::Cancelled),
+       static_cast<void*>(this));
+  // The lock is taken even when the event is already out: a callback that is
+  // still running on another thread holds it, and its holder must be able to
+  // rely on the callback being over once cancel returns. The callback's own
+  // thread re-enters the recursive lock and goes straight on.
+  RecursiveMutexLock own(mutex_);
+  deliver(Clock::Cancelled, own);
+}
+
+void ClockTimerHandleObjectPrivate::deliver(Clock::Event event, RecursiveMutexLock& own) {
   if (!pending()) return;
   {
     RecursiveMutexLock clock_lock(clock_->mutex_);
@@ -35,7 +50,7 @@ void ClockTimerHandleObjectPrivate::action(Clock::Event event) {
 }
 
 void ClockTimerHandleObject::cancel() {
-  if (impl_ && impl_->pending()) impl_->action(Clock::Cancelled);
+  if (impl_) impl_->cancel();
 }
 
 bool ClockTimerHandleObject::pending() const { return impl_ && impl_->pending(); }

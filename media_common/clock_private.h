@@ -54,10 +54,17 @@ class ClockTimerHandleObjectPrivate {
   // Delivers `event` once: the first call wins, later ones do nothing. The
   // caller must hold a strong reference to this object.
   void action(Clock::Event event);
+  // Delivers `Cancelled` if still pending. Called on another thread while
+  // the callback runs, it returns only once the callback has returned; called
+  // from inside the callback, it returns at once.
+  void cancel();
   bool pending() const { return pending_.load(std::memory_order_acquire); }
 
  private:
   friend class ClockPrivate;
+
+  // `own` holds `mutex_`; released once the callback has run.
+  void deliver(Clock::Event event, RecursiveMutexLock& own);
 
   RecursiveMutex mutex_;
   std::atomic<bool> pending_{true};

@@ -68,6 +68,15 @@ void DerivedClock::scheduleOnce() {
     });
   } else {
     auto [parent, parent_time] = toParent(top);
+    if (parent_time.isFrozen()) {
+      // The top lies beyond what this clock reaches while the parent stays
+      // in its generation: nothing but the parent's next change of
+      // generation (or a change made here, which re-aims anyway) can bring
+      // it closer. Aimed inside a frozen stretch the parent has reached, the
+      // request would come back `Aborted` at once and be re-armed the same
+      // way for as long as the parent stays frozen.
+      parent_time = ClockTimePrivate::nextGeneration(parent->getNormalizedClockTime());
+    }
     LOGS(5) << "Scheduling: " << armed_time_ << " " << parent_time;
     parent_timer_ = AutoHandle<ClockTimerHandleObject>(parent->requestCallbackAt(
         parent_time, bindWeak<void(Clock::Event)>(sharedSelf<DerivedClock>(),

@@ -6,7 +6,9 @@
 // reaches the top of its queue (`toParent`). When the top is already due by
 // this clock's own reading (after a change of rate or parent), the wake-up is
 // a deferred call instead, since a parent that is frozen would never deliver
-// it.
+// it. A top that maps into a frozen stretch of the parent (a clock at rate 0,
+// or a running clock anchored on a frozen parent) cannot come closer before
+// the parent changes generation: the wake-up waits for exactly that.
 //
 // Threads: parent callbacks arrive on whatever thread delivers the parent's
 // timers; everything else may be called from any thread under the clock

@@ -56,19 +56,13 @@ void SchedulerBlocker::waitIdle() {
 }
 
 bool SchedulerBlocker::sleep(Clock const& clock, Duration d, Clock::FrozenBehavior behavior) {
-  {
-    MutexLock lock(mutex_);
-    DRAVO_CHECK(state_ == BLOCKED);
-  }
+  prepareSleep();
   return sleepOn(clock.requestCallbackIn(
       d, [this](Clock::Event event) { scheduleCb(event); }, behavior));
 }
 
 bool SchedulerBlocker::sleepUntil(Clock const& clock, ClockTime const& t) {
-  {
-    MutexLock lock(mutex_);
-    DRAVO_CHECK(state_ == BLOCKED);
-  }
+  prepareSleep();
   return sleepOn(clock.requestCallbackAt(t, [this](Clock::Event event) { scheduleCb(event); }));
 }
 
@@ -76,12 +70,16 @@ bool SchedulerBlocker::sleepUntil(Clock const& clock, Time t) {
   return sleepUntil(clock, ClockTime(clock.getNormalizedClockTime(), t));
 }
 
+void SchedulerBlocker::prepareSleep() {
+  MutexLock lock(mutex_);
+  DRAVO_CHECK(state_ == BLOCKED);
+  // Before the request: a clock that delivers on a thread of its own may
+  // report the event before the request has even returned.
+  normal_ = false;
+}
+
 bool SchedulerBlocker::sleepOn(ClockTimerHandle const& handle) {
   AutoHandle<ClockTimerHandleObject> timer(handle);
-  {
-    MutexLock lock(mutex_);
-    normal_ = false;
-  }
   transition(BLOCKED, RELEASING);
   transition(BLOCKED, BLOCKED);
   // Cancels the timer if the clock has not delivered it; once cancel
@@ -117,7 +115,7 @@ void SchedulerBlocker::queueBlockingTask() {
 }
 
 void SchedulerBlocker::cb() {
-  size_t pending = getDeferredCbCount();
+  size_t pending = getDeferredCallCount();
   if (pending >= 2) {
     // The scheduler's own pass is one of them; the others (a clock's
     // delivery, say) must run before the scheduler is parked.

@@ -57,6 +57,7 @@ class SchedulerBlocker {
   void scheduleCb(Clock::Event event);
   void queueBlockingTask();
   void cb();
+  void prepareSleep();
   bool sleepOn(ClockTimerHandle const& handle);
 
   ConditionVariable condition_;

@@ -1,5 +1,6 @@
 #include "media_common/trivial_scheduler.h"
 
+#include "common/check.h"
 #include "common/condition_variable.h"
 #include "common/deferred.h"
 #include "common/logging.h"

@@ -120,9 +120,13 @@ void QvI420::padImage() {
   padImage_reference(v_);
 }
 
-std::unique_ptr<QvI420> QvI420::createDummyImage(int width, int height, int alignment) {
+bool QvI420::fitsLayout(int width, int height, int alignment) {
   OwnedLayout layout;
-  if (!computeLayout(width, height, alignment, &layout)) return nullptr;
+  return computeLayout(width, height, alignment, &layout);
+}
+
+std::unique_ptr<QvI420> QvI420::createDummyImage(int width, int height, int alignment) {
+  if (!fitsLayout(width, height, alignment)) return nullptr;
   return std::make_unique<QvI420>(width, height, alignment);
 }
 

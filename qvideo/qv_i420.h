@@ -46,6 +46,10 @@ class QvI420 : public dravo::NonCopyable {
   // Repeats the edge samples of each plane into its margin (padImage_reference).
   void padImage();
 
+  // Whether the constructor can lay out such an image: sizes not negative,
+  // the alignment a power of two up to 4096, and every stride and offset
+  // within an int.
+  static bool fitsLayout(int width, int height, int alignment);
   // An allocated image with the layout the constructor gives, for callers
   // that want to learn that layout. Null when a size is negative or the
   // alignment is not a power of two up to 4096.

@@ -6,6 +6,7 @@
 // Called on the main thread only.
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -30,5 +31,10 @@ CommandRunner addDevicesCommand(CLI::App& app, GlobalOptions const& global);
 
 // "WxH" with both parts positive; a usage error otherwise.
 void parseSize(std::string const& text, int* width, int* height);
+
+// Option checks whose messages state the allowed range in words ("must be
+// greater than 0, got 0"), not as the limits of a number type.
+CLI::Validator greaterThanZero();
+CLI::Validator countFrom(int64_t minimum);
 
 }  // namespace dravo::tool

@@ -10,8 +10,10 @@
 #include "common/file.h"
 #include "common/property_node.h"
 #include "media_common/device_list_manager.h"
+#include "media_common/video/screen_capture_backend.h"
 #include "media_common/video/screenshot_x11.h"
 #include "media_common/video/v4l2_device_probe.h"
+#include "media_common/video/x11_screen_source.h"
 #include "tools/commands.h"
 #include "tools/tool_error.h"
 
@@ -41,12 +43,21 @@ CommandRunner addScreensCommand(CLI::App& app, GlobalOptions const& global) {
       "  media-tool screens\n  media-tool screens --json\n");
   command->add_flag("--json", options->json, "Print one JSON object");
   return [options, &global]() {
-    if (!media::screenshotSupported())
+    // On Wayland the desktop's portal asks the user; its ids stand for that.
+    bool const portal = media::getScreenCaptureBackend() == media::ScreenCaptureBackend::PORTAL;
+    if (!portal && !media::screenshotSupported())
       throw ToolError(EXIT_STATUS_FAILURE, "screens: cannot open the X display (is DISPLAY set?)");
     std::vector<media::DisplayInfo> displays;
     std::vector<media::WindowInfo> windows;
-    media::getDisplays(&displays);
-    media::getWindows(&windows);
+    media::ScreenVideoSource::getDisplays(&displays);
+    media::ScreenVideoSource::getWindows(&windows);
+    if (portal) {
+      for (auto& display : displays) display.handle_ = "portal";
+      for (auto& window : windows) window.handle_ = "portal";
+    }
+    // The library leaves out displays whose test picture is black, as an
+    // empty desktop's is; the first display can always be captured.
+    if (!portal && displays.empty()) displays.push_back({"0"});
     nlohmann::ordered_json json = {{"displays", nlohmann::ordered_json::array()},
                                    {"windows", nlohmann::ordered_json::array()}};
     for (auto const& display : displays) json["displays"].push_back({{"id", display.handle_}});
@@ -56,10 +67,11 @@ CommandRunner addScreensCommand(CLI::App& app, GlobalOptions const& global) {
       std::printf("%s\n", json.dump(2).c_str());
       return 0;
     }
+    if (portal && !global.quiet)
+      std::printf("Wayland session: the desktop asks which screen or window to share\n");
     for (auto const& display : displays) std::printf("screen:%s\n", display.handle_.c_str());
     for (auto const& window : windows)
       std::printf("window:%s\t%s\n", window.handle_.c_str(), window.title_.c_str());
-    if (displays.empty() && windows.empty() && !global.quiet) std::printf("nothing to capture\n");
     return 0;
   };
 }

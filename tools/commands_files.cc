@@ -5,6 +5,7 @@
 #include "tools/commands.h"
 #include "tools/contact_sheet.h"
 #include "tools/media_info.h"
+#include "tools/pipeline_command.h"
 #include "tools/ppm_writer.h"
 
 namespace dravo::tool {
@@ -54,6 +55,7 @@ CommandRunner addThumbsCommand(CLI::App& app, GlobalOptions const& global) {
       ->capture_default_str()
       ->check(CLI::Range(16, 4096));
   return [options, &global]() {
+    refuseOverwritingInput(options->file, {options->output});
     ContactSheetLayout layout;
     parseSize(options->grid, &layout.columns, &layout.rows);
     layout.cell_width = options->width;

@@ -29,11 +29,56 @@ struct RecordOptions {
   double fps = 0;
   bool realtime = false;
   bool fast = false;
+  std::string codec = "i420";
+  int quality = 0;
   PipelineOptions pipeline;
 };
 
 SinkFactory fileSinkFactory(SinkSpec const& spec) {
-  return [spec](media::ElementArgs const& args) { return makeFileSink(spec, args); };
+  return
+      [spec](media::ElementArgs const& args, double fps) { return makeFileSink(spec, args, fps); };
+}
+
+constexpr int kDefaultJpegQuality = 85;
+
+void addCodecOptions(CLI::App& command, RecordOptions* options) {
+  command.add_option("--codec", options->codec, "How an AVI stores frames: i420 (raw) or mjpeg")
+      ->check(CLI::IsMember({"i420", "mjpeg"}))
+      ->capture_default_str();
+  command
+      .add_option("--quality", options->quality,
+                  "MJPEG quality, 1 (smallest) to 100 (best); default " +
+                      std::to_string(kDefaultJpegQuality))
+      ->check(CLI::Range(1, 100));
+}
+
+// The checks every file-writing command makes before anything is opened for
+// writing; fills the settings' codec.
+void prepareOutput(RecordOptions const& options, SinkSpec const& sink, RunSettings* settings) {
+  if (options.codec == "mjpeg") {
+    if (sink.kind != SinkKind::AVI)
+      throw usageError("--codec mjpeg needs an .avi OUTPUT: " + options.output);
+    settings->jpeg_quality = options.quality > 0 ? options.quality : kDefaultJpegQuality;
+  } else if (options.quality > 0) {
+    throw usageError("--quality applies to --codec mjpeg only");
+  }
+  if (settings->source.kind == SourceKind::FILE)
+    refuseOverwritingInput(
+        settings->source.argument,
+        {sink.kind == SinkKind::PNM_DIR ? std::string() : sink.path, options.pipeline.graph_file});
+}
+
+// Frames of a file are only ever shrunk: a larger --size is a usage error
+// rather than a silent no-op on one axis.
+void checkShrinks(std::string const& path, std::string const& size, int width, int height) {
+  VideoFileFacts const input = probeVideoFile(path);
+  if (input.width > 0 && (width > input.width || height > input.height))
+    throw usageError(stringPrintf("--size %s is larger than %s (%dx%d): frames can only be shrunk",
+                                  size.c_str(), path.c_str(), input.width, input.height));
+}
+
+std::string outputFile(SinkSpec const& sink) {
+  return sink.kind == SinkKind::PNM_DIR ? std::string() : sink.path;
 }
 
 }  // namespace
@@ -49,24 +94,26 @@ CommandRunner addRecordCommand(CLI::App& app, GlobalOptions const& global) {
                   "other sources run to their end or Ctrl-C.\n\nExamples:\n"
                   "  media-tool record synthetic out.avi --duration 10 --size 640x480\n"
                   "  media-tool record synthetic out.y4m --frames 100 --fps 25\n"
-                  "  media-tool record screen:0 desktop.avi --duration 5\n");
+                  "  media-tool record screen:0 desktop.avi --duration 5\n"
+                  "  media-tool record synthetic small.avi --codec mjpeg --quality 75\n");
   command->add_option("SOURCE", options->source, "What to record")->required();
   command->add_option("OUTPUT", options->output, "Where to record it")->required();
-  command->add_option("--frames", options->frames, "Stop after N frames")
-      ->check(CLI::NonNegativeNumber);
+  command->add_option("--frames", options->frames, "Stop after N frames")->check(countFrom(1));
   command->add_option("--duration", options->duration, "Stop after SECONDS of video")
-      ->check(CLI::PositiveNumber);
+      ->check(greaterThanZero());
   command->add_option("--size", options->size, "Frame size WxH (synthetic source)");
   command->add_option("--fps", options->fps, "Frame rate (synthetic source)")
-      ->check(CLI::PositiveNumber);
+      ->check(greaterThanZero());
   auto* realtime = command->add_flag("--realtime", options->realtime, "Run on the system clock");
   auto* fast = command->add_flag("--fast", options->fast, "Run on the fast-forward clock");
   realtime->excludes(fast);
+  addCodecOptions(*command, options.get());
   addPipelineOptions(*command, &options->pipeline);
   return [options, &global]() {
     RunSettings settings;
     settings.source = parseSourceSpec(options->source);
     SinkSpec const sink = parseSinkSpec(options->output);
+    prepareOutput(*options, sink, &settings);
     if (!options->size.empty())
       parseSize(options->size, &settings.source_options.width, &settings.source_options.height);
     settings.source_options.fps = options->fps;
@@ -80,10 +127,13 @@ CommandRunner addRecordCommand(CLI::App& app, GlobalOptions const& global) {
     if (settings.source.kind == SourceKind::FILE && !options->size.empty()) {
       settings.scale_width = settings.source_options.width;
       settings.scale_height = settings.source_options.height;
+      checkShrinks(settings.source.argument, options->size, settings.scale_width,
+                   settings.scale_height);
     }
     settings.progress = progressWanted(global);
     PipelineRunner runner(settings, fileSinkFactory(sink));
-    return runPipeline(runner, options->pipeline, global, "record " + options->output);
+    return runPipeline(runner, options->pipeline, global, "record " + options->output,
+                       outputFile(sink));
   };
 }
 
@@ -97,8 +147,8 @@ CommandRunner addConvertCommand(CLI::App& app, GlobalOptions const& global) {
   command->add_option("INPUT", options->source, "Video file to read (.avi, .y4m)")->required();
   command->add_option("OUTPUT", options->output, "Where to write")->required();
   command->add_option("--size", options->size, "Shrink frames to WxH");
-  command->add_option("--frames", options->frames, "Convert at most N frames")
-      ->check(CLI::NonNegativeNumber);
+  command->add_option("--frames", options->frames, "Convert at most N frames")->check(countFrom(1));
+  addCodecOptions(*command, options.get());
   addPipelineOptions(*command, &options->pipeline);
   return [options, &global]() {
     RunSettings settings;
@@ -106,12 +156,16 @@ CommandRunner addConvertCommand(CLI::App& app, GlobalOptions const& global) {
     settings.source.argument = options->source;
     settings.source.text = options->source;
     SinkSpec const sink = parseSinkSpec(options->output);
-    if (!options->size.empty())
+    prepareOutput(*options, sink, &settings);
+    if (!options->size.empty()) {
       parseSize(options->size, &settings.scale_width, &settings.scale_height);
+      checkShrinks(options->source, options->size, settings.scale_width, settings.scale_height);
+    }
     settings.max_frames = options->frames;
     settings.progress = progressWanted(global);
     PipelineRunner runner(settings, fileSinkFactory(sink));
-    return runPipeline(runner, options->pipeline, global, "convert " + options->output);
+    return runPipeline(runner, options->pipeline, global, "convert " + options->output,
+                       outputFile(sink));
   };
 }
 
@@ -130,15 +184,18 @@ CommandRunner addSnapshotCommand(CLI::App& app, GlobalOptions const& global) {
   command->add_option("SOURCE", options->source, "Where the frame comes from")->required();
   command->add_option("OUTPUT", options->output, "PPM file to write")->required();
   command->add_option("--frame", options->frame, "Index of the frame to save (from 0)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(countFrom(0));
   addPipelineOptions(*command, &options->pipeline);
   return [options, &global]() {
     RunSettings settings;
     settings.source = parseSourceSpec(options->source);
+    if (settings.source.kind == SourceKind::FILE)
+      refuseOverwritingInput(settings.source.argument,
+                             {options->output, options->pipeline.graph_file});
     settings.max_frames = options->frame + 1;
     settings.progress = progressWanted(global);
     std::shared_ptr<FrameKeeper> keeper;
-    PipelineRunner runner(settings, [&keeper](media::ElementArgs const& args) {
+    PipelineRunner runner(settings, [&keeper](media::ElementArgs const& args, double) {
       keeper = media::createElement<FrameKeeper>(args);
       return BuiltSink{keeper, keeper->getInputPad()};
     });
@@ -146,6 +203,15 @@ CommandRunner addSnapshotCommand(CLI::App& app, GlobalOptions const& global) {
         runPipeline(runner, options->pipeline, global, "snapshot " + options->output);
     auto const frame = keeper ? keeper->last() : nullptr;
     if (!frame) throw fileError(options->source, "gave no frame");
+    // A file that ends first gives its last frame, which is not the one
+    // asked for.
+    int64_t const kept = keeper->count();
+    if (kept <= options->frame)
+      throw fileError(
+          options->source,
+          stringPrintf("has %lld frames; --frame %lld is beyond its end (frames "
+                       "count from 0)",
+                       static_cast<long long>(kept), static_cast<long long>(options->frame)));
     writePpm(options->output, frame);
     return status;
   };
@@ -164,8 +230,7 @@ CommandRunner addViewCommand(CLI::App& app, GlobalOptions const& global) {
                   "\nFrames reach the window through the texture sink, in real time.\n"
                   "\nExamples:\n  media-tool view synthetic\n  media-tool view clip.avi\n");
   command->add_option("SOURCE", options->source, "What to show")->required();
-  command->add_option("--frames", options->frames, "Close after N frames")
-      ->check(CLI::NonNegativeNumber);
+  command->add_option("--frames", options->frames, "Close after N frames")->check(countFrom(1));
   addPipelineOptions(*command, &options->pipeline);
   return [options, &global]() {
     RunSettings settings;
@@ -185,7 +250,7 @@ CommandRunner addViewCommand(CLI::App& app, GlobalOptions const& global) {
       ~Forwarder() override { disconnect_all(); }
     };
     Forwarder forwarder;
-    PipelineRunner runner(settings, [&](media::ElementArgs const& args) {
+    PipelineRunner runner(settings, [&](media::ElementArgs const& args, double) {
       auto sink = media::createElement<media::TextureVideoSink>(args);
       sink->getPropertyNode("format")->setValue(PropertyValue("RGB"));
       sink->texture_signal_.connect(

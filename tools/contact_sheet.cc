@@ -25,7 +25,7 @@ int64_t countFrames(std::string const& path) {
 
 }  // namespace
 
-std::vector<int64_t> contactSheetIndices(int64_t frames, int cells) {
+std::vector<int64_t> contactSheetIndices(int64_t frames, int64_t cells) {
   std::vector<int64_t> indices;
   if (frames <= 0 || cells <= 0) return indices;
   int64_t const shown = std::min<int64_t>(frames, cells);
@@ -36,7 +36,8 @@ std::vector<int64_t> contactSheetIndices(int64_t frames, int cells) {
 std::shared_ptr<media::ImageBuffer> makeContactSheet(std::string const& path,
                                                      ContactSheetLayout const& layout) {
   int64_t const frames = countFrames(path);
-  std::vector<int64_t> const indices = contactSheetIndices(frames, layout.columns * layout.rows);
+  std::vector<int64_t> const indices =
+      contactSheetIndices(frames, int64_t{layout.columns} * layout.rows);
   if (indices.empty()) throw fileError(path, "holds no frame");
 
   auto reader = openVideoFile(path);
@@ -56,9 +57,17 @@ std::shared_ptr<media::ImageBuffer> makeContactSheet(std::string const& path,
     if (!sheet) {
       cell_width = std::min(cell_width, frame->width() & ~1);
       cell_height = std::max(2, (frame->height() * cell_width / std::max(1, frame->width())) & ~1);
+      int64_t const width = kMargin + int64_t{layout.columns} * (cell_width + kMargin);
+      int64_t const height = kMargin + int64_t{layout.rows} * (cell_height + kMargin);
+      if (width * height > kMaxContactSheetPixels)
+        throw usageError(stringPrintf(
+            "a %dx%d grid of %d-pixel pictures makes a %lldx%lld sheet; the limit is %lld "
+            "megapixels",
+            layout.columns, layout.rows, cell_width, static_cast<long long>(width),
+            static_cast<long long>(height),
+            static_cast<long long>(kMaxContactSheetPixels / 1'000'000)));
       sheet = std::make_shared<media::ImageBuffer>(
-          kMargin + layout.columns * (cell_width + kMargin),
-          kMargin + layout.rows * (cell_height + kMargin), media::ImageBuffer::IMAGE_I420);
+          static_cast<int>(width), static_cast<int>(height), media::ImageBuffer::IMAGE_I420);
       unsigned char grey[3] = {40, 128, 128};
       media::ImageBufferUtil::filledRectangle(sheet.get(), 0, 0, sheet->width(), sheet->height(),
                                               grey);

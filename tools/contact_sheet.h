@@ -5,6 +5,7 @@
 //
 // Functions only; the command's thread.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,9 +22,14 @@ struct ContactSheetLayout {
 
 // The frame indices shown for a file of `frames` frames: evenly spread,
 // first frame first; fewer when the file is shorter than the grid.
-std::vector<int64_t> contactSheetIndices(int64_t frames, int cells);
+std::vector<int64_t> contactSheetIndices(int64_t frames, int64_t cells);
 
-// ToolError (status 1) when the file cannot be read or holds no frame.
+// Largest sheet drawn, in pixels.
+constexpr int64_t kMaxContactSheetPixels = 64'000'000;
+
+// ToolError (status 1) when the file cannot be read or holds no frame;
+// status 2 when the layout asks for a sheet of more than
+// kMaxContactSheetPixels, before anything of that size is allocated.
 std::shared_ptr<media::ImageBuffer> makeContactSheet(std::string const& path,
                                                      ContactSheetLayout const& layout);
 

@@ -11,6 +11,7 @@
 #include "media_common/video/avi_file_reader.h"
 #include "media_common/video/avi_sink.h"
 #include "media_common/video/pnm_sink.h"
+#include "media_common/video/screen_capture_backend.h"
 #include "media_common/video/screenshot_x11.h"
 #include "media_common/video/synthetic_video_source.h"
 #include "media_common/video/v4l2_video_source.h"
@@ -19,6 +20,7 @@
 #include "media_common/video/y4m_file_reader.h"
 #include "media_common/video/y4m_sink.h"
 #include "tools/tool_error.h"
+#include "tools/x11_targets.h"
 
 namespace dravo::tool {
 
@@ -55,7 +57,7 @@ struct SinkForm {
 };
 
 constexpr SinkForm kSinkForms[] = {
-    {".avi", SinkKind::AVI, "FILE.avi          AVI file, I420"},
+    {".avi", SinkKind::AVI, "FILE.avi          AVI file, I420 or Motion-JPEG (--codec)"},
     {".y4m", SinkKind::Y4M, "FILE.y4m          YUV4MPEG2 file"},
     {"pnm:", SinkKind::PNM_DIR, "pnm:DIR           one PNM picture per frame in DIR"},
 };
@@ -103,6 +105,11 @@ SourceSpec parseSourceSpec(std::string const& text) {
       throw usageError(std::string("SOURCE ") + form.word + " needs an id: " + form.help);
     if (form.kind == SourceKind::SYNTHETIC && !spec.argument.empty())
       throw usageError("SOURCE synthetic takes no argument");
+    bool const numbered = form.kind == SourceKind::SCREEN || form.kind == SourceKind::WINDOW;
+    // "portal" stands for whatever the desktop's portal lets the user pick.
+    if (numbered && !spec.argument.empty() && spec.argument != "portal" &&
+        spec.argument.find_first_not_of("0123456789") != std::string::npos)
+      throw usageError("SOURCE " + text + ": the id must be a number (see `media-tool screens`)");
     return spec;
   }
   spec.kind = SourceKind::FILE;
@@ -142,13 +149,31 @@ std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path) {
   if (endsWith(path, ".avi")) {
     reader = std::make_unique<media::AVIFileReader>();
   } else if (endsWith(path, ".y4m")) {
-    reader = std::make_unique<media::Y4MFileReader>();
+    auto y4m = std::make_unique<media::Y4MFileReader>();
+    if (!y4m->openFile(path)) throw fileError(path, y4m->openError());
+    return y4m;
   } else {
     throw fileError(path, "unknown video file type (expected .avi or .y4m)");
   }
   // The AVI reader takes file lists; a plain path must stay one file.
-  if (!reader->openFile(path)) throw fileError(path, "not a readable video file");
+  if (!reader->openFile(path)) {
+    auto const* avi = dynamic_cast<media::AVIFileReader const*>(reader.get());
+    std::string const reason = avi ? avi->openErrorText() : std::string();
+    throw fileError(path, reason.empty() ? "not a readable video file" : reason);
+  }
   return reader;
+}
+
+VideoFileFacts probeVideoFile(std::string const& path) {
+  auto reader = openVideoFile(path);
+  Duration duration;
+  auto const frame = reader->readFrame(&duration);
+  VideoFileFacts facts;
+  if (!frame) return facts;
+  facts.width = frame->width();
+  facts.height = frame->height();
+  if (duration > Duration()) facts.fps = 1.0 / duration.toSec();
+  return facts;
 }
 
 BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
@@ -158,21 +183,36 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
     case SourceKind::SYNTHETIC:
       return makeSynthetic(options, args, clock);
     case SourceKind::FILE: {
-      // Opened once here for a clear error; the source opens it again.
-      openVideoFile(spec.argument);
+      // Opened once here for a clear error and the file's rate; the source
+      // opens it again.
+      double const fps = probeVideoFile(spec.argument).fps;
       auto source = media::createVideoFileSource(args, spec.argument);
       media::setPropertyClock(*source->getPropertyNode("clock"), clock);
       auto watcher = std::make_shared<EndWatcher>(std::move(on_end));
       source->end_of_file_signal_.connect(watcher.get(), [w = watcher.get()] { w->onEnd(); });
-      return {source, source->getOutputPad(), 0, watcher};
+      return {source, source->getOutputPad(), fps, watcher};
     }
     case SourceKind::SCREEN:
     case SourceKind::WINDOW: {
-      if (!media::screenshotSupported())
+      std::string id = spec.argument.empty() ? "0" : spec.argument;
+      if (media::getScreenCaptureBackend() == media::ScreenCaptureBackend::PORTAL) {
+        if (!spec.argument.empty() && spec.argument != "portal")
+          throw ToolError(EXIT_STATUS_FAILURE,
+                          spec.text +
+                              ": on Wayland the desktop chooses; use screen:portal or "
+                              "window:portal");
+        id = spec.kind == SourceKind::WINDOW ? media::kPortalWindowId : media::kPortalScreenId;
+      } else if (!media::screenshotSupported()) {
         throw ToolError(EXIT_STATUS_FAILURE, spec.text + ": cannot open the X display");
+      }
       auto source = media::createScreenSource(args);
       media::setPropertyClock(*source->getPropertyNode("clock"), clock);
-      std::string const id = spec.argument.empty() ? "0" : spec.argument;
+      if (media::getScreenCaptureBackend() != media::ScreenCaptureBackend::PORTAL) {
+        if (spec.kind == SourceKind::WINDOW && !x11WindowExists(id))
+          throw fileError(spec.text, "no window with id " + id + " (see `media-tool screens`)");
+        if (spec.kind == SourceKind::SCREEN && !x11DisplayExists(id))
+          throw fileError(spec.text, "no display " + id + " (see `media-tool screens`)");
+      }
       setProperty(*source, "window", PropertyValue(id));
       if (options.width > 0) setProperty(*source, "req_width", PropertyValue(options.width));
       if (options.height > 0) setProperty(*source, "req_height", PropertyValue(options.height));
@@ -191,24 +231,26 @@ BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
       if (options.fps > 0)
         setProperty(*source, "req_fps", PropertyValue(static_cast<float>(options.fps)));
       setProperty(*source, "enabled", PropertyValue(true));
-      return {source, source->getOutputPad(), 0, nullptr};
+      return {source, source->getOutputPad(), options.fps > 0 ? options.fps : 0, nullptr};
     }
   }
   notInThisBuild(spec.text);
 }
 
-BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args) {
+BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args, double fps) {
   switch (spec.kind) {
     case SinkKind::AVI: {
       checkWritable(spec.path);
       auto sink = media::createAVISink(args);
       setProperty(*sink, "filename", PropertyValue(spec.path));
+      if (fps > 0) setProperty(*sink, "frame_rate", PropertyValue(fps));
       return {sink, sink->getInputPad()};
     }
     case SinkKind::Y4M: {
       checkWritable(spec.path);
       auto sink = media::createY4MSink(args);
       setProperty(*sink, "filename", PropertyValue(spec.path));
+      if (fps > 0) setProperty(*sink, "frame_rate", PropertyValue(fps));
       return {sink, sink->getInputPad()};
     }
     case SinkKind::PNM_DIR: {

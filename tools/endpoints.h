@@ -68,7 +68,8 @@ class EndWatcher : public sigslot::has_slots<sigslot::multi_threaded_local> {
 struct BuiltSource {
   std::shared_ptr<media::Element> element;
   std::shared_ptr<media::OutputPad<media::ImageBuffer>> pad;
-  // Frames per second the source produces, 0 when unknown.
+  // Frames per second the source produces (a file's own rate), 0 when
+  // unknown.
   double fps = 0;
   std::shared_ptr<EndWatcher> end_watcher;
 };
@@ -90,12 +91,22 @@ std::string outputFormsHelp();
 // errors (status 1) name the file and the reason.
 std::unique_ptr<media::VideoFileReader> openVideoFile(std::string const& path);
 
+// What the first frame of a video file tells: its size and the file's rate
+// (0 when the file holds no frame). Run-time errors as for openVideoFile.
+struct VideoFileFacts {
+  int width = 0;
+  int height = 0;
+  double fps = 0;
+};
+VideoFileFacts probeVideoFile(std::string const& path);
+
 // Makes the source element. `on_end` runs (on the source's scheduler) when a
 // file source has no more frames.
 BuiltSource makeSource(SourceSpec const& spec, SourceOptions const& options,
                        media::ElementArgs const& args, std::shared_ptr<media::Clock> const& clock,
                        std::function<void()> on_end);
-// Makes the file sink, ready to write to its path.
-BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args);
+// Makes the file sink, ready to write to its path; a positive `fps` is the
+// exact rate its headers state (the sink's "frame_rate").
+BuiltSink makeFileSink(SinkSpec const& spec, media::ElementArgs const& args, double fps);
 
 }  // namespace dravo::tool

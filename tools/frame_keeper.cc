@@ -9,9 +9,15 @@ std::shared_ptr<media::ImageBuffer const> FrameKeeper::last() const {
   return last_;
 }
 
+int64_t FrameKeeper::count() const {
+  std::lock_guard lock(mutex_);
+  return count_;
+}
+
 void FrameKeeper::onBuffer(std::shared_ptr<media::ImageBuffer const> const& frame) {
   std::lock_guard lock(mutex_);
   last_ = frame;
+  ++count_;
 }
 
 }  // namespace dravo::tool

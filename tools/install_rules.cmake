@@ -46,7 +46,7 @@ configure_package_config_file(${CMAKE_CURRENT_SOURCE_DIR}/media_commonConfig.cma
   ${CMAKE_CURRENT_BINARY_DIR}/media_commonConfig.cmake
   INSTALL_DESTINATION ${package_dir})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/media_commonConfigVersion.cmake
-  VERSION 0.1.0 COMPATIBILITY SameMajorVersion)
+  VERSION ${MEDIA_COMMON_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/media_commonConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/media_commonConfigVersion.cmake
   DESTINATION ${package_dir})

@@ -12,18 +12,17 @@ namespace dravo::tool {
 
 namespace {
 
-constexpr char kSignalByte = 's';
-constexpr char kStopByte = 'q';
-constexpr int kInterruptedStatus = 130;
+// Signal numbers are small; 0 is no signal.
+constexpr char kStopByte = 0;
 
 std::atomic<int> g_write_fd{-1};
 std::atomic<int> g_signals{0};
 
-void onSignal(int) {
-  if (g_signals.fetch_add(1) > 0) _exit(kInterruptedStatus);
+void onSignal(int number) {
+  if (g_signals.fetch_add(1) > 0) _exit(128 + number);
   int const fd = g_write_fd.load();
   if (fd >= 0) {
-    char const byte = kSignalByte;
+    char const byte = static_cast<char>(number);
     [[maybe_unused]] ssize_t written = write(fd, &byte, 1);
   }
 }
@@ -45,8 +44,8 @@ InterruptWatcher::InterruptWatcher(std::function<void()> on_interrupt)
 }
 
 InterruptWatcher::~InterruptWatcher() {
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
   if (thread_.joinable()) {
     char const byte = kStopByte;
     [[maybe_unused]] ssize_t written = write(pipe_[1], &byte, 1);
@@ -63,7 +62,8 @@ void InterruptWatcher::run() {
     ssize_t const got = read(pipe_[0], &byte, 1);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0 || byte == kStopByte) return;
-    interrupted_ = true;
+    int expected = 0;
+    signal_.compare_exchange_strong(expected, byte);
     if (on_interrupt_) on_interrupt_();
   }
 }

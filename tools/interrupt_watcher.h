@@ -1,9 +1,10 @@
 #pragma once
 // InterruptWatcher: turns Ctrl-C (SIGINT) and SIGTERM into a call on an
 // ordinary thread, so a command can finish the files it writes and exit
-// with status 130. The signal handler only writes a byte into a pipe; the
-// watcher's thread reads it and calls the handler. A second signal while the
-// first is being handled ends the process at once with status 130.
+// with status 128 + the signal's number (130, 143). The signal handler only
+// writes the signal's number into a pipe; the watcher's thread reads it and
+// calls the handler. A second signal while the first is being handled ends
+// the process at once with the second one's status.
 //
 // One watcher at a time per process. Owner: the command that runs a
 // pipeline; the handler runs on the watcher's thread.
@@ -21,13 +22,15 @@ class InterruptWatcher {
   InterruptWatcher(InterruptWatcher const&) = delete;
   InterruptWatcher& operator=(InterruptWatcher const&) = delete;
 
-  bool interrupted() const { return interrupted_.load(); }
+  bool interrupted() const { return signal_.load() != 0; }
+  // The first signal that arrived, 0 while none has.
+  int signal() const { return signal_.load(); }
 
  private:
   void run();
 
   std::function<void()> on_interrupt_;
-  std::atomic<bool> interrupted_{false};
+  std::atomic<int> signal_{0};
   int pipe_[2] = {-1, -1};
   std::thread thread_;
 };

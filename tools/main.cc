@@ -1,7 +1,7 @@
 // media-tool: records, converts, inspects and shows video with the library's
 // own pipelines. Exit status: 0 success, 1 run-time failure (one line naming
 // the file and the reason), 2 usage error (with the usage line), 130 after
-// Ctrl-C (files being written are completed first).
+// Ctrl-C and 143 after SIGTERM (files being written are completed first).
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -45,6 +45,26 @@ int usageFailure(CLI::App const& app, std::string const& message) {
 // The tool reports failures itself, one line each; the library's own log
 // lines appear from -v on: -v errors and warnings (3), -vv debugging traces
 // (5), each further v two levels finer.
+// The first argument that is not an option: where the command should be.
+std::string firstWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] != '-') return argv[i];
+  return {};
+}
+
+bool isCommand(CLI::App const& app, std::string const& word) {
+  for (CLI::App const* command : app.get_subcommands({}))
+    if (command->check_name(word)) return true;
+  return false;
+}
+
+std::string commandNames(CLI::App const& app) {
+  std::string names;
+  for (CLI::App const* command : app.get_subcommands({}))
+    names += (names.empty() ? "" : ", ") + command->get_name();
+  return names;
+}
+
 void configureLogging(dravo::tool::GlobalOptions const& global) {
   int const level =
       global.quiet || global.verbosity == 0 ? 1 : std::min(9, 1 + 2 * global.verbosity);
@@ -61,6 +81,7 @@ int main(int argc, char** argv) {
                "media-tool");
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", std::string("media-tool ") + MEDIA_TOOL_VERSION);
   GlobalOptions global;
   app.add_flag("-q,--quiet", global.quiet, "Print nothing but errors and requested output");
   app.add_flag("-v,--verbose", global.verbosity,
@@ -88,7 +109,12 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (CLI::CallForAllHelp const& e) {
     return app.exit(e);
+  } catch (CLI::CallForVersion const& e) {
+    return app.exit(e);
   } catch (CLI::ParseError const& e) {
+    if (std::string const word = firstWord(argc, argv); !word.empty() && !isCommand(app, word))
+      return usageFailure(app,
+                          "unknown command \"" + word + "\" (commands: " + commandNames(app) + ")");
     return usageFailure(app, e.what());
   }
 

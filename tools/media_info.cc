@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "common/string_util.h"
 #include "media_common/audio/wav_file_reader.h"
+#include "media_common/riff.h"
 #include "media_common/video/avi_file_reader.h"
 #include "tools/endpoints.h"
 #include "tools/tool_error.h"
@@ -85,11 +87,20 @@ json describeFrames(json& info, NextFrame next_frame, std::vector<int64_t> const
 
 json describeAvi(std::string const& path, bool with_frames) {
   RawAVIReader reader;
-  if (!reader.openFile(path)) throw fileError(path, "not a readable AVI file");
+  if (!reader.openFile(path)) {
+    std::string const reason = reader.openErrorText();
+    throw fileError(path, reason.empty() ? "not a readable AVI file" : reason);
+  }
   json info = {{"file", path}, {"container", "avi"}, {"format", fourcc(reader.format())}};
   std::vector<int64_t> const stamps = reader.getTimestamps();
   json frames = describeFrames(
       info, [&](Duration* duration) { return reader.doReadFrame(duration); }, stamps, with_frames);
+  if (reader.truncated()) info["truncated"] = true;
+  // Files beyond 1 GiB continue in further RIFF lists.
+  if (reader.riffSegments() > 1 || reader.declaredTotalFrames() >= 0) {
+    info["opendml_segments"] = reader.riffSegments();
+    info["opendml_frames"] = reader.declaredTotalFrames();
+  }
   json metadata = json::object();
   for (auto const& [key, values] : reader.metadata()) {
     if (key == "tm64") continue;  // the per-frame timestamps, shown as frames
@@ -112,14 +123,60 @@ json describeVideoFile(std::string const& path, bool with_frames) {
   return info;
 }
 
+// The format tag of a WAV file's "fmt " chunk; for the extensible form the
+// tag its sub-format starts with. 0 when there is no such chunk.
+unsigned wavFormatTag(std::string const& path) {
+  auto file = File::open(path, File::kRead);
+  unsigned int size = 0;
+  char type[5] = {};
+  if (!file || !media::riff::readList(file, "RIFF", &size, type)) return 0;
+  media::riff::ChunkHeader chunk;
+  while (media::riff::readChunkHeader(file, &chunk)) {
+    int64_t const next = file->tell() + chunk.chunk_size;
+    if (chunk.fourcc == "fmt ") {
+      unsigned char fmt[26] = {};
+      size_t const got = file->read(fmt, std::min<size_t>(sizeof fmt, chunk.chunk_size));
+      unsigned tag = got >= 2 ? fmt[0] | fmt[1] << 8 : 0;
+      constexpr unsigned kExtensible = 0xFFFE;
+      if (tag == kExtensible) tag = got >= 26 ? fmt[24] | fmt[25] << 8 : 0;
+      return tag;
+    }
+    if (!file->seek(next)) break;
+  }
+  return 0;
+}
+
+// The sample format as ffmpeg names it.
+std::string wavSampleFormat(unsigned tag, int bits) {
+  constexpr unsigned kPcm = 1;
+  constexpr unsigned kFloat = 3;
+  constexpr unsigned kALaw = 6;
+  constexpr unsigned kMuLaw = 7;
+  switch (tag) {
+    case kPcm:
+      return bits == 8 ? "pcm_u8" : stringPrintf("pcm_s%dle", bits);
+    case kFloat:
+      return stringPrintf("pcm_f%dle", bits);
+    case kALaw:
+      return "pcm_alaw";
+    case kMuLaw:
+      return "pcm_mulaw";
+    default:
+      return stringPrintf("format 0x%04x", tag);
+  }
+}
+
 json describeWav(std::string const& path) {
   media::WAVFileReader reader;
   if (!reader.openFile(path)) throw fileError(path, "not a readable WAV file");
-  uint64_t const samples = reader.getDataSizeInSamples();
+  // Frames by the bytes each takes, whatever the sample size.
+  int const frame_bytes =
+      reader.getNumChannels() * std::max(1, (reader.getBitsPerSample() + 7) / 8);
+  uint64_t const samples = reader.getDataSize() / static_cast<uint64_t>(frame_bytes);
   int const rate = reader.getSamplingRate();
   return {{"file", path},
           {"container", "wav"},
-          {"format", stringPrintf("pcm_s%d", reader.getBitsPerSample())},
+          {"format", wavSampleFormat(wavFormatTag(path), reader.getBitsPerSample())},
           {"channels", reader.getNumChannels()},
           {"sample_rate", rate},
           {"bits_per_sample", reader.getBitsPerSample()},

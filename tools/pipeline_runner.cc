@@ -101,11 +101,19 @@ void PipelineRunner::build() {
   }
   links_ += media::LinkHandle(upstream->link(*limiter_->getInputPad()));
   stages_.push_back({"limit", limiter_});
+  upstream = limiter_->getOutputPad();
+  if (settings_.jpeg_quality > 0) {
+    encoder_ = media::createElement<JpegEncoder>(
+        media::ElementArgs(scheduler_, root_->getNode("encode", true)), settings_.jpeg_quality);
+    links_ += media::LinkHandle(upstream->link(*encoder_->getInputPad()));
+    upstream = encoder_->getOutputPad();
+    stages_.push_back({"encode", encoder_});
+  }
 
-  sink_ = make_sink_(media::ElementArgs(scheduler_, root_->getNode("sink", true)));
+  sink_ = make_sink_(media::ElementArgs(scheduler_, root_->getNode("sink", true)), source_.fps);
   if (settings_.sink_follows_clock)
     media::setPropertyClock(*sink_.element->getPropertyNode("clock"), clock_);
-  links_ += media::LinkHandle(limiter_->getOutputPad()->link(*sink_.pad));
+  links_ += media::LinkHandle(upstream->link(*sink_.pad));
   stages_.push_back({"sink", sink_.element});
 
   int64_t max_frames = settings_.max_frames;
@@ -177,13 +185,14 @@ RunResult PipelineRunner::run() {
       finished_changed_.wait(lock, [this] { return finished_; });
     }
     result.interrupted = watcher.interrupted();
+    result.signal = watcher.signal();
   }
   scheduler_->shutdown(true);
   status_watcher_.disconnect_all();
   progress.finish();
   {
     std::lock_guard lock(mutex_);
-    if (!source_error_.empty()) throw fileError(settings_.source.text, source_error_);
+    if (!source_error_.empty()) result.error = settings_.source.text + ": " + source_error_;
   }
   result.wall_seconds = (Time::now() - started).toSec();
   result.graph = describe();
@@ -196,7 +205,12 @@ RunResult PipelineRunner::run() {
     result.stats.push_back(
         {"scale", typeName(*scaler_), scaler_->received(), scaler_->received() - scaler_->sent()});
   result.stats.push_back({"limit", typeName(*limiter_), limiter_->passed(), limiter_->dropped()});
-  result.stats.push_back({"sink", typeName(*sink_.element), limiter_->passed(), 0});
+  if (encoder_) {
+    result.stats.push_back({"encode", typeName(*encoder_), encoder_->received(),
+                            encoder_->received() - encoder_->sent()});
+    result.frames = encoder_->sent();
+  }
+  result.stats.push_back({"sink", typeName(*sink_.element), result.frames, 0});
 
   // Releasing the elements completes what the sink writes.
   limiter_->setFrameCallback(nullptr);
@@ -204,6 +218,7 @@ RunResult PipelineRunner::run() {
   stages_.clear();
   source_ = {};
   scaler_.reset();
+  encoder_.reset();
   sink_ = {};
   limiter_.reset();
   return result;

@@ -1,7 +1,7 @@
 #pragma once
 // PipelineRunner: builds and runs the pipeline of one media-tool command,
 //
-//   source -> [scale] -> limit -> sink
+//   source -> [scale] -> limit -> [encode] -> sink
 //
 // on one trivial scheduler. File-like sources (files, the synthetic source)
 // run on a fast-forward clock unless real time is asked for, so they go at
@@ -13,7 +13,7 @@
 //
 // Owner: the command, on its own thread: `build`, then `run` (blocks).
 // `requestStop` may be called from any thread. A live source whose status
-// turns to an error ends the run; `run` then throws a ToolError naming the
+// turns to an error ends the run; the result's `error` then names the
 // source and the status message.
 
 #include <condition_variable>
@@ -30,6 +30,7 @@
 #include "tools/endpoints.h"
 #include "tools/frame_limiter.h"
 #include "tools/frame_scaler.h"
+#include "tools/jpeg_encoder.h"
 #include "tools/pipeline_graph.h"
 
 namespace dravo::tool {
@@ -44,13 +45,17 @@ struct RunSettings {
   // Frames are shrunk to this size (0: unchanged) between source and sink.
   int scale_width = 0;
   int scale_height = 0;
+  // Frames are compressed to Motion-JPEG at this quality (1-100) before the
+  // sink; 0: they reach the sink as they are.
+  int jpeg_quality = 0;
   bool realtime = false;
   // The sink follows the pipeline clock instead of taking frames at once.
   bool sink_follows_clock = false;
   bool progress = false;
 };
 
-using SinkFactory = std::function<BuiltSink(media::ElementArgs const&)>;
+// Makes the sink; `source_fps` is the source's frame rate, 0 when unknown.
+using SinkFactory = std::function<BuiltSink(media::ElementArgs const&, double source_fps)>;
 
 struct ElementStats {
   std::string name;
@@ -61,11 +66,15 @@ struct ElementStats {
 
 struct RunResult {
   bool interrupted = false;
+  // The signal that interrupted the run (SIGINT, SIGTERM), 0 if none.
+  int signal = 0;
   int64_t frames = 0;
   double wall_seconds = 0;
   std::vector<ElementStats> stats;
   // The pipeline as it stood at the end of the run.
   PipelineDescription graph;
+  // "SOURCE: reason" when a live source failed; the run is then a failure.
+  std::string error;
 };
 
 class PipelineRunner {
@@ -97,6 +106,7 @@ class PipelineRunner {
   BuiltSource source_;
   std::shared_ptr<FrameScaler> scaler_;
   std::shared_ptr<FrameLimiter> limiter_;
+  std::shared_ptr<JpegEncoder> encoder_;
   BuiltSink sink_;
   std::vector<Stage> stages_;
   media::LinkHandles links_;

@@ -2,10 +2,11 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "common/logging.h"
+#include "common/mutex.h"
+#include "common/never_destroyed.h"
 
 DRAVO_LOGGER("buffer_trace");
 
@@ -14,12 +15,13 @@ namespace dravo::buffer_trace {
 namespace {
 // Interned instance infos; never destroyed, callers keep raw pointers.
 struct Registry {
-  std::mutex mutex;
-  std::map<std::pair<InstanceInfo const*, std::string>, std::unique_ptr<InstanceInfo>> infos;
+  Mutex mutex;
+  std::map<std::pair<InstanceInfo const*, std::string>, std::unique_ptr<InstanceInfo>> infos
+      DRAVO_GUARDED_BY(mutex);
 };
 Registry& registry() {
-  static Registry* instance = new Registry;
-  return *instance;
+  static NeverDestroyed<Registry> instance;
+  return instance.get();
 }
 }  // namespace
 
@@ -29,9 +31,9 @@ std::string InstanceInfo::fullName() const {
 
 InstanceInfo const* createInstanceInfo(InstanceInfo const* parent, std::string const& name) {
   Registry& r = registry();
-  std::lock_guard lock(r.mutex);
+  MutexLock lock(r.mutex);
   auto& slot = r.infos[{parent, name}];
-  if (!slot) slot.reset(new InstanceInfo{parent, name});
+  if (!slot) slot = std::make_unique<InstanceInfo>(InstanceInfo{parent, name});
   return slot.get();
 }
 

@@ -14,7 +14,7 @@ HistoryDumpTrigger::HistoryDumpTrigger(std::string name, Duration period)
 bool HistoryDumpTrigger::triggerAt(Time now) {
   int held_back;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (fired_ && now - last_ < period_) {
       ++held_back_;
       return false;

@@ -7,9 +7,9 @@
 // logs "History dump triggered: " and the name on the logger "history" at
 // level 4, with the number of calls held back since the last one. Thread-safe.
 
-#include <mutex>
 #include <string>
 
+#include "common/mutex.h"
 #include "common/non_copyable.h"
 #include "common/time.h"
 
@@ -27,10 +27,10 @@ class HistoryDumpTrigger : NonCopyable {
  private:
   const std::string name_;
   const Duration period_;
-  std::mutex mutex_;
-  bool fired_ = false;
-  Time last_;
-  int held_back_ = 0;
+  Mutex mutex_;
+  bool fired_ DRAVO_GUARDED_BY(mutex_) = false;
+  Time last_ DRAVO_GUARDED_BY(mutex_);
+  int held_back_ DRAVO_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace dravo

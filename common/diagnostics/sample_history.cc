@@ -13,7 +13,7 @@ void SampleHistory::addAt(Time when, double value) {
   int64_t step = resolution_.toNSec();
   int64_t ns = when.toNSec();
   Time start = Time::fromNSec(ns - ((ns % step) + step) % step);
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (buckets_.empty() || buckets_.back().start < start) {
     buckets_.push_back(Bucket{start, 0, 0, value, value});
     if (buckets_.size() > capacity_) buckets_.pop_front();
@@ -26,7 +26,7 @@ void SampleHistory::addAt(Time when, double value) {
 }
 
 std::vector<SampleHistory::Bucket> SampleHistory::buckets() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return {buckets_.begin(), buckets_.end()};
 }
 

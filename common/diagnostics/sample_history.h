@@ -8,9 +8,9 @@
 
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <vector>
 
+#include "common/mutex.h"
 #include "common/non_copyable.h"
 #include "common/time.h"
 
@@ -43,8 +43,8 @@ class SampleHistory : NonCopyable {
  private:
   const size_t capacity_;
   const Duration resolution_;
-  mutable std::mutex mutex_;
-  std::deque<Bucket> buckets_;
+  mutable Mutex mutex_;
+  std::deque<Bucket> buckets_ DRAVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace dravo

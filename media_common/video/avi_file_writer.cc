@@ -2,16 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "common/logging.h"
 #include "common/string_util.h"
 #include "media_common/riff.h"
+#include "media_common/video/avi_chunks.h"
 
 DRAVO_LOGGER("avi_file_writer");
 
 namespace dravo::media {
 
 namespace {
+
+using avi_chunks::HeaderBytes;
 
 // Bytes before the "movi" list; the headers written at close must fit.
 constexpr int64_t kHeaderAreaSize = 4096;
@@ -22,33 +26,32 @@ constexpr int64_t kIndexOrigin = kHeaderAreaSize + 8;
 constexpr int64_t kLargeFileBytes = int64_t{1} << 31;
 constexpr uint32_t kIndexKeyFrame = 0x10;
 constexpr uint32_t kMainHeaderFlags = 0x910;  // has index, interleaved, trust chunk type
-
-// Little-endian fields of a header payload.
-class HeaderBytes {
- public:
-  HeaderBytes& u32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<char>(value >> (8 * i)));
-    return *this;
-  }
-  HeaderBytes& u16(uint32_t value) {
-    bytes_.push_back(static_cast<char>(value));
-    bytes_.push_back(static_cast<char>(value >> 8));
-    return *this;
-  }
-  HeaderBytes& code(char const* fourcc) {
-    bytes_.append(fourcc, 4);
-    return *this;
-  }
-  void writeTo(File& f) const { f.write(bytes_); }
-  size_t size() const { return bytes_.size(); }
-
- private:
-  std::string bytes_;
-};
+// The header lists of the fixed layout: "hdrl" with "avih" and one "strl"
+// holding "strh", "strf" and "vprp".
+constexpr uint32_t kHdrlListSize = 268;
+constexpr uint32_t kStrlListSize = 192;
+// Standard indexes the super index can list while the header area keeps its
+// size: the "indx" chunk and the "odml" list take their room from the
+// "JUNK" filler, which must keep at least its own header.
+constexpr size_t kMaxSegments =
+    (kHeaderAreaSize - 288 - 8 - avi_chunks::superIndexSize(0) - avi_chunks::kOdmlListSize) / 16;
 
 bool isCompressed(ImageBuffer::PixelFormat format) {
   return format == ImageBuffer::IMAGE_JPEG || format == ImageBuffer::IMAGE_MJPEG ||
          format == ImageBuffer::IMAGE_QV1;
+}
+
+// Whether the planes follow each other in memory without stride padding,
+// so that the payload is the bytes from the first plane on.
+bool planesArePacked(ImageBuffer const& frame) {
+  int64_t next_offset = frame.planes().empty() ? -1 : frame.planes()[0].offset_;
+  for (ImageBuffer::Plane const& plane : frame.planes()) {
+    if (plane.width_ <= 0 || plane.height_ <= 0 || plane.stride_ != plane.width_ ||
+        plane.offset_ != next_offset)
+      return false;
+    next_offset += int64_t{plane.stride_} * plane.height_;
+  }
+  return true;
 }
 
 char const* handlerCode(ImageBuffer::PixelFormat format) {
@@ -65,7 +68,25 @@ char const* handlerCode(ImageBuffer::PixelFormat format) {
   }
 }
 
+uint32_t clampToU32(double value) {
+  if (!(value > 0)) return 0;
+  if (value >= 4294967295.0) return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(value);
+}
+
 }  // namespace
+
+FrameRate exactFrameRate(double fps) {
+  double const whole = std::round(fps);
+  if (whole >= 1 && std::fabs(fps - whole) < 1e-6) return {clampToU32(whole), 1};
+  double const ntsc = std::round(fps * 1.001);
+  if (ntsc >= 1 && std::fabs(fps - ntsc / 1.001) < 5e-4) return {clampToU32(ntsc * 1000), 1001};
+  uint64_t rate = static_cast<uint64_t>(std::llround(std::min(fps, 4e6) * 1000));
+  uint64_t scale = 1000;
+  if (rate == 0) return {1, clampToU32(std::round(1 / fps))};  // slower than one a 1000 s
+  uint64_t const divisor = std::gcd(rate, scale);
+  return {static_cast<uint32_t>(rate / divisor), static_cast<uint32_t>(scale / divisor)};
+}
 
 AVIFileWriter::~AVIFileWriter() { close(); }
 
@@ -80,6 +101,12 @@ bool AVIFileWriter::openFile(std::string const& name) {
   metadata_.clear();
   frame_stamps_.clear();
   names_written_.clear();
+  // A recording closed before its first frame must not inherit the frames
+  // of the previous one.
+  index_.clear();
+  largest_frame_ = 0;
+  first_timestamp_ = Time();
+  last_timestamp_ = Time();
   return doOpenFile(name);
 }
 
@@ -95,6 +122,10 @@ bool AVIFileWriter::doOpenFile(std::string const& name) {
   if (std::find(names_written_.begin(), names_written_.end(), name) == names_written_.end())
     names_written_.push_back(name);
   f_->seek(kFrameDataStart);
+  riff_start_ = 0;
+  movi_start_ = kHeaderAreaSize;
+  segment_first_frame_ = 0;
+  segments_.clear();
   return true;
 }
 
@@ -143,8 +174,18 @@ void AVIFileWriter::writeFrame(std::shared_ptr<ImageBuffer const> const& frame) 
       (!isCompressed(format) && (frame->width() != width_ || frame->height() != height_)))
     beginFile(*frame);
   if (!f_) return;
+  uint32_t const size = payloadSize(*frame);
+  if (size > 0 && wouldOverflowRiff(size)) {
+    if (segments_.size() + 1 < kMaxSegments) {
+      startExtension();
+    } else {
+      // The super index is full: the recording goes on in a part file.
+      beginFile(*frame);
+      if (!f_) return;
+    }
+  }
   int64_t const position = f_->tell();
-  uint32_t const size = writePayload(*frame);
+  writePayload(*frame, size);
   frame_stamps_.push_back(static_cast<uint64_t>(frame->getStartTimestamp().toNSec()));
   if (size == 0) return;
   if (size & 1) {
@@ -156,13 +197,27 @@ void AVIFileWriter::writeFrame(std::shared_ptr<ImageBuffer const> const& frame) 
   last_timestamp_ = frame->getStartTimestamp();
 }
 
-uint32_t AVIFileWriter::writePayload(ImageBuffer const& frame) {
+uint32_t AVIFileWriter::payloadSize(ImageBuffer const& frame) const {
   ImageBuffer::PixelFormat const format = frame.format().pixel_format_;
   if (ImageBuffer::isI420Variant(format)) {
     uint32_t size = 0;
     for (ImageBuffer::Plane const& plane : frame.planes())
       size += static_cast<uint32_t>(std::max(plane.width_, 0) * std::max(plane.height_, 0));
+    return size;
+  }
+  if (isCompressed(format)) return static_cast<uint32_t>(std::max(frame.size(), 0));
+  return 0;
+}
+
+void AVIFileWriter::writePayload(ImageBuffer const& frame, uint32_t size) {
+  ImageBuffer::PixelFormat const format = frame.format().pixel_format_;
+  if (ImageBuffer::isI420Variant(format)) {
     riff::writeChunkHeader(f_, "00dc", size);
+    if (planesArePacked(frame)) {
+      // The usual layout: the payload is one run of memory, one write.
+      f_->write(frame.getPixelAddress(0, 0, 0), size);
+      return;
+    }
     for (int p = 0; p < static_cast<int>(frame.planes().size()); ++p) {
       ImageBuffer::Plane const& plane = frame.planes()[p];
       if (plane.width_ <= 0 || plane.height_ <= 0) continue;
@@ -173,15 +228,72 @@ uint32_t AVIFileWriter::writePayload(ImageBuffer const& frame) {
       for (int y = 0; y < plane.height_; ++y)
         f_->write(frame.getPixelAddress(0, y, p), plane.width_);
     }
-    return size;
-  }
-  if (isCompressed(format)) {
-    uint32_t const size = static_cast<uint32_t>(std::max(frame.size(), 0));
+  } else if (isCompressed(format)) {
     riff::writeChunkHeader(f_, "00dc", size);
     f_->write(frame.data(), size);
-    return size;
   }
-  return 0;
+}
+
+bool AVIFileWriter::wouldOverflowRiff(uint32_t size) const {
+  size_t const frames = index_.size() - segment_first_frame_ + 1;
+  if (frames == 1) return false;  // every RIFF list holds at least one frame
+  // What the RIFF list needs after this frame: its standard index, and in
+  // the first one the "idx1" as well.
+  int64_t closing = avi_chunks::standardIndexSize(frames);
+  if (segments_.empty()) closing += 8 + 16 * static_cast<int64_t>(frames);
+  int64_t const end = f_->tell() + 8 + size + (size & 1) + closing;
+  return end - riff_start_ > riff_size_limit_;
+}
+
+void AVIFileWriter::finishSegment() {
+  int64_t const position = f_->tell();
+  size_t const count = index_.size() - segment_first_frame_;
+  f_->write(
+      avi_chunks::standardIndex(movi_start_ + 8, index_.data() + segment_first_frame_, count));
+  segments_.push_back(
+      {position, avi_chunks::standardIndexSize(count), static_cast<uint32_t>(count)});
+  patchList(movi_start_, "LIST", f_->tell(), "movi");
+}
+
+void AVIFileWriter::patchList(int64_t position, char const* id, int64_t end, char const* type) {
+  int64_t const back = f_->tell();
+  f_->seek(position);
+  riff::writeList(f_, id, static_cast<uint32_t>(end - position - 8), type);
+  f_->seek(back);
+}
+
+void AVIFileWriter::startExtension() {
+  finishSegment();
+  if (segments_.size() == 1) {
+    first_movi_end_ = f_->tell();
+    writeLegacyIndex(index_.size());
+    first_riff_frames_ = static_cast<uint32_t>(index_.size());
+    first_riff_end_ = f_->tell();
+    // Headers that already describe everything before this point, so that
+    // a recording cut short from here on (power loss) stays readable.
+    int64_t const back = f_->tell();
+    writeHeaders(first_riff_end_, first_movi_end_, headerFrameRate(), headerUsecPerFrame());
+    f_->seek(back);
+  } else {
+    patchList(riff_start_, "RIFF", f_->tell(), "AVIX");
+  }
+  // Sizes that say "up to the end of the file" until they are known.
+  riff_start_ = f_->tell();
+  riff::writeList(f_, "RIFF", 0xFFFFFFFFu, "AVIX");
+  movi_start_ = f_->tell();
+  riff::writeList(f_, "LIST", 0xFFFFFFFFu, "movi");
+  segment_first_frame_ = index_.size();
+}
+
+void AVIFileWriter::writeLegacyIndex(size_t count) {
+  riff::writeChunkHeader(f_, "idx1", static_cast<uint32_t>(16 * count));
+  HeaderBytes entries;
+  for (size_t i = 0; i < count; ++i)
+    entries.code("00dc")
+        .u32(kIndexKeyFrame)
+        .u32(static_cast<uint32_t>(index_[i].position - kIndexOrigin))
+        .u32(index_[i].size);
+  entries.writeTo(*f_);
 }
 
 void AVIFileWriter::appendMetadata(std::string const& key, std::string const& value) {
@@ -193,16 +305,12 @@ void AVIFileWriter::appendMetadata(std::string const& key, std::string const& va
 void AVIFileWriter::close() {
   if (!f_) return;
   int64_t const movi_end = f_->tell();
-  if (movi_end > kLargeFileBytes) LOGF(3, "AVI file > 2GB will probably be invalid.");
-
-  riff::writeChunkHeader(f_, "idx1", static_cast<uint32_t>(16 * index_.size()));
-  HeaderBytes entries;
-  for (IndexEntry const& entry : index_)
-    entries.code("00dc")
-        .u32(kIndexKeyFrame)
-        .u32(static_cast<uint32_t>(entry.position - kIndexOrigin))
-        .u32(entry.size);
-  entries.writeTo(*f_);
+  if (segments_.empty()) {
+    if (movi_end > kLargeFileBytes) LOGF(3, "AVI file > 2GB will probably be invalid.");
+    writeLegacyIndex(index_.size());
+  } else {
+    finishSegment();
+  }
 
   if (!metadata_.empty() || !frame_stamps_.empty()) {
     uint64_t list_size = 4 + 16 * uint64_t{frame_stamps_.size()};
@@ -228,34 +336,59 @@ void AVIFileWriter::close() {
     write_stamps_until(frame_stamps_.size());
   }
   int64_t const file_length = f_->tell();
+  if (!segments_.empty()) patchList(riff_start_, "RIFF", file_length, "AVIX");
+  writeHeaders(file_length, movi_end, headerFrameRate(), headerUsecPerFrame());
+  f_.reset();
+}
 
+uint32_t AVIFileWriter::headerUsecPerFrame() const {
+  FrameRate const rate = headerFrameRate();
+  double const fps = static_cast<double>(rate.rate) / rate.scale;
+  // An estimated rate keeps the truncating division it always had; a rate
+  // set by the caller is carried to the nearest microsecond.
+  return frame_rate_ > 0 ? clampToU32(std::round(1000000.0 / fps))
+                         : static_cast<uint32_t>(1000000.0 / fps);
+}
+
+FrameRate AVIFileWriter::headerFrameRate() const {
+  if (frame_rate_ > 0) return exactFrameRate(frame_rate_);
   double fps = 30.0;
   double const span = (last_timestamp_ - first_timestamp_).toSec();
   if (index_.size() > 1 && span > 0) {
     fps = std::floor((index_.size() - 1) / span / 5 + 0.5) * 5;
     if (fps < 5 || fps > 30) fps = 30.0;
   }
-  writeHeaders(file_length, movi_end, fps);
-  f_.reset();
+  return {static_cast<uint32_t>(fps), 1};
 }
 
-void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double fps) {
+void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, FrameRate const& rate,
+                                 uint32_t usec_per_frame) {
   uint32_t const frames = static_cast<uint32_t>(index_.size());
+  // Past the first RIFF list the main header and the sizes describe that
+  // list alone; the stream header, the super index and "dmlh" the whole.
+  bool const extended = !segments_.empty();
+  uint32_t const riff_size = static_cast<uint32_t>((extended ? first_riff_end_ : file_length) - 8);
+  uint32_t const movi_size =
+      static_cast<uint32_t>((extended ? first_movi_end_ : movi_end) - kIndexOrigin);
+  uint32_t const main_frames = extended ? first_riff_frames_ : frames;
+  uint32_t const extension_bytes = extended ? avi_chunks::superIndexSize(segments_.size()) : 0;
   uint32_t const width = static_cast<uint32_t>(width_);
   uint32_t const height = static_cast<uint32_t>(height_);
-  uint32_t const rate = static_cast<uint32_t>(fps);
+  uint32_t const refresh_rate = clampToU32(std::round(static_cast<double>(rate.rate) / rate.scale));
   char const* const handler = handlerCode(pixel_format_);
 
   f_->seek(0);
-  riff::writeList(f_, "RIFF", static_cast<uint32_t>(file_length - 8), "AVI ");
-  riff::writeList(f_, "LIST", 268, "hdrl");
+  riff::writeList(f_, "RIFF", riff_size, "AVI ");
+  riff::writeList(f_, "LIST",
+                  kHdrlListSize + extension_bytes + (extended ? avi_chunks::kOdmlListSize : 0),
+                  "hdrl");
   riff::writeChunkHeader(f_, "avih", 56);
   HeaderBytes()
-      .u32(static_cast<uint32_t>(1000000.0 / fps))
+      .u32(usec_per_frame)
       .u32(0)
       .u32(0)
       .u32(kMainHeaderFlags)
-      .u32(frames)
+      .u32(main_frames)
       .u32(0)
       .u32(1)
       .u32(0)
@@ -266,7 +399,7 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
       .u32(0)
       .u32(0)
       .writeTo(*f_);
-  riff::writeList(f_, "LIST", 192, "strl");
+  riff::writeList(f_, "LIST", kStrlListSize + extension_bytes, "strl");
   riff::writeChunkHeader(f_, "strh", 56);
   HeaderBytes()
       .code("vids")
@@ -275,8 +408,8 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
       .u16(0)
       .u16(0)
       .u32(0)
-      .u32(1)
-      .u32(rate)
+      .u32(rate.scale)
+      .u32(rate.rate)
       .u32(0)
       .u32(frames)
       .u32(largest_frame_)
@@ -305,7 +438,7 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
   HeaderBytes()
       .u32(0)
       .u32(0)
-      .u32(rate)
+      .u32(refresh_rate)
       .u32(width)
       .u32(height)
       .u32(width * 65536 + height)
@@ -321,6 +454,10 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
       .u32(0)
       .u32(0)
       .writeTo(*f_);
+  if (extended) {
+    f_->write(avi_chunks::superIndex(segments_));
+    f_->write(avi_chunks::odmlList(frames));
+  }
   int64_t const junk_size = kHeaderAreaSize - 8 - f_->tell();
   if (junk_size < 0 || junk_size > kHeaderAreaSize) {
     // Only when the file refused the header writes (disk full): whatever
@@ -330,7 +467,7 @@ void AVIFileWriter::writeHeaders(int64_t file_length, int64_t movi_end, double f
   }
   riff::writeChunkHeader(f_, "JUNK", static_cast<uint32_t>(junk_size));
   f_->write(std::string(static_cast<size_t>(junk_size), '#'));
-  riff::writeList(f_, "LIST", static_cast<uint32_t>(movi_end - kIndexOrigin), "movi");
+  riff::writeList(f_, "LIST", movi_size, "movi");
 }
 
 }  // namespace dravo::media

@@ -30,6 +30,9 @@ void AVISink::initialize() {
   format_filter_.setConstraint(&aviSinkFormat);
   filename_.bind(getPropertyChangeSignal(), getPropertyNode("filename"), std::string(),
                  "AVI file to record to; empty records nothing.");
+  frame_rate_.bind(getPropertyChangeSignal(), getPropertyNode("frame_rate"), 0.0,
+                   "Frame rate written into the file headers; 0 estimates it from the "
+                   "frames' timestamps.");
 }
 
 void AVISink::onBuffer(std::shared_ptr<ImageBuffer const> const& frame) {
@@ -38,6 +41,7 @@ void AVISink::onBuffer(std::shared_ptr<ImageBuffer const> const& frame) {
     LOGF(4, "Recording to %s", opened_name_.c_str());
     writer_.openFile(opened_name_);
   }
+  writer_.setFrameRate(*frame_rate_);
   writer_.writeFrame(frame);
 }
 

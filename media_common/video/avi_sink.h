@@ -5,7 +5,10 @@
 // Properties (under the element's node): "filename", empty by default. While
 // it is empty nothing is recorded; setting a name starts a new recording
 // under it with the next frame (part files the writer creates for format
-// changes do not restart it). Frames arrive as I420, or unchanged when they
+// changes do not restart it). "frame_rate", 0 by default: a positive value
+// is written into the headers of the files the sink completes, exactly
+// (29.97 as 30000/1001); 0 or less lets the writer estimate the rate from
+// the frames' timestamps. Frames arrive as I420, or unchanged when they
 // are "MJPG", "JPEG" or "QV1 ": the input pad converts everything else.
 //
 // Threads: frames reach `onBuffer` as tasks on the element's scheduler, in
@@ -37,6 +40,7 @@ class AVISink : public Sink<ImageBuffer> {
 
  private:
   CachedProperty<std::string> filename_;
+  CachedProperty<double> frame_rate_;
   PadFormatFilter<ImageBuffer, ImageBufferConverter> format_filter_;
   AVIFileWriter writer_;
   // The name last passed to the writer's openFile.

@@ -78,7 +78,10 @@ ImageBuffer::~ImageBuffer() {
 void ImageBuffer::allocate() {
   size_ = 0;
   if (format_.pixel_format_ == IMAGE_ALIGNED_I420) {
-    if (format_.width_ < 0 || format_.height_ < 0) return;
+    if (!qvideo::QvI420::fitsLayout(format_.width_, format_.height_, 16)) {
+      LOGS(2) << "Image size out of range: " << format_.width_ << "x" << format_.height_;
+      return;
+    }
     auto image = std::make_shared<qvideo::QvI420>(format_.width_, format_.height_, 16);
     data_ = image->data();
     allocation_ = std::move(image);

@@ -46,6 +46,8 @@ std::shared_ptr<ImageBuffer> from_MJPEG_to_JPEG(const ImageBuffer::FormatType& t
 // Through RGB24, compressed by TurboJPEG at quality 90, 4:2:0.
 std::shared_ptr<ImageBuffer> from_I420_to_JPEG(const ImageBuffer::FormatType& target,
                                                const ImagePtr& source);
+// The same compression at `quality` (1 to 100) instead of 90.
+std::shared_ptr<ImageBuffer> compressI420ToJpeg(const ImagePtr& source, int quality);
 // Any convertible format: first to I420 (through ImageBufferConverter), then RGB24.
 std::shared_ptr<ImageBuffer> from_any_to_RGB24(const ImageBuffer::FormatType& target,
                                                const ImagePtr& source);

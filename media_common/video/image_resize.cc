@@ -10,6 +10,7 @@
 #include "common/logging.h"
 #include "media_common/video/image_buffer_cache.h"
 #include "media_common/video/image_buffer_converter.h"
+#include "media_common/video/image_resize_kernels.h"
 #include "qvideo/qv_i420.h"
 #include "qvideo/resampler_4taps.h"
 
@@ -31,6 +32,11 @@ void scalePlane(const ImageBuffer& source, int p, ImageBuffer& result) {
   ImageBuffer::Plane const& to = result.planes()[p];
   if (to.width_ <= 0 || to.height_ <= 0 || from.width_ <= 0 || from.height_ <= 0) return;
   if (!strongShrink(from.width_, to.width_)) {
+    if (isTwoThirds(from.width_, from.height_, to.width_, to.height_)) {
+      shrinkTwoThirds(source.getPixelAddress(0, 0, p), from.stride_, from.width_, from.height_,
+                      result.getPixelAddress(0, 0, p), to.stride_);
+      return;
+    }
     libyuv::ScalePlane(source.getPixelAddress(0, 0, p), from.stride_, from.width_, from.height_,
                        result.getPixelAddress(0, 0, p), to.stride_, to.width_, to.height_,
                        libyuv::kFilterBilinear);

@@ -86,6 +86,10 @@ std::shared_ptr<ImageBuffer> from_MJPEG_to_JPEG(const FormatType& target, const 
 
 std::shared_ptr<ImageBuffer> from_I420_to_JPEG(const FormatType& target, const ImagePtr& source) {
   (void)target;
+  return compressI420ToJpeg(source, 90);
+}
+
+std::shared_ptr<ImageBuffer> compressI420ToJpeg(const ImagePtr& source, int quality) {
   int const width = source->width();
   int const height = source->height();
   FormatType const rgb_format =
@@ -100,7 +104,7 @@ std::shared_ptr<ImageBuffer> from_I420_to_JPEG(const FormatType& target, const I
   std::vector<unsigned char> compressed(tjBufSize(width, height, TJSAMP_420));
   unsigned long compressed_size = 0;
   int const status = tjCompress(handle, rgb->data(), width, rgb->planes()[0].stride_, height, 3,
-                                compressed.data(), &compressed_size, TJSAMP_420, 90, 0);
+                                compressed.data(), &compressed_size, TJSAMP_420, quality, 0);
   if (status != 0) LOGS(2) << "JPEG compression failed: " << tjGetErrorStr();
   tjDestroy(handle);
   if (status != 0 || compressed_size == 0 || compressed_size > compressed.size()) return nullptr;

@@ -1,10 +1,14 @@
 #include "media_common/video/screenshot_x11.h"
 
+#include <X11/Xlib-xcb.h>
 #include <libyuv/scale_argb.h>
+#include <xcb/randr.h>
+#include <xcb/xfixes.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 
 #include "common/check.h"
@@ -25,12 +29,7 @@ namespace {
 constexpr long kMaxTitleLongs = 1024;
 constexpr long kMaxListLongs = 65536;
 
-struct Rect {
-  int32_t x = 0;
-  int32_t y = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-};
+using Rect = X11Rect;
 
 // Pixels read from the root window, kept alive by `allocation`.
 struct RootPixels {
@@ -60,24 +59,88 @@ Rect intersect(Rect const& a, Rect const& b) {
   return {x0, y0, x1 - x0, y1 - y0};
 }
 
+// `monitors` clipped to the default screen; the whole screen when there are none.
+std::vector<Rect> clipMonitors(Display* display, std::vector<Rect> monitors) {
+  Rect const root = rootRect(display);
+  for (Rect& rect : monitors) rect = intersect(rect, root);
+  if (monitors.empty()) monitors.push_back(root);
+  return monitors;
+}
+
 // The monitors of the default screen, clipped to it. Caller holds the lock.
 std::vector<Rect> monitorRects(X11Connection& connection) {
   Display* display = connection.display();
-  Rect const root = rootRect(display);
   std::vector<Rect> rects;
   if (connection.hasRandR()) {
     X11ErrorTrap trap;
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
-    for (int i = 0; monitors && i < count; ++i) {
-      Rect const rect =
-          intersect({monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height}, root);
-      rects.push_back(rect);
-    }
+    for (int i = 0; monitors && i < count; ++i)
+      rects.push_back({monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height});
     if (monitors) XRRFreeMonitors(monitors);
   }
-  if (rects.empty()) rects.push_back(root);
-  return rects;
+  return clipMonitors(display, std::move(rects));
+}
+
+// Requests for the monitor layout and the pointer, sent before a display's
+// picture is read so that their replies travel with the picture's instead
+// of costing a round trip each. Caller holds the lock from `sendAhead` until
+// both replies are taken, and always takes both.
+struct AheadRequests {
+  xcb_connection_t* xcb = nullptr;
+  std::optional<xcb_randr_get_monitors_cookie_t> monitors;
+  std::optional<xcb_xfixes_get_cursor_image_cookie_t> cursor;
+};
+
+AheadRequests sendAhead(X11Connection& connection) {
+  AheadRequests ahead;
+  ahead.xcb = XGetXCBConnection(connection.display());
+  if (connection.hasRandR())
+    ahead.monitors = xcb_randr_get_monitors(ahead.xcb, DefaultRootWindow(connection.display()), 1);
+  if (connection.hasXFixes()) ahead.cursor = xcb_xfixes_get_cursor_image(ahead.xcb);
+  return ahead;
+}
+
+std::vector<Rect> takeMonitors(X11Connection& connection, AheadRequests& ahead) {
+  std::vector<Rect> rects;
+  if (ahead.monitors) {
+    xcb_generic_error_t* error = nullptr;
+    xcb_randr_get_monitors_reply_t* reply =
+        xcb_randr_get_monitors_reply(ahead.xcb, *ahead.monitors, &error);
+    ahead.monitors.reset();
+    free(error);
+    if (reply) {
+      for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem;
+           xcb_randr_monitor_info_next(&it))
+        rects.push_back({it.data->x, it.data->y, it.data->width, it.data->height});
+      free(reply);
+    }
+  }
+  return clipMonitors(connection.display(), std::move(rects));
+}
+
+std::optional<CursorImage> takeCursor(AheadRequests& ahead) {
+  if (!ahead.cursor) return std::nullopt;
+  xcb_generic_error_t* error = nullptr;
+  xcb_xfixes_get_cursor_image_reply_t* reply =
+      xcb_xfixes_get_cursor_image_reply(ahead.xcb, *ahead.cursor, &error);
+  ahead.cursor.reset();
+  free(error);
+  if (!reply) return std::nullopt;
+  std::optional<CursorImage> cursor;
+  size_t const count = size_t{reply->width} * reply->height;
+  int const length = xcb_xfixes_get_cursor_image_cursor_image_length(reply);
+  if (length >= 0 && static_cast<size_t>(length) >= count) {
+    uint32_t const* pixels = xcb_xfixes_get_cursor_image_cursor_image(reply);
+    cursor.emplace();
+    cursor->x_ = reply->x - reply->xhot;
+    cursor->y_ = reply->y - reply->yhot;
+    cursor->width_ = reply->width;
+    cursor->height_ = reply->height;
+    cursor->argb_.assign(pixels, pixels + count);
+  }
+  free(reply);
+  return cursor;
 }
 
 bool isBgrx(XImage const& image) {
@@ -354,16 +417,35 @@ std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& si
         return failCapture(status.get(), "Could not get window dimensions");
       rect = intersect({x, y, attributes.width, attributes.height}, rootRect(display));
       if (rect.width <= 0) return failCapture(status.get(), "Could not get window dimensions");
+      if (char const* error = readRoot(*connection, rect, &pixels))
+        return failCapture(status.get(), error);
+      out = fitScreenshotSize({rect.width, rect.height}, size);
+      if (out == Size(rect.width, rect.height)) cursor = readCursor(*connection);
     } else {
-      std::vector<Rect> const monitors = monitorRects(*connection);
-      if (handle >= monitors.size() || monitors[handle].width <= 0)
+      // The picture is read where this monitor was last time, while the
+      // layout and the pointer are asked for in the same round trip; a
+      // monitor that has moved since is read again.
+      AheadRequests ahead = sendAhead(*connection);
+      std::vector<Rect>& known = connection->knownMonitors();
+      bool const guessed = handle < known.size() && known[handle].width > 0;
+      char const* error = nullptr;
+      if (guessed) {
+        rect = known[handle];
+        error = readRoot(*connection, rect, &pixels);
+      }
+      known = takeMonitors(*connection, ahead);
+      cursor = takeCursor(ahead);
+      if (handle >= known.size() || known[handle].width <= 0)
         return failCapture(status.get(), "Could not get monitor dimensions");
-      rect = monitors[handle];
+      if (!guessed || known[handle] != rect) {
+        rect = known[handle];
+        pixels = RootPixels();
+        error = readRoot(*connection, rect, &pixels);
+      }
+      if (error) return failCapture(status.get(), error);
+      out = fitScreenshotSize({rect.width, rect.height}, size);
+      if (out != Size(rect.width, rect.height)) cursor.reset();
     }
-    if (char const* error = readRoot(*connection, rect, &pixels))
-      return failCapture(status.get(), error);
-    out = fitScreenshotSize({rect.width, rect.height}, size);
-    if (out == Size(rect.width, rect.height)) cursor = readCursor(*connection);
   }
 
   uint8_t* data = pixels.data;

@@ -1,6 +1,7 @@
 #include "media_common/video/synthetic_video_source.h"
 
 #include "common/logging.h"
+#include "common/status.h"
 #include "common/string_util.h"
 #include "media_common/clock.h"
 #include "media_common/hardware_timestamp_event.h"
@@ -10,6 +11,18 @@
 DRAVO_LOGGER("video");
 
 namespace dravo::media {
+
+namespace {
+
+// Each side of a frame is at most this many pixels: a bigger picture is a
+// configuration error, not a test pattern worth allocating every tick.
+constexpr int32_t kMaxSide = 16384;
+
+bool isDrawableSize(int32_t width, int32_t height) {
+  return width >= 0 && height >= 0 && width <= kMaxSide && height <= kMaxSide;
+}
+
+}  // namespace
 
 SyntheticVideoSource::~SyntheticVideoSource() {
   disconnect_all();
@@ -54,12 +67,27 @@ void SyntheticVideoSource::onPropertyChange(bool first) {
     frame_timer_->setInterval(Duration::fromSec(seconds));
   }
   plasma_->setEasy(*easy_to_compress_);
+  if (req_width_.changed() || req_height_.changed()) checkRequestedSize();
   width_->setValue(PropertyValue(*req_width_));
   height_->setValue(PropertyValue(*req_height_));
   fps_->setValue(PropertyValue(*req_fps_));
 }
 
+void SyntheticVideoSource::checkRequestedSize() {
+  if (isDrawableSize(*req_width_, *req_height_)) {
+    if (!size_drawable_) setStatus(status_codes::Ok, std::string());
+    size_drawable_ = true;
+    return;
+  }
+  size_drawable_ = false;
+  std::string const message =
+      stringPrintf("Frame size out of range: %dx%d", *req_width_, *req_height_);
+  LOGS(2) << getFullName() << ": " << message;
+  setStatus(status_codes::Error_Unknown, message);
+}
+
 void SyntheticVideoSource::onTimer() {
+  if (!size_drawable_) return;
   auto frame = std::make_shared<ImageBuffer>(*req_width_, *req_height_, ImageBuffer::IMAGE_I420);
   synthetic_overlay::neutraliseChromaEdges(frame.get());
   plasma_->draw(frame.get());

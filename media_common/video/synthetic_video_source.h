@@ -11,7 +11,9 @@
 //
 // Properties: "req_width" (640), "req_height" (480), "req_fps" (30.0; 0 or
 // less stops the frames), "easy_to_compress" (false), "device" (unused) and
-// the published "width", "height", "fps".
+// the published "width", "height", "fps". A requested size below 0 or above
+// 16384 on a side sets an error status and stops the frames until a
+// drawable size is requested.
 //
 // Owner: whoever created it through `createSyntheticVideoSource`. Threads:
 // frames are produced in tasks on the element's scheduler (the clock's timer
@@ -74,6 +76,10 @@ class SyntheticVideoSource : public Source<ImageBuffer> {
   void onTimer();
 
  private:
+  // Refuses a requested size that cannot be drawn (negative, or above 16384
+  // on a side) through the status, and clears the refusal once it can.
+  void checkRequestedSize();
+
   int32_t frame_counter_ = 0;
   CachedProperty<int32_t> req_width_;
   CachedProperty<int32_t> req_height_;
@@ -87,6 +93,8 @@ class SyntheticVideoSource : public Source<ImageBuffer> {
   std::shared_ptr<Clock> clock_;
   std::shared_ptr<RepeatingTimer> frame_timer_;
   std::shared_ptr<Plasma> plasma_;
+  // False while the requested size is refused: no frames are made.
+  bool size_drawable_ = true;
 };
 
 // A new synthetic source, initialised; its first frame comes one frame

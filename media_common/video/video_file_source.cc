@@ -52,9 +52,18 @@ int VideoFileSource::getFrameIndex() const {
 Duration VideoFileSource::playIteration() {
   Duration delay = kIdleInterval;
   std::string const filename = *filename_;
-  MutexLock lock(reader_mutex_);
   if (!filename.empty() && (!reader_ || current_file_name_ != filename)) {
-    reader_.reset(VideoFileReader::open(filename));
+    // Opening reads headers: done before taking the lock, as is deleting the
+    // old reader, so that others asking for the frame index never wait on
+    // file work. Only this thread replaces the reader.
+    std::unique_ptr<VideoFileReader> swapped(VideoFileReader::open(filename));
+    {
+      MutexLock lock(reader_mutex_);
+      reader_.swap(swapped);
+    }
+    swapped.reset();  // the old reader
+    frames_sent_ = 0;
+    // Status listeners may ask for the frame index: no lock held here.
     if (!reader_) {
       setStatus(status_codes::Error_FileCantOpen, "Could not open file " + filename);
     } else {
@@ -65,19 +74,18 @@ Duration VideoFileSource::playIteration() {
   if (!reader_) return delay;
   Duration duration;
   std::shared_ptr<ImageBuffer> frame = reader_->readFrame(&duration);
-  bool const file_gave_frames = reader_->getFrameIndex() > 0;
-  // Sending may wait for a token; others asking for the frame index must not.
-  lock.unlock();
   if (frame) {
+    ++frames_sent_;
     frame->setStartTimestamp(clock_->getTime());
     sendBuffer(frame);
     return duration;
   }
   if (*loop_) {
     current_file_name_.clear();
-    // A file that gave no frame at all would otherwise be reopened at once,
-    // forever, without the clock moving on.
-    return file_gave_frames ? Duration() : delay;
+    // A file that gave nothing to send since it was opened (empty, or every
+    // frame failed to convert) would otherwise be reopened at once, forever,
+    // without the clock moving on.
+    return frames_sent_ > 0 ? Duration() : delay;
   }
   end_of_file_signal_();
   return delay;

@@ -14,9 +14,9 @@
 // with "Could not open file <name>" and is retried every 200 ms; an opened
 // file sets `status_codes::Ok` with "Reading from <name>". A changed
 // "filename" is picked up at the next step. At the end of a file the source
-// starts it again when "loop" is set (at once, or after 200 ms when the file
-// gave no frame, so that an empty or broken file is not reopened in a tight
-// loop); otherwise it emits
+// starts it again when "loop" is set (at once, or after 200 ms when it sent no
+// frame since it was opened, so that an empty file, or one whose every frame
+// fails to convert, is not reopened in a tight loop); otherwise it emits
 // `end_of_file_signal_` and polls every 200 ms, emitting it at each poll.
 //
 // Threads: the steps run as tasks on the element's scheduler (the clock only
@@ -70,8 +70,13 @@ class VideoFileSource : public Source<ImageBuffer> {
   CachedProperty<bool> loop_;
   std::shared_ptr<Clock> clock_;
   mutable Mutex reader_mutex_;
-  // Replaced only on the element's scheduler, under the mutex.
-  std::unique_ptr<VideoFileReader> reader_ DRAVO_GUARDED_BY(reader_mutex_);
+  // Replaced only on the element's scheduler (or in finalize, when no step
+  // runs), under the mutex; read there without it, and elsewhere under it.
+  // Frames are read without the mutex: the reader guards its own end-of-file
+  // flag and frame index.
+  std::unique_ptr<VideoFileReader> reader_;
+  // Frames sent since the reader was opened; on the element's scheduler.
+  int frames_sent_ = 0;
 };
 
 // A new source playing `filename`, initialised; the first frame is sent at

@@ -13,7 +13,9 @@
 //
 // Owner: `get()` keeps the current connection; pictures that live in one of
 // its segments keep it alive too. Threads: any thread may call `get()`; every
-// Xlib call on `display()` is made holding `mutex()`. Segments may be
+// Xlib or XCB call on `display()` (XCB through XGetXCBConnection, for
+// requests whose replies are collected later) is made holding `mutex()`, and
+// every reply asked for is collected before it is released. Segments may be
 // released on any thread (they only take the pool's own lock).
 
 #include <X11/Xatom.h>
@@ -56,6 +58,15 @@ class X11ErrorTrap : NonCopyable {
   int error_code_ = 0;
 };
 
+// A rectangle of the root window, in pixels.
+struct X11Rect {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  bool operator==(X11Rect const&) const = default;
+};
+
 class X11Connection : public std::enable_shared_from_this<X11Connection>, NonCopyable {
  public:
   // A shared-memory picture buffer; handed out as the data of a shared
@@ -87,6 +98,11 @@ class X11Connection : public std::enable_shared_from_this<X11Connection>, NonCop
   // shared memory cannot be had. Caller holds `mutex()`.
   std::shared_ptr<ShmSegment> acquireSegment(size_t bytes);
 
+  // The monitors as the last display capture on this connection found them
+  // (empty before the first); display captures read where a monitor was
+  // while they check where it is now. Caller holds `mutex()`.
+  std::vector<X11Rect>& knownMonitors() DRAVO_REQUIRES(mutex_) { return known_monitors_; }
+
  private:
   X11Connection(Display* display, std::string name);
   static void onIOErrorExit(Display* display, void* connection);
@@ -102,6 +118,7 @@ class X11Connection : public std::enable_shared_from_this<X11Connection>, NonCop
   bool has_xfixes_ = false;
   bool has_randr_ = false;
   std::atomic<bool> broken_{false};
+  std::vector<X11Rect> known_monitors_ DRAVO_GUARDED_BY(mutex_);
   Mutex pool_mutex_;  // taken after mutex_ when both are held
   std::vector<std::unique_ptr<ShmSegment>> free_segments_ DRAVO_GUARDED_BY(pool_mutex_);
 };

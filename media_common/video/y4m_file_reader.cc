@@ -1,7 +1,9 @@
 #include "media_common/video/y4m_file_reader.h"
 
+#include <libyuv/convert.h>
 #include <re2/re2.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -20,6 +22,9 @@ namespace {
 // Frame durations must stay far inside Duration's range; slower rates are
 // taken as unusable.
 constexpr double kSlowestFrameRate = 1.0 / 1000.0;
+
+// Chroma samples are neutral grey in a monochrome picture.
+constexpr unsigned char kNeutralChroma = 128;
 
 // The number at the start of `text` as atoi reads it, but -1 when it does
 // not fit in 32 bits.
@@ -56,12 +61,30 @@ Y4MFileReader::Y4MFileReader() = default;
 
 Y4MFileReader::~Y4MFileReader() = default;
 
+int64_t Y4MFileReader::storedFrameBytes() const {
+  if (width_ < 0 || height_ < 0) return -1;
+  int64_t const luma = int64_t{width_} * height_;
+  switch (chroma_) {
+    case CHROMA_422:
+      return luma + 2 * ((int64_t{width_} + 1) / 2) * height_;
+    case CHROMA_444:
+      return 3 * luma;
+    case CHROMA_MONO:
+      return luma;
+    case CHROMA_420:
+      break;
+  }
+  return y4mFrameBytes(width_, height_);
+}
+
 bool Y4MFileReader::openFile(std::string const& name) {
   DRAVO_CHECK(!f_.get());
   f_ = File::open(name, File::kRead);
   setFrameIndex(0);
   setEof(false);
-  if (!f_ || !parseHeader()) {
+  open_error_.clear();
+  if (!f_ || !parseHeader(name)) {
+    if (open_error_.empty()) open_error_ = f_ ? "no Y4M stream header" : "cannot be opened";
     LOGF(2, "Can't read Y4M file %s", name.c_str());
     f_.reset();
     return false;
@@ -77,7 +100,16 @@ bool Y4MFileReader::readBoundedLine(std::string* line) {
   return line->size() <= kMaxLineLength;
 }
 
-bool Y4MFileReader::parseHeader() {
+bool Y4MFileReader::parseHeader(std::string const& name) {
+  struct ColourSpace {
+    char const* token;
+    Chroma chroma;
+  };
+  static ColourSpace const kColourSpaces[] = {
+      {"C420", CHROMA_420},      {"C420jpeg", CHROMA_420}, {"C420mpeg2", CHROMA_420},
+      {"C420paldv", CHROMA_420}, {"C422", CHROMA_422},     {"C444", CHROMA_444},
+      {"Cmono", CHROMA_MONO},
+  };
   std::string line;
   if (!readBoundedLine(&line)) return false;
   std::vector<std::string> const tokens = SplitString(line, " ", kSplitKeepEmpty);
@@ -85,6 +117,7 @@ bool Y4MFileReader::parseHeader() {
   width_ = -1;
   height_ = -1;
   frame_rate_ = 30.0f;
+  chroma_ = CHROMA_420;
   for (size_t i = 1; i < tokens.size(); ++i) {
     std::string const& token = tokens[i];
     if (token.empty()) continue;
@@ -92,6 +125,16 @@ bool Y4MFileReader::parseHeader() {
       width_ = parseDimension(token.substr(1));
     } else if (token[0] == 'H') {
       height_ = parseDimension(token.substr(1));
+    } else if (token[0] == 'C') {
+      auto const known =
+          std::find_if(std::begin(kColourSpaces), std::end(kColourSpaces),
+                       [&token](ColourSpace const& space) { return token == space.token; });
+      if (known == std::end(kColourSpaces)) {
+        LOGF(2, "Unsupported Y4M colour space %s in %s", token.c_str(), name.c_str());
+        open_error_ = "unsupported Y4M colour space '" + token + "'";
+        return false;
+      }
+      chroma_ = known->chroma;
     } else if (float const rate = parseFrameRate(token); rate > 0) {
       frame_rate_ = rate;
     }
@@ -113,23 +156,57 @@ std::shared_ptr<ImageBuffer> Y4MFileReader::doReadFrame(Duration* duration) {
   }
   // A frame larger than the whole file cannot be in it; refusing it here
   // keeps a lying header from sizing an allocation.
-  int64_t const frame_bytes = y4mFrameBytes(width_, height_);
-  if (frame_bytes > file_size_ || frame_bytes > INT32_MAX) {
+  int64_t const frame_bytes = storedFrameBytes();
+  if (frame_bytes > file_size_ || frame_bytes > INT32_MAX ||
+      y4mFrameBytes(width_, height_) > INT32_MAX) {
     failFrame();
     return nullptr;
   }
-  auto frame = std::make_shared<ImageBuffer>(width_, height_, ImageBuffer::IMAGE_I420);
   size_t const wanted = static_cast<size_t>(frame_bytes);
-  size_t const got = wanted > 0 ? f_->read(frame->data(), wanted) : 0;
+  std::shared_ptr<ImageBuffer> frame;
+  unsigned char* stored = nullptr;
+  if (chroma_ == CHROMA_420) {
+    frame = std::make_shared<ImageBuffer>(width_, height_, ImageBuffer::IMAGE_I420);
+    stored = frame->data();
+  } else {
+    raw_.resize(wanted);
+    stored = raw_.data();
+  }
+  size_t const got = wanted > 0 ? f_->read(stored, wanted) : 0;
   if (got == 0) {
     failFrame();
     return nullptr;
   }
   // A last frame cut short: the missing samples become zero, not leftovers.
-  if (got < wanted) std::memset(frame->data() + got, 0, wanted - got);
+  if (got < wanted) std::memset(stored + got, 0, wanted - got);
+  if (!frame) frame = convertToI420();
   LOGF(5, "Read frame %d", getFrameIndex());
   incrementFrameIndex();
   *duration = Duration::fromSec(1.0 / frame_rate_);
+  return frame;
+}
+
+std::shared_ptr<ImageBuffer> Y4MFileReader::convertToI420() const {
+  auto frame = std::make_shared<ImageBuffer>(width_, height_, ImageBuffer::IMAGE_I420);
+  auto const& planes = frame->planes();
+  unsigned char* y = frame->getPixelAddress(0, 0, 0);
+  unsigned char* u = frame->getPixelAddress(0, 0, 1);
+  unsigned char* v = frame->getPixelAddress(0, 0, 2);
+  unsigned char const* stored_y = raw_.data();
+  size_t const luma = static_cast<size_t>(width_) * height_;
+  if (chroma_ == CHROMA_MONO) {
+    if (luma > 0) std::memcpy(y, stored_y, luma);
+    std::fill(u, u + static_cast<size_t>(planes[1].stride_) * planes[1].height_, kNeutralChroma);
+    std::fill(v, v + static_cast<size_t>(planes[2].stride_) * planes[2].height_, kNeutralChroma);
+    return frame;
+  }
+  int const chroma_width = chroma_ == CHROMA_444 ? width_ : (width_ + 1) / 2;
+  size_t const chroma_bytes = static_cast<size_t>(chroma_width) * height_;
+  unsigned char const* stored_u = stored_y + luma;
+  unsigned char const* stored_v = stored_u + chroma_bytes;
+  auto const convert = chroma_ == CHROMA_444 ? &libyuv::I444ToI420 : &libyuv::I422ToI420;
+  convert(stored_y, width_, stored_u, chroma_width, stored_v, chroma_width, y, planes[0].stride_, u,
+          planes[1].stride_, v, planes[2].stride_, width_, height_);
   return frame;
 }
 

@@ -1,7 +1,10 @@
 #include "media_common/video/y4m_sink.h"
 
+#include <cmath>
+
 #include "common/logging.h"
 #include "common/string_util.h"
+#include "media_common/video/avi_file_writer.h"
 #include "media_common/video/avi_sink.h"
 
 DRAVO_LOGGER("y4m_sink");
@@ -24,6 +27,13 @@ size_t packedSize(ImageBuffer const& frame) {
   return static_cast<size_t>(next - planes[0].offset_);
 }
 
+// The stream header's frame-rate field.
+std::string rateField(double fps) {
+  if (!(fps > 0) || !std::isfinite(fps)) return "30:1";
+  FrameRate const rate = exactFrameRate(fps);
+  return stringPrintf("%u:%u", rate.rate, rate.scale);
+}
+
 }  // namespace
 
 Y4MSink::Y4MSink() = default;
@@ -41,6 +51,8 @@ void Y4MSink::initialize() {
   format_filter_.setConstraint(&Y4MSink::formatConstraintFunction);
   filename_.bind(getPropertyChangeSignal(), getPropertyNode("filename"), std::string(),
                  "Y4M file to record to.");
+  frame_rate_.bind(getPropertyChangeSignal(), getPropertyNode("frame_rate"), 0.0,
+                   "Frame rate the stream header states (frames per second); 0 states 30.");
 }
 
 std::string Y4MSink::partName(int part) const {
@@ -59,7 +71,8 @@ void Y4MSink::resetFile(int width, int height) {
   if (!f_) {
     LOGF(2, "Could not create file %s", name.c_str());
   } else {
-    f_->write(stringPrintf("YUV4MPEG2 W%d H%d F30:1 Ip A1:1\n", width, height));
+    f_->write(stringPrintf("YUV4MPEG2 W%d H%d F%s Ip A1:1\n", width, height,
+                           rateField(*frame_rate_).c_str()));
   }
   width_ = width;
   height_ = height;

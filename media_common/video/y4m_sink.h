@@ -4,8 +4,12 @@
 //
 // Properties (under the element's node): "filename", empty by default. The
 // file is created (or replaced) with the first frame after each change of the
-// name. The stream header always states "F30:1 Ip A1:1", whatever the real
-// rate. The input pad converts every frame to packed I420 of its own size.
+// name. "frame_rate", 0 by default: while it is not a positive number the
+// stream header states "F30:1", whatever the real rate; set, the header
+// carries it as the exact fraction the AVI headers use too (29.97 as
+// 30000:1001, see `exactFrameRate`), read when a file is started. The
+// header always ends "Ip A1:1". The input pad converts every frame to packed
+// I420 of its own size.
 //
 // Frame-size changes. One Y4M stream has one size, so a frame of another
 // size continues the recording in a part file: for "rec.y4m" the parts are
@@ -59,6 +63,7 @@ class Y4MSink : public Sink<ImageBuffer> {
   int32_t height_ = -1;
   std::shared_ptr<File> f_;
   CachedProperty<std::string> filename_;
+  CachedProperty<double> frame_rate_;
   PadFormatFilter<ImageBuffer, ImageBufferConverter> format_filter_;
   // The "filename" the current recording was started with, its current part
   // (0 for the file of that name itself) and whether any recording started.

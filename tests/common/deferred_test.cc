@@ -51,7 +51,7 @@ TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
       scheduleDeferred([&order] { order.push_back(-1); });
     });
   TimerHandle cancelled = scheduleDeferred([&order] { order.push_back(-2); });
-  EXPECT_EQ(getDeferredCbCount(), 12u) << "the running and the cancelled call count";
+  EXPECT_EQ(getDeferredCallCount(), 12u) << "the running and the cancelled call count";
   TimerHandle(cancelled).cancel();  // a copy cancels the shared registration
   deferredDelete(new Tracked{&deleted_on});
   std::shared_ptr<Tracked> shared(new Tracked{&reset_on});
@@ -64,7 +64,7 @@ TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -1}));
   EXPECT_NE(deferred_thread, std::this_thread::get_id());
   EXPECT_EQ(std::make_pair(deleted_on, reset_on), std::make_pair(deferred_thread, deferred_thread));
-  EXPECT_EQ(getDeferredCbCount(), 0u);
+  EXPECT_EQ(getDeferredCallCount(), 0u);
   EXPECT_EQ(assertions.messages(),
             std::vector<std::string>{
                 "Assertion failed: waitForDeferredCalls called on the deferred thread"});
@@ -97,7 +97,7 @@ TEST(DeferredTest, CancelFromAnotherThreadStopsDueCallsAndRacesCleanly) {
   }
   EXPECT_EQ(late_starts.load(), 0);
   EXPECT_EQ(twice.load(), 0);
-  EXPECT_EQ(getDeferredCbCount(), 0u);
+  EXPECT_EQ(getDeferredCallCount(), 0u);
 }
 
 TEST(TimerTest, RepeatingTimerKeepsCadenceSkipsMissedTicksAndCancelsItself) {

@@ -48,8 +48,10 @@ TEST(FactoryTest, RegistryLivesFromTheFirstToTheLastRegistrationAndMisuseIsRepor
   EXPECT_EQ(registry->create(4)->sides(), 4) << "the first registration stays";
   { FactoryClassInstantiator<ShapeFactoryType, Polygon<4>> orphan(nullptr); }
   EXPECT_EQ(capture.messages("check"), std::vector<std::string>{"Check failed manager_ "});
-  delete registry;
-  registry = nullptr;  // the instantiator then has nothing to unregister from
+  {
+    Factory<ShapeFactoryType> standalone;
+    standalone.add(&square);
+  }
   EXPECT_EQ(assertions.messages(),
             (std::vector<std::string>{
                 "Assertion failed: factories_.find(fb->type_identifier_) == factories_.end()",

@@ -10,20 +10,54 @@
 namespace dravo {
 namespace {
 
+// Misuse on purpose, which the analysis refuses at compile time: a second
+// unlock (reported, the mutex left alone) and a second relock (reported
+// instead of deadlocking).
+void unlockTwiceThenRelockTwice(MutexLock& lock) DRAVO_NO_THREAD_SAFETY_ANALYSIS {
+  lock.unlock();
+  lock.unlock();
+  lock.relock();
+  lock.relock();
+}
+
+// Whether a thread other than the caller could take the mutex now; trying
+// a mutex the calling thread holds would be undefined.
+bool anotherThreadCanTake(Mutex& mutex) DRAVO_NO_THREAD_SAFETY_ANALYSIS {
+  bool taken = false;
+  std::thread([&] {
+    taken = mutex.tryLock();
+    if (taken) mutex.unlock();
+  }).join();
+  return taken;
+}
+
+// The analysis does not know that a recursive mutex may be taken again.
+void lockTwice(RecursiveMutex& recursive) DRAVO_NO_THREAD_SAFETY_ANALYSIS {
+  RecursiveMutexLock outer(recursive), inner(recursive);
+}
+
 TEST(MutexTest, ScopedLockUnlockRelockAndMisuse) {
   Mutex mutex;
   MutexLock lock(mutex);
-  EXPECT_FALSE(mutex.tryLock());
-  lock.unlock();
+  EXPECT_FALSE(anotherThreadCanTake(mutex));
   testing::AssertionCapture assertions;
-  lock.unlock();  // already released: reported, and the mutex is left alone
-  lock.relock();
-  lock.relock();  // already held: reported instead of deadlocking
+  unlockTwiceThenRelockTwice(lock);
   EXPECT_EQ(assertions.messages(),
             (std::vector<std::string>{"Assertion failed: locked_", "Assertion failed: !locked_"}));
   EXPECT_TRUE(lock.isLocked());
   RecursiveMutex recursive;
-  RecursiveMutexLock outer(recursive), inner(recursive);
+  lockTwice(recursive);
+}
+
+TEST(MutexTest, ScopedUnlockReleasesForItsScopeOnly) {
+  Mutex mutex;
+  MutexLock lock(mutex);
+  {
+    MutexUnlock unlocked(mutex);
+    EXPECT_TRUE(anotherThreadCanTake(mutex));
+  }
+  EXPECT_FALSE(anotherThreadCanTake(mutex));
+  EXPECT_TRUE(lock.isLocked());
 }
 
 TEST(ConditionVariableTest, UnboundedWaitWakesAndTimedWaitsEndByTheirDeadline) {

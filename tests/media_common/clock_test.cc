@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "common/deferred.h"
@@ -91,6 +92,41 @@ TEST(ClockSleepTest, SleepIsTrueWhenReachedFalseWhenAbortedOrDestroyed) {
   Clock copy = *clock;
   EXPECT_EQ(0, sleepOnAnotherThread([&] { return copy.sleep(ms(30), Clock::WaitUntilUnfrozen); },
                                     [&] { impl->finalize(); }));
+}
+
+TEST(ClockTimerCancelTest, CancelWaitsForACallbackRunningElsewhereButNotInsideIt) {
+  SyntheticClockGenerator generator(false, kStart);
+  auto clock = generator.getClock();
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> calls{0};
+  std::atomic<bool> finished{false};
+  ClockTimerHandle handle;
+  handle = clock->requestCallbackIn(
+      ms(10),
+      [&](Clock::Event) {
+        ++calls;
+        handle->cancel();  // its own timer: must not wait for itself
+        entered.set_value();
+        released.wait();
+        finished = true;
+      },
+      Clock::FireIfFrozen);
+  generator.advanceClock(ms(10));
+  ASSERT_EQ(std::future_status::ready, entered.get_future().wait_for(std::chrono::seconds(30)));
+  std::promise<bool> finished_when_cancel_returned;
+  std::future<bool> cancel_returned = finished_when_cancel_returned.get_future();
+  std::thread canceller([&] {
+    handle->cancel();
+    finished_when_cancel_returned.set_value(finished);
+  });
+  // Time for a cancel that does not wait to return while the callback runs.
+  cancel_returned.wait_for(std::chrono::milliseconds(100));
+  release.set_value();
+  EXPECT_TRUE(cancel_returned.get());
+  canceller.join();
+  EXPECT_EQ(1, calls.load());
 }
 
 TEST(ClockDestructionTest, PendingTimersAreAbortedOnTheDestroyingThreadAndFrozenOnesNeverFire) {

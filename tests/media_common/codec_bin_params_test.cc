@@ -9,6 +9,9 @@ namespace {
 
 TEST(CodecBinParamsTest, NamesComeFromTheChannelKeysOrderByNameThenCodecGapsAreReported) {
   CodecBinParams video(ChannelDescription("cam", CTYPE_VIDEO, "h264"), nullptr, "id1");
+  EXPECT_EQ(video.getDecoderName(), "id1/decoder/cam/h264");
+  EXPECT_EQ(video.getEncoderName(), "encoder/cam/h264");
+  EXPECT_EQ(video.getSourceName(), "video_source/cam");
   EXPECT_EQ(video.getSinkName(), "video_sink/id1/cam");
   EXPECT_EQ(video.getKey().toKeyString(), " channel cam with codec h264");
   CodecBinParams audio(ChannelDescription("mic", CTYPE_AUDIO, "opus"), nullptr, "id2");

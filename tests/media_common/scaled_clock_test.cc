@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include "common/deferred.h"
 #include "media_common/synthetic_clock.h"
 #include "tests/media_common/clock_test_support.h"
@@ -142,6 +145,28 @@ TEST_F(ScaledClockTest, SlewsRunFastOrSlowUntilTheOffsetIsAbsorbedWithoutSteppin
   // Beyond the threshold a slew is a hard set.
   generator_.slewClock(sec(5.0), 0.9, 1.1, sec(1.0), 1.0);
   EXPECT_EQ(ClockTime(2, previous[0] + sec(5.0)), clock_->getNormalizedClockTime());
+}
+
+TEST(ScaledClockOnAFrozenMasterTest, TimersWaitWithoutSpinningUntilTheMasterRuns) {
+  SyntheticClockGenerator master;  // frozen
+  ScaledClockGenerator generator(master.getClock(), false, kStart, 1.0);
+  auto clock = generator.getClock();  // running, but standing still
+  testing::EventRecorder recorder(clock);
+  clock->requestCallbackIn(ms(10), recorder.callback(1), Clock::FireIfFrozen);
+  // A wake-up that re-arms itself keeps the deferred thread busy for good.
+  std::promise<void> idle;
+  std::thread waiter([&] {
+    waitForDeferredCalls();
+    idle.set_value();
+  });
+  EXPECT_EQ(std::future_status::ready, idle.get_future().wait_for(std::chrono::seconds(5)));
+  EXPECT_EQ(0u, recorder.events().size());
+  // Running again, the master has left the anchor's generation.
+  master.setTime(kMasterStart, false, Duration());
+  waitForDeferredCalls();
+  waiter.join();
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())}}),
+            recorder.events());
 }
 
 }  // namespace

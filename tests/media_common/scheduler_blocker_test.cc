@@ -104,5 +104,14 @@ TEST_F(SchedulerBlockerTest, SleepOnASyntheticClockRunsDueWorkAndAnAbortedSleepS
       assertions.messages());
 }
 
+TEST_F(SchedulerBlockerTest, SleepOnTheSystemClockIsTrueWhenTheTimerBeatsTheRequestBack) {
+  // Due at once: the timer thread delivers while `sleep` is still on its way
+  // back from the request.
+  auto clock = getSystemClock();
+  SchedulerBlocker blocker(scheduler_);
+  for (int i = 0; i < 200; ++i)
+    ASSERT_TRUE(blocker.sleep(*clock, Duration(), Clock::FireIfFrozen)) << "sleep " << i;
+}
+
 }  // namespace
 }  // namespace dravo::media

@@ -45,11 +45,12 @@ class MediaToolTest : public ::testing::Test {
   // Records the synthetic source into `output` (a file name in the folder,
   // or a prefixed form such as "pnm:<folder>").
   ToolRun record(std::string const& output, std::vector<std::string> extra = {},
-                 bool on_terminal = false, std::string const& interrupt_after = "") {
+                 bool on_terminal = false, std::string const& interrupt_after = "",
+                 int signal = SIGINT) {
     std::string const to = output.find(':') == std::string::npos ? file(output) : output;
     std::vector<std::string> args = {"record", "synthetic", to, "--size", "160x120"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return runTool(args, on_terminal, interrupt_after);
+    return runTool(args, on_terminal, interrupt_after, signal);
   }
   std::string file(std::string const& name) const { return dir_.file(name); }
   dravo::testing::ScopedTempDir dir_;
@@ -90,14 +91,22 @@ TEST_F(MediaToolTest, SnapshotThumbsPnmOutputAndGraphAreValidFiles) {
     EXPECT_TRUE(has(runCommand(std::string("pnmfile '") + file(name) + "'").output, size)) << name;
 }
 
+// Sample formats named as ffmpeg names them; frames counted by their size.
 TEST_F(MediaToolTest, InfoDescribesWavFilesFromSox) {
   SKIP_WITHOUT_TOOL("sox");
-  ASSERT_EQ(
-      0,
-      runCommand("sox -n -r 8000 -c 2 -b 16 '" + file("t.wav") + "' synth 0.5 sine 440").exit_code);
-  nlohmann::json const info = infoJson(file("t.wav"));
-  EXPECT_EQ(std::make_tuple(2, 8000, 4000),
-            std::make_tuple(info["channels"], info["sample_rate"], info["samples"]));
+  for (auto [encoding, format] : {std::pair{"-b 16", "pcm_s16le"},
+                                  {"-b 8", "pcm_u8"},
+                                  {"-b 24", "pcm_s24le"},
+                                  {"-e floating-point -b 32", "pcm_f32le"}}) {
+    SCOPED_TRACE(format);
+    ASSERT_EQ(0, runCommand("sox -n -r 8000 -c 2 " + std::string(encoding) + " '" + file("t.wav") +
+                            "' synth 0.5 sine 440")
+                     .exit_code);
+    nlohmann::json const info = infoJson(file("t.wav"));
+    EXPECT_EQ(std::make_tuple(format, 2, 8000, 4000, 0.5),
+              std::make_tuple(info["format"], info["channels"], info["sample_rate"],
+                              info["samples"], info["duration"]));
+  }
 }
 
 TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
@@ -118,9 +127,134 @@ TEST_F(MediaToolTest, UsageErrorsExitTwoAndRunTimeFailuresOneNamingTheFile) {
     EXPECT_EQ(status, run.status);
     EXPECT_TRUE(has(run.err, err)) << run.err;
   }
+  // A source that fails before its first frame leaves no empty file.
+  EXPECT_FALSE(std::filesystem::exists(file("c.avi")));
   // Just the tool's line: the reader's own log lines need -v.
-  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not a readable AVI file\n",
+  EXPECT_EQ("media-tool: " + file("junk.avi") + ": not an AVI file\n",
             runTool({"info", file("junk.avi")}).err);
+}
+
+// ffmpeg's answer for the first video stream of `path`: the values of
+// `entries` (e.g. "stream=r_frame_rate"), comma-separated.
+std::string ffprobe(std::string const& path, std::string const& entries) {
+  std::string out = commandOutput(
+      "ffprobe -v error -select_streams v:0 -count_frames "
+      "-show_entries " +
+      entries + " -of csv=p=0 '" + path + "'");
+  while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
+  return out;
+}
+
+// Each everyday mistake fails at once with one line naming the argument or
+// file and the reason, and no input is ever touched.
+TEST_F(MediaToolTest, EverydayMistakesFailAtOnceAndNeverTouchAnInput) {
+  SKIP_WITHOUT_TOOL("ffmpeg");
+  std::string const small = file("small.y4m");
+  std::string const clip = file("s.avi");
+  commandOutput(
+      "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 30 -pix_fmt yuv420p -y "
+      "'" +
+      small + "'");
+  commandOutput(
+      "ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -frames:v 5 -c:v "
+      "rawvideo -pix_fmt yuv420p -y '" +
+      clip + "'");
+  commandOutput(
+      "ffmpeg -v error -f lavfi -i testsrc=size=16x16 -frames:v 1 -pix_fmt yuv420p10le "
+      "-strict -1 -f yuv4mpegpipe -y '" +
+      file("p10.y4m") + "'");
+  std::ofstream(file("empty.y4m")) << "YUV4MPEG2 W8 H8 F25:1\n";
+  std::filesystem::create_symlink(clip, file("link.avi"));
+  std::filesystem::create_hard_link(clip, file("hard.avi"));
+  std::string const small_bytes = readFile(small);
+  std::string const clip_bytes = readFile(clip);
+
+  char const* same = "is the same file as the input";
+  std::vector<std::tuple<std::vector<std::string>, int, std::string>> const cases = {
+      {{"record", "screen:abc", file("x.avi")}, 2, "screen:abc: the id must be a number"},
+      {{"record", "window:abc", file("x.avi")}, 2, "window:abc: the id must be a number"},
+      {{"record", "synthetic", file("z.avi"), "--frames", "0"}, 2, "--frames: must be at least 1"},
+      {{"record", "synthetic", file("z.avi"), "--frames", "-1"}, 2, "must be at least 1, got -1"},
+      {{"record", "synthetic", file("z.avi"), "--fps", "0"}, 2, "--fps: must be greater than 0"},
+      {{"record", "synthetic", file("z.avi"), "--duration", "0"}, 2, "--duration: must be greater"},
+      {{"record", "synthetic", file("z.y4m"), "--codec", "mjpeg"}, 2, "needs an .avi OUTPUT"},
+      {{"frobnicate"}, 2, "unknown command \"frobnicate\""},
+      {{"--version"}, 0, "media-tool 0.1.0\n"},
+      {{"snapshot", small, file("s.ppm"), "--frame", "1000"}, 1, small + ": has 30 frames"},
+      {{"convert", small, file("o.y4m"), "--size", "1280x960"}, 2, "frames can only be shrunk"},
+      {{"convert", small, file("o.y4m"), "--size", "640x120"}, 2, "frames can only be shrunk"},
+      {{"thumbs", small, file("t.ppm"), "--grid", "100x100"}, 2, "the limit is 64 megapixels"},
+      {{"info", file("p10.y4m")}, 1, "unsupported Y4M colour space 'C420p10'"},
+      {{"convert", clip, clip}, 1, same},
+      {{"convert", clip, file("link.avi")}, 1, same},
+      {{"convert", file("link.avi"), file("hard.avi")}, 1, same},
+      {{"convert", clip, file("sub/../s.avi")}, 1, same},
+      {{"record", clip, clip}, 1, same},
+      {{"convert", small, file("o.avi"), "--graph", small}, 1, same},
+      {{"snapshot", small, small}, 1, same},
+      {{"thumbs", clip, clip}, 1, same},
+      {{"convert", file("empty.y4m"), file("e.avi")}, 1, "e.avi: no frame was written"},
+  };
+  std::filesystem::create_directory(file("sub"));
+  for (auto const& [args, status, message] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ToolRun const run = runTool(args);
+    EXPECT_EQ(status, run.status);
+    EXPECT_TRUE(has(run.out + run.err, message)) << run.out << run.err;
+    if (status == 1) {
+      EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+  }
+  EXPECT_EQ(readFile(small), small_bytes);
+  EXPECT_EQ(readFile(clip), clip_bytes);
+  // The empty result is said and not left behind.
+  EXPECT_FALSE(std::filesystem::exists(file("e.avi")));
+  EXPECT_TRUE(has(runTool({"convert", file("empty.y4m"), file("e.y4m")}).out, "nothing written"));
+}
+
+// What the tool writes states the source's true rate, for ffmpeg and for
+// `info`; 4:2:2, 4:4:4 and mono Y4M files convert with every frame.
+TEST_F(MediaToolTest, WrittenFilesPlayAtTheSourceRate) {
+  SKIP_WITHOUT_TOOL("ffprobe");
+  ASSERT_EQ(0, record("f60.avi", {"--fps", "60", "--duration", "1", "-q"}).status);
+  ASSERT_EQ(0, record("f24.avi", {"--fps", "24", "--frames", "24", "-q"}).status);
+  ASSERT_EQ(0, record("ntsc.avi", {"--fps", "29.97", "--frames", "30", "-q"}).status);
+  ASSERT_EQ(0, record("ntsc.y4m", {"--fps", "29.97", "--frames", "30", "-q"}).status);
+  EXPECT_EQ(ffprobe(file("f60.avi"), "stream=r_frame_rate,nb_read_frames:format=duration"),
+            "60/1,60\n1.000000");
+  EXPECT_EQ(ffprobe(file("f24.avi"), "stream=r_frame_rate"), "24/1");
+  for (char const* name : {"ntsc.avi", "ntsc.y4m"})
+    EXPECT_EQ(ffprobe(file(name), "stream=r_frame_rate"), "30000/1001") << name;
+  EXPECT_TRUE(has(runTool({"info", file("ntsc.y4m")}).out, "fps: 29.97\n"));
+
+  for (char const* pixel_format : {"yuv420p", "yuv422p", "yuv444p", "gray"}) {
+    SCOPED_TRACE(pixel_format);
+    commandOutput("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 -pix_fmt " +
+                  std::string(pixel_format) + " -y '" + file("in.y4m") + "'");
+    ASSERT_EQ(0, runTool({"convert", file("in.y4m"), file("out.avi"), "-q"}).status);
+    ASSERT_EQ(0, runTool({"convert", file("in.y4m"), file("out.y4m"), "-q"}).status);
+    EXPECT_EQ(ffprobe(file("out.avi"), "stream=r_frame_rate,nb_read_frames"), "25/1,12");
+    EXPECT_EQ(ffprobe(file("out.y4m"), "stream=r_frame_rate,nb_read_frames"), "25/1,12");
+  }
+}
+
+// MJPEG goes through the library's JPEG conversion into an "MJPG" stream
+// that ffmpeg and our own reader play.
+TEST_F(MediaToolTest, MjpegRecordingIsSmallAndPlays) {
+  ASSERT_EQ(0, record("raw.avi", {"--frames", "10", "-q"}).status);
+  ASSERT_EQ(
+      0, record("m.avi", {"--frames", "10", "--codec", "mjpeg", "--quality", "60", "-q"}).status);
+  EXPECT_LT(4 * std::filesystem::file_size(file("m.avi")),
+            std::filesystem::file_size(file("raw.avi")));
+  nlohmann::json const info = infoJson(file("m.avi"));
+  EXPECT_EQ(std::make_tuple("MJPG", 10, 160),
+            std::make_tuple(info["format"], info["frames"], info["width"]));
+  ASSERT_EQ(0, runTool({"convert", file("m.avi"), file("back.y4m"), "-q"}).status);
+  EXPECT_EQ(10, infoJson(file("back.y4m"))["frames"]);
+  EXPECT_EQ(2, runTool({"record", "synthetic", file("q.avi"), "--quality", "101"}).status);
+  SKIP_WITHOUT_TOOL("ffprobe");
+  EXPECT_EQ(ffprobe(file("m.avi"), "stream=codec_name,codec_tag_string,nb_read_frames"),
+            "mjpeg,MJPG,10");
 }
 
 TEST_F(MediaToolTest, ProgressLineOnlyOnATerminalAndCtrlCLeavesAPlayableFile) {
@@ -130,12 +264,18 @@ TEST_F(MediaToolTest, ProgressLineOnlyOnATerminalAndCtrlCLeavesAPlayableFile) {
 
   // Real time and no limit: only the interrupt ends it. The progress line
   // says when frames are flowing.
-  ToolRun const run = record("cut.avi", {"--realtime", "--duration", "3600"}, true, "frame 3");
-  EXPECT_TRUE(run.status == 130 && has(run.out, "interrupted")) << run.out;
-  int const frames = infoJson(file("cut.avi"))["frames"].get<int>();
-  EXPECT_GE(frames, 3);
-  SKIP_WITHOUT_TOOL("ffprobe");
-  EXPECT_EQ(frames, ffprobeFrameCount(file("cut.avi")));
+  // SIGTERM, as a service manager sends, ends it the same way with 143.
+  for (auto [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}}) {
+    SCOPED_TRACE(signal);
+    ToolRun const run =
+        record("cut.avi", {"--realtime", "--duration", "3600"}, true, "frame 3", signal);
+    EXPECT_TRUE(run.status == status && has(run.out, "interrupted")) << run.out;
+    int const frames = infoJson(file("cut.avi"))["frames"].get<int>();
+    EXPECT_GE(frames, 3);
+    if (haveTool("ffprobe")) {
+      EXPECT_EQ(frames, ffprobeFrameCount(file("cut.avi")));
+    }
+  }
 }
 
 TEST_F(MediaToolTest, DevicesListsAndKeepsTheBlacklist) {
@@ -173,6 +313,13 @@ TEST_F(MediaToolTest, ViewShowsAWindowThatScreensListsRecordCapturesAndKeysClose
   std::string error;
   if (server.start("640x480x24", &error)) {
     setenv("DISPLAY", server.display().c_str(), 1);
+    // An empty black desktop still has its display; wrong ids fail at once.
+    EXPECT_EQ("screen:0\n", runTool({"screens"}).out);
+    ToolRun const no_window = runTool({"record", "window:12345", file("n.avi")});
+    EXPECT_TRUE(no_window.status == 1 &&
+                has(no_window.err, "window:12345: no window with id 12345"))
+        << no_window.err;
+    EXPECT_EQ(1, runTool({"record", "screen:7", file("n.avi")}).status);
     for (auto request : {testing::WindowRequest::KEY_Q, testing::WindowRequest::KEY_ESCAPE,
                          testing::WindowRequest::CLOSE}) {
       SCOPED_TRACE(static_cast<int>(request));

@@ -1,7 +1,8 @@
 #pragma once
 // Runs the media-tool binary from a test: stdout through a pipe and stderr
 // into a temporary file (so neither is a terminal), or both on a
-// pseudo-terminal, optionally sending SIGINT once some text has appeared.
+// pseudo-terminal, optionally sending a signal (SIGINT unless told) once
+// some text has appeared.
 // Blocking reads only; no timing. Used on one thread.
 
 #include <fcntl.h>
@@ -43,7 +44,8 @@ inline pid_t forkTool(std::vector<std::string> args, int out_fd, int err_fd, int
 }
 
 inline ToolRun runTool(std::vector<std::string> args, bool on_terminal = false,
-                       std::string const& interrupt_after = std::string()) {
+                       std::string const& interrupt_after = std::string(),
+                       int interrupt_signal = SIGINT) {
   ToolRun run;
   FILE* err = tmpfile();
   int out[2] = {-1, -1};
@@ -57,7 +59,7 @@ inline ToolRun runTool(std::vector<std::string> args, bool on_terminal = false,
   while (pid > 0 && (got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.out.append(buffer, static_cast<size_t>(got));
     if (!interrupted && run.out.find(interrupt_after) != std::string::npos)
-      interrupted = kill(pid, SIGINT) == 0;
+      interrupted = kill(pid, interrupt_signal) == 0;
   }
   close(out[0]);
   int wait_status = 0;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "tests/media_common/audio/wav_bytes.h"
 #include "tests/support/capture.h"
 #include "tests/support/scoped_temp_dir.h"
@@ -83,6 +81,12 @@ TEST_F(WAVFileReaderTest, SkipsOtherChunksAndFramePaddingAndBoundsTheDataByTheRe
   ASSERT_TRUE(reader.readFrames(1, out));
   EXPECT_EQ(out[0], 1);
 
+  // 8-bit samples are unsigned around 128.
+  std::vector<short> eight;
+  ASSERT_TRUE(WAVFileReader::readFromFile(
+      fileWith(riff(fmtChunk(1, 8000, 8) + chunk("data", "\x80\xFF\x00\x01"s))), &eight, nullptr));
+  EXPECT_EQ(eight, (std::vector<short>{0, 127 * 256, -128 * 256, -127 * 256}));
+
   // A 65535-channel header in a tiny file allocates nothing it claims.
   std::vector<std::vector<short>> channels;
   EXPECT_TRUE(WAVFileReader::readFromFile(
@@ -92,9 +96,9 @@ TEST_F(WAVFileReaderTest, SkipsOtherChunksAndFramePaddingAndBoundsTheDataByTheRe
   EXPECT_TRUE(channels[0].empty());
 }
 
-// Every prefix of a valid file, and many corrupted copies of it, either fail
-// cleanly or read a prefix of its samples.
-TEST_F(WAVFileReaderTest, SurvivesTruncationAndCorruption) {
+// Every prefix of a valid file either fails cleanly or reads a prefix of its
+// samples (the WAV fuzzer covers corrupted files).
+TEST_F(WAVFileReaderTest, SurvivesTruncation) {
   std::vector<short> const samples = {100, -100, 200, -200, 300, -300, 400, -400};
   std::string const valid =
       riff(chunk("LIST", "INFOabcd") + fmtChunk(2, 8000, 16) + chunk("data", samples16(samples)));
@@ -105,13 +109,6 @@ TEST_F(WAVFileReaderTest, SurvivesTruncationAndCorruption) {
   };
   for (size_t length = 0; length <= valid.size(); ++length)
     EXPECT_TRUE(readsPrefix(valid.substr(0, length))) << length;
-  std::mt19937 random(12345);
-  for (int round = 0; round < 500; ++round) {
-    std::string bytes = valid;
-    for (int i = 0; i < 3; ++i) bytes[random() % bytes.size()] = char(random());
-    std::vector<short> read;
-    WAVFileReader::readFromFile(fileWith(bytes), &read, nullptr);  // must not crash
-  }
 }
 
 }  // namespace

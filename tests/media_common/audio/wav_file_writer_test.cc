@@ -33,6 +33,20 @@ class WAVFileWriterTest : public ::testing::Test {
   testing::LogCapture log_{"wav_file_writer:5,check:1"};
 };
 
+TEST_F(WAVFileWriterTest, OneSecondOfStereoHasTheExactHeader) {
+  using namespace wav_bytes;
+  std::vector<short> const second(2 * 8000, 7);
+  ASSERT_TRUE(WAVFileWriter::writeToFile(dir_.file("s.wav"), second, 2, 8000));
+  std::string bytes;
+  ASSERT_TRUE(File::readFileToStringIfExists(dir_.file("s.wav"), &bytes));
+  ASSERT_EQ(bytes.size(), 44u + 32000u);
+  // RIFF size, then PCM, 2 channels, 8000 Hz, byte rate (at 28), block
+  // alignment (at 32), 16 bits, and the data size.
+  EXPECT_EQ(bytes.substr(0, 44), "RIFF" + le32(32036) + "WAVEfmt " + le32(16) + le16(1) + le16(2) +
+                                     le32(8000) + le32(32000) + le16(4) + le16(16) + "data" +
+                                     le32(32000));
+}
+
 TEST_F(WAVFileWriterTest, FormatChangesContinueInPartFilesAndNothingIsTruncated) {
   short const a[] = {1, 2, 3, 4};
   WAVFileWriter writer;

@@ -75,18 +75,80 @@ TEST_F(AVIFileWriterTest, LayoutIndexAndTimestampsWithMetadataInAppendOrder) {
   EXPECT_EQ(stampAt(bytes, 4267), 1040000000);
 }
 
-TEST_F(AVIFileWriterTest, FrameRateComesFromTimestamps) {
+// With no frame the file holds only headers, an empty "movi" list and an
+// empty "idx1": exactly 4116 bytes, whatever the writer recorded before.
+TEST_F(AVIFileWriterTest, EmptyRecordingIsHeadersOnlyWhateverCameBefore) {
+  AVIFileWriter fresh;
+  ASSERT_TRUE(fresh.openFile(dir_.file("fresh.avi")));
+  fresh.close();
+  std::string const empty = contentsOf(dir_.file("fresh.avi"));
+  ASSERT_EQ(empty.size(), 4116u);
+  EXPECT_TRUE(chunkAt(empty, 0, "RIFF", 4108));
+  EXPECT_TRUE(chunkAt(empty, 4096, "LIST", 4));
+  EXPECT_EQ(empty.substr(4104, 4), "movi");
+  EXPECT_TRUE(chunkAt(empty, 4108, "idx1", 0));
+
+  AVIFileWriter reused;
+  ASSERT_TRUE(reused.openFile(dir_.file("full.avi")));
+  for (int i = 0; i < 3; ++i) reused.writeFrame(makeFrame(6, 4, i, i * 100));
+  ASSERT_TRUE(reused.openFile(dir_.file("again.avi")));
+  reused.close();
+  EXPECT_EQ(contentsOf(dir_.file("again.avi")), empty);
+}
+
+// FNV-1a of `bytes`: a fingerprint of a whole file.
+uint64_t fingerprint(std::string const& bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// The bytes of a small recording (odd frame sizes, a size change into a part
+// file, metadata between frames) as this writer has always written them.
+TEST_F(AVIFileWriterTest, SmallRecordingsKeepTheirExactBytes) {
+  AVIFileWriter writer;
+  ASSERT_TRUE(writer.openFile(dir_.file("pin.avi")));
+  for (int i = 0; i < 5; ++i) {
+    writer.writeFrame(makeFrame(i < 3 ? 7 : 8, 5, i, 1000 + 40 * i));
+    if (i == 1) writer.appendMetadata("note", "pinned");
+  }
+  writer.close();
+  EXPECT_EQ(fingerprint(contentsOf(dir_.file("pin.avi"))), 18300961260532376624ull);
+  EXPECT_EQ(fingerprint(contentsOf(dir_.file("pin_part1.avi"))), 9616536852401656696ull);
+}
+
+// Without a set rate it is estimated from the timestamps; a set rate is
+// carried exactly, whatever the timestamps say.
+TEST_F(AVIFileWriterTest, FrameRateIsEstimatedUnlessSet) {
   struct Case {
     int frames;
     int64_t interval_ms;
-    uint32_t rate;
-  } const cases[] = {{3, 143, 5}, {4, 17, 30}, {3, 0, 30}};
+    double set_fps;
+    uint32_t rate, scale, usec_per_frame;
+  } const cases[] = {
+      {3, 143, 0, 5, 1, 200000},
+      {4, 17, 0, 30, 1, 33333},
+      {3, 0, 0, 30, 1, 33333},
+      {3, 40, 29.97, 30000, 1001, 33367},
+      {3, 40, 30000.0 / 1001, 30000, 1001, 33367},
+      {1, 0, 25, 25, 1, 40000},
+      {3, 40, 60, 60, 1, 16667},
+      {3, 17, 24, 24, 1, 41667},
+      {3, 40, 23.976, 24000, 1001, 41708},
+      {3, 40, 12.5, 25, 2, 80000},
+  };
   for (auto const& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.frames << " frames " << c.interval_ms << " ms apart");
-    avi_testing::writeClip(dir_.file("rate.avi"), 4, 2, c.frames, c.interval_ms);
+    SCOPED_TRACE(::testing::Message()
+                 << c.frames << " frames " << c.interval_ms << " ms apart, set " << c.set_fps);
+    AVIFileWriter writer;
+    writer.setFrameRate(c.set_fps);
+    writer.openFile(dir_.file("rate.avi"));
+    for (int i = 0; i < c.frames; ++i) writer.writeFrame(makeFrame(4, 2, i, i * c.interval_ms));
+    writer.close();
     std::string const bytes = contentsOf(dir_.file("rate.avi"));
+    EXPECT_EQ(le32At(bytes, 108 + 20), c.scale);
     EXPECT_EQ(le32At(bytes, 108 + 24), c.rate);
-    EXPECT_EQ(le32At(bytes, 32), 1000000 / c.rate);
+    EXPECT_EQ(le32At(bytes, 32), c.usec_per_frame);
   }
 }
 

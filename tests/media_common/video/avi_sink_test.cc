@@ -6,6 +6,7 @@
 #include "tests/media_common/video/avi_test_util.h"
 #include "tests/media_common/video/file_sink_test_fixture.h"
 #include "tests/media_common/video/image_test_util.h"
+#include "tests/support/tool_checks.h"
 
 namespace dravo::media {
 namespace {
@@ -47,6 +48,27 @@ TEST_F(AVISinkTest, RecordsWhileNamedInI420OrAsCompressed) {
   ASSERT_GT(second.size(), 120u);
   EXPECT_EQ(second.substr(112, 4), "JPEG");
   EXPECT_EQ(avi_testing::le32At(second, 64), 16u);
+}
+
+// A set rate reaches the headers exactly, as ffprobe reads them.
+TEST_F(AVISinkTest, FrameRatePropertyIsWrittenExactly) {
+  setName(dir_.file("ntsc.avi"));
+  set("frame_rate", PropertyValue(29.97));
+  std::vector<std::string> frames;
+  for (int i = 0; i < 3; ++i) {
+    auto frame = makeFrame(8, 4, i, i * 40);
+    frames.push_back(packedI420(*frame));
+    feed(frame);
+  }
+  sink_.reset();
+  std::string const bytes = avi_testing::contentsOf(dir_.file("ntsc.avi"));
+  ASSERT_GT(bytes.size(), 140u);
+  EXPECT_EQ(avi_testing::le32At(bytes, 128), 1001u);
+  EXPECT_EQ(avi_testing::le32At(bytes, 132), 30000u);
+  EXPECT_EQ(avi_testing::le32At(bytes, 32), 33367u);
+  EXPECT_EQ(readBack("ntsc.avi"), frames);
+  if (testing::haveTool("ffprobe") && testing::haveTool("ffmpeg"))
+    testing::expectFfmpegPlays(dir_.file("ntsc.avi"), 8, 4, "30000/1001", frames);
 }
 
 }  // namespace

@@ -91,13 +91,15 @@ TEST(ImageBufferTest, UnknownFormatsHugeSizesAndCallerErrorsAreLogged) {
   testing::LogCapture log("video:2,check:1");
   EXPECT_TRUE(ImageBuffer(4, 4, IB::IMAGE_ANY).planes().empty());
   EXPECT_TRUE(log.contains("Unexpected format ****"));
-  FormatType huge;  // too large for the offsets
-  huge.width_ = 70000;
-  huge.height_ = 70000;
-  huge.pixel_format_ = IB::IMAGE_BGRA32;
-  IB::setupDefaultPlanes(huge);
-  EXPECT_TRUE(huge.planes_.empty());
-  EXPECT_EQ(huge.min_allocation_, 0);
+  for (IB::PixelFormat format : {IB::IMAGE_BGRA32, IB::IMAGE_ALIGNED_I420}) {
+    SCOPED_TRACE(format);
+    log.clear();
+    ImageBuffer huge(70000, 70000, format);  // too large for 32-bit offsets
+    EXPECT_TRUE(huge.planes().empty());
+    EXPECT_EQ(huge.format().min_allocation_, 0);
+    EXPECT_EQ(huge.data(), nullptr);
+    EXPECT_TRUE(log.contains("Image size out of range: 70000x70000"));
+  }
 
   ImageBuffer image(4, 2, IB::IMAGE_RGB24);
   EXPECT_EQ(image.getPixelAddress(0, 0, 1), nullptr);

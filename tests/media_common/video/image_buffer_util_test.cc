@@ -67,6 +67,19 @@ TEST(LineTest, StepsAlongTheMajorAxisClippedToTheImageEvenWhenTiny) {
   diagonal.resize(8);
   EXPECT_EQ(lumaWith(*image, 240, 2), diagonal);
 
+  // Steep lines step along y, leaning right or (given bottom first) left.
+  std::vector<int> const columns = {3, 3, 3, 4, 4, 4, 4, 5, 5, 5};
+  for (bool left : {false, true}) {
+    auto steep = grey(16, 16);
+    if (left)
+      ImageBufferUtil::line(steep.get(), 10, 9, 12, 0, kRed);
+    else
+      ImageBufferUtil::line(steep.get(), 3, 0, 5, 9, kRed);
+    std::vector<std::pair<int, int>> expected;
+    for (int y = 0; y < 10; ++y) expected.emplace_back(left ? 15 - columns[y] : columns[y], y);
+    EXPECT_EQ(lumaWith(*steep, 81), expected) << (left ? "left" : "right");
+  }
+
   for (auto [w, h] : {std::pair{2, 1}, std::pair{1, 3}}) {
     auto tiny = grey(w, h);
     ImageBufferUtil::line(tiny.get(), -100, -50, 100, 70, kRed);  // misses the picture

@@ -118,6 +118,58 @@ TEST_F(ScreenshotX11Test, WindowAndDisplayPicturesWithAndWithoutSharedMemoryAndF
   EXPECT_EQ(fitScreenshotSize(screen, Size(100, 5000)), Size(1920, 1080));  // never larger
 }
 
+// The index of the monitor named `name` on the test display, as a display id.
+std::string monitorId(testing::X11TestDisplay& x, Atom name) {
+  int count = 0;
+  XRRMonitorInfo* monitors = XRRGetMonitors(x.display(), x.root(), True, &count);
+  std::string id;
+  for (int i = 0; i < count; ++i)
+    if (monitors[i].name == name) id = std::to_string(i);
+  XRRFreeMonitors(monitors);
+  return id;
+}
+
+// A monitor is read where it is now, even right after it moved; unscaled
+// pictures show the pointer, over the red window here.
+TEST_F(ScreenshotX11Test, DisplaysFollowTheMonitorLayoutAndShowThePointer) {
+  Display* display = x_->display();
+  Atom const name = x_->atom("SIDE");
+  auto placeMonitor = [&](int x, int y) {
+    XRRMonitorInfo* monitor = XRRAllocateMonitor(display, 0);
+    monitor->name = name;
+    monitor->x = x;
+    monitor->y = y;
+    monitor->width = 300;
+    monitor->height = 200;
+    XRRSetMonitor(display, x_->root(), monitor);
+    XRRFreeMonitors(monitor);
+    XSync(display, False);
+  };
+  placeMonitor(500, 100);
+  std::string const id = monitorId(*x_, name);
+  ASSERT_FALSE(id.empty());
+  auto green = getScreenshot(id, Size(-1, -1), nullptr);
+  ASSERT_TRUE(green);
+  EXPECT_TRUE(allOf(*green, 0, 0, 300, 200, kGreen));
+  XRRDeleteMonitor(display, x_->root(), name);
+  placeMonitor(100, 100);
+  ASSERT_EQ(monitorId(*x_, name), id);
+  auto red = getScreenshot(id, Size(-1, -1), nullptr);
+  XRRDeleteMonitor(display, x_->root(), name);
+  XSync(display, False);
+  ASSERT_TRUE(red);
+  EXPECT_TRUE(allOf(*red, 0, 0, 300, 200, kRed));
+
+  XWarpPointer(display, None, x_->root(), 0, 0, 0, 0, 250, 200);
+  XSync(display, False);
+  auto pointed = getScreenshot("0", Size(-1, -1), nullptr);
+  XWarpPointer(display, None, x_->root(), 0, 0, 0, 0, 1900, 1060);
+  XSync(display, False);
+  ASSERT_TRUE(pointed);
+  EXPECT_FALSE(allOf(*pointed, 240, 190, 260, 210, kRed));
+  EXPECT_TRUE(allOf(*pointed, 100, 100, 200, 150, kRed));
+}
+
 // Ids that are no number are refused, numbers that are no window are no
 // display; a hidden window stops the capture without an error, and without
 // a server there is nothing to capture.

@@ -27,6 +27,29 @@ TEST(PlasmaTest, OnlyI420IsDrawn) {
   EXPECT_EQ(7, *rgb->getPixelAddress(5, 5, 0));
 }
 
+// Values from the pattern's definition, worked out independently.
+TEST(PlasmaTest, MatchesItsDefinitionAtSamplePixelsAndMovesOnAfterEachFrame) {
+  SyntheticVideoSource::Plasma plasma;
+  EXPECT_EQ(std::vector<int32_t>({plasma.sine(1), plasma.sine(128), plasma.sine(384)}),
+            std::vector<int32_t>({12, 1024, -1024}));
+  auto colour = [&](int i) {
+    auto const& c = plasma.palette(i);
+    return std::vector<int>{c.y, c.u, c.v};
+  };
+  EXPECT_EQ(colour(0), (std::vector<int>{180, 36, 91}));
+  EXPECT_EQ(colour(200), (std::vector<int>{144, 142, 27}));
+  plasma.setEasy(false);
+  auto frame = std::make_shared<ImageBuffer>(64, 32, ImageBuffer::IMAGE_I420);
+  plasma.draw(frame.get());
+  EXPECT_EQ(78, luma(*frame, 0, 0));
+  EXPECT_EQ(157, luma(*frame, 63, 31));
+  // The 2x2 block at (40, 16) takes its chroma from (41, 17).
+  EXPECT_EQ(33, *frame->getPixelAddress(20, 8, 1));
+  EXPECT_EQ(148, *frame->getPixelAddress(20, 8, 2));
+  plasma.draw(frame.get());
+  EXPECT_EQ(159, luma(*frame, 63, 31));
+}
+
 // A synthetic source on a hand-run scheduler and a synthetic clock, feeding a
 // collector.
 class SyntheticVideoSourceTest : public CaptureSourceTest<Source<ImageBuffer>> {
@@ -98,6 +121,28 @@ TEST_F(SyntheticVideoSourceTest, TinyAndOddSizesStayInsideTheFrame) {
       EXPECT_EQ(128, *f.getPixelAddress(u.width_ - 1, u.height_ - 1, 1));
     }
   }
+}
+
+TEST_F(SyntheticVideoSourceTest, SizesThatCannotBeDrawnAreRefusedUntilADrawableOneComes) {
+  testing::LogCapture log("video:2");
+  for (auto [width, height] : {std::pair{-4, 480}, {-4, 100000}}) {
+    SCOPED_TRACE(::testing::Message() << width << "x" << height);
+    log.clear();
+    set("req_width", PropertyValue(width));
+    set("req_height", PropertyValue(height));
+    advance(kFrame * 3);
+    EXPECT_EQ(0u, sink_->count());
+    EXPECT_EQ(status_codes::Error_Unknown, statusCode());
+    EXPECT_EQ(stringPrintf("Frame size out of range: %dx%d", width, height),
+              source_->getStatus()->getStatusMessage());
+    EXPECT_EQ(1u, log.lines().size());  // once, not at every tick
+  }
+  set("req_width", PropertyValue(640));
+  set("req_height", PropertyValue(48));
+  advance(kFrame);
+  ASSERT_EQ(1u, sink_->count());
+  EXPECT_EQ(std::pair(640, 48), std::pair(frame(0)->width(), frame(0)->height()));
+  EXPECT_EQ(status_codes::Ok, statusCode());
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -12,6 +14,7 @@
 #include "media_common/sink_element.h"
 #include "media_common/threaded_scheduler.h"
 #include "tests/media_common/video/avi_test_util.h"
+#include "tests/media_common/video/image_test_util.h"
 #include "tests/support/capture.h"
 #include "tests/support/manual_scheduler.h"
 #include "tests/support/scoped_temp_dir.h"
@@ -142,7 +145,8 @@ TEST_F(VideoFileSourceTest, PlaysOnAFastForwardClockAndLoops) {
   EXPECT_EQ(clock_->getTime() - first_end, Duration::fromMSec(200));
   TearDown();
 
-  start(write("loop.y4m", y4mStream(6, 4, {0, 1, 2}, " F50:1")), true);
+  // Extensions compare in lower case.
+  start(write("loop.Y4M", y4mStream(6, 4, {0, 1, 2}, " F50:1")), true);
   ASSERT_TRUE(runUntilFrames(8));
   seen = sink_->seen();
   for (size_t i = 0; i < 8; ++i) {
@@ -182,6 +186,41 @@ TEST_F(VideoFileSourceTest, UnusableNamesWaitAndANewNameSwitchesFiles) {
   EXPECT_EQ(seen[2].bytes, packedI420(*makeFrame(4, 2, 20)));
   EXPECT_EQ(seen[3].stamp - seen[2].stamp, Duration::fromMSec(40));
   EXPECT_EQ(status(), "0 Reading from " + b);
+}
+
+// Frames that all fail to convert (MJPEG chunks that do not decode) give
+// nothing to send: a looping file is retried every 200 ms, not in a tight
+// loop, and status listeners may ask the source while it reopens.
+TEST_F(VideoFileSourceTest, ALoopingFileThatSendsNothingIsRetriedEvery200Ms) {
+  testing::LogCapture quiet("video:1");  // each frame's decoding error
+  std::string const path = dir_.file("broken.avi");
+  {
+    AVIFileWriter writer;
+    ASSERT_TRUE(writer.openFile(path));
+    for (int i = 0; i < 3; ++i)
+      writer.writeFrame(image_testing::wrapEncoded(image_testing::Bytes(64, 0x5A),
+                                                   ImageBuffer::IMAGE_MJPEG, 32, 32));
+  }
+  start(path, true);
+  std::vector<bool> answered;  // per status change: did the source answer?
+  std::vector<std::thread> askers;
+  source_->getPropertyNode("status")->connectChanged(&listener_, [&](PropertyChangedArgs const&) {
+    std::promise<void> asked;
+    std::future<void> answer = asked.get_future();
+    askers.emplace_back([this, asked = std::move(asked)]() mutable {
+      source_->getEof();
+      asked.set_value();
+    });
+    answered.push_back(answer.wait_for(std::chrono::seconds(2)) == std::future_status::ready);
+  });
+  Time const began = clock_->getTime();
+  EXPECT_TRUE(runUntil([&] { return clock_->getTime() >= began + Duration::fromSec(1.0); }));
+  source_->getPropertyNode("status")->disconnectChanged(&listener_);
+  for (auto& asker : askers) asker.join();
+  EXPECT_TRUE(sink_->seen().empty());
+  EXPECT_FALSE(answered.empty());
+  EXPECT_EQ(std::count(answered.begin(), answered.end(), false), 0);
+  EXPECT_EQ(status(), "0 Reading from " + path);
 }
 
 // Playback on a worker thread with the system clock while the test thread

@@ -34,6 +34,7 @@ TEST(VideoModePickerTest, FractionSearchTruncatesClampsAndChecksItsOutputs) {
       {1000, 60000, 1, 1001, 1001, 1, 29.97f, 29999, 1001},
       {2, 10, 2, 1, 5, 1, 100.0f, 10, 1},  // out of reach: the nearest bounds
       {1, 1, 1, 0, 100, 5, 0.1f, 1, 10},   // denominator 0 starts at one step
+      {1, 10, 1, 1, 10, 1, 0.5f, 1, 2},    // a tie (2/4) keeps the smaller denominator
   };
   for (Case const& c : cases) {
     int num = 0;

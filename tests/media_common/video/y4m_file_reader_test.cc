@@ -146,5 +146,59 @@ TEST_F(Y4MFileReaderTest, ReadsFfmpegFilesByteExact) {
   EXPECT_TRUE(result.eof);
 }
 
+// 4:2:2, 4:4:4 and mono files from ffmpeg come out as I420 with every
+// frame: luma as stored, chroma close to ffmpeg's own
+// conversion (smooth picture, so any fair downsampling agrees), mono
+// chroma neutral. Deeper or unknown colour spaces are refused by name.
+TEST_F(Y4MFileReaderTest, ConvertsFfmpegChromaLayoutsAndRefusesOthersByName) {
+  SKIP_WITHOUT_TOOL("ffmpeg");
+  int const width = 35, height = 21;
+  size_t const luma = width * height, chroma = 18 * 11;
+  for (char const* pixel_format : {"yuv422p", "yuv444p", "gray"}) {
+    SCOPED_TRACE(pixel_format);
+    testing::commandOutput(
+        "ffmpeg -v error -f lavfi -i gradients=size=35x21:rate=25 -frames:v 3 -pix_fmt " +
+        std::string(pixel_format) + " -f yuv4mpegpipe -y '" + path_ + "'");
+    bool const mono = std::string(pixel_format) == "gray";
+    std::string contents;
+    ASSERT_TRUE(File::readFileToStringIfExists(path_, &contents, 1 << 20));
+    std::vector<std::string> const expected = testing::ffmpegI420Frames(path_, width, height);
+    ReadResult result = readAll(contents);
+    ASSERT_EQ(result.frames.size(), 3u);
+    EXPECT_TRUE(result.eof);
+    // Each stored frame: "FRAME\n", then the luma plane first.
+    size_t const stored = (contents.size() - contents.find('\n') - 1) / 3;
+    for (size_t i = 0; i < 3; ++i) {
+      std::string const& frame = result.frames[i];
+      EXPECT_EQ(frame.substr(0, luma),
+                contents.substr(contents.find('\n') + 1 + i * stored + 6, luma));
+      if (mono) {
+        EXPECT_EQ(frame.substr(luma), std::string(2 * chroma, '\x80'));
+        continue;
+      }
+      long difference = 0;
+      for (size_t k = luma; k < frame.size(); ++k)
+        difference += std::abs(int(uint8_t(frame[k])) - int(uint8_t(expected[i][k])));
+      EXPECT_LT(difference, long(2 * chroma) * 4) << "mean chroma difference of 4 or more";
+    }
+  }
+
+  for (auto [pixel_format, token] : {std::pair{"yuv420p10le", "C420p10"},
+                                     {"yuv422p12le", "C422p12"},
+                                     {"yuva444p", "C444alpha"}}) {
+    SCOPED_TRACE(pixel_format);
+    testing::commandOutput("ffmpeg -v error -f lavfi -i testsrc=size=8x8 -frames:v 1 -pix_fmt " +
+                           std::string(pixel_format) + " -strict -1 -f yuv4mpegpipe -y '" + path_ +
+                           "'");
+    testing::LogCapture log("y4m_file_reader:2");
+    Y4MFileReader reader;
+    EXPECT_FALSE(reader.openFile(path_));
+    EXPECT_TRUE(
+        log.contains("Unsupported Y4M colour space " + std::string(token) + " in " + path_));
+    EXPECT_TRUE(log.contains("Can't read Y4M file " + path_));
+    EXPECT_EQ(reader.openError(), "unsupported Y4M colour space '" + std::string(token) + "'");
+  }
+}
+
 }  // namespace
 }  // namespace dravo::media

@@ -76,6 +76,31 @@ TEST_F(Y4MSinkTest, FfmpegPlaysOurSplitRecording) {
   testing::expectFfmpegPlays(dir_.file("rec_part1.y4m"), 33, 17, "30/1", second);
 }
 
+// Unset (or not positive) keeps the fixed 30:1; set, the header states the
+// rate as an exact fraction, read when a file is started.
+TEST_F(Y4MSinkTest, FrameRatePropertyStatesTheRateExactly) {
+  auto header = [](std::string const& path) {
+    std::string const contents = contentsOf(path);
+    return contents.substr(0, contents.find('\n'));
+  };
+  std::vector<std::pair<double, std::string>> const cases = {
+      {0.0, "F30:1"}, {-5.0, "F30:1"}, {25.0, "F25:1"}, {29.97, "F30000:1001"}, {60.0, "F60:1"}};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    if (cases[i].first != 0) set("frame_rate", PropertyValue(cases[i].first));
+    setName(dir_.file(std::to_string(i) + ".y4m"));
+    feed(makeFrame(4, 2, 0));
+    set("frame_rate", PropertyValue(10.0));  // waits for the next file
+    feed(makeFrame(4, 2, 1));
+  }
+  setName(dir_.file("next.y4m"));
+  feed(makeFrame(4, 2, 2));
+  sink_.reset();
+  for (size_t i = 0; i < cases.size(); ++i)
+    EXPECT_EQ(header(dir_.file(std::to_string(i) + ".y4m")),
+              "YUV4MPEG2 W4 H2 " + cases[i].second + " Ip A1:1");
+  EXPECT_EQ(header(dir_.file("next.y4m")), "YUV4MPEG2 W4 H2 F10:1 Ip A1:1");
+}
+
 TEST(VideoFileSinkTest, ChoosesTheSinkByExtension) {
   testing::ScopedTempDir dir;
   auto scheduler = std::make_shared<testing::ManualScheduler>();

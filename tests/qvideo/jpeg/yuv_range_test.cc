@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cmath>
+#include <random>
+#include <vector>
 
 namespace dravo::jpeg {
 namespace {
@@ -35,6 +37,37 @@ TEST(YuvRangeTest, FullToLimitedRoundsToNearestAndInvertsLimitedToFull) {
     // Chroma's 224 steps span 255 around 128, so its low end lands on 0.5.
     EXPECT_LE(full[16], 1);
     EXPECT_EQ(full[top], 255);
+  }
+}
+
+long fullToLimited(SampleKind kind, int v) {
+  return std::lround(kind == SampleKind::kLuma ? 16 + v * 219.0 / 255.0
+                                               : 128 + (v - 128) * 224.0 / 255.0);
+}
+
+// Random planes whose rows end at every offset from the vector width, mapped
+// in place and into another plane: every sample is exact, and the bytes past
+// each row's width are left alone.
+TEST(YuvRangeTest, FullToLimitedIsExactAtEveryRowLengthAndKeepsThePadding) {
+  std::mt19937 random(7);
+  for (SampleKind kind : {SampleKind::kLuma, SampleKind::kChroma}) {
+    for (int width : {1, 15, 16, 17, 31, 33, 47, 250}) {
+      int const stride = width + 5;
+      int const height = 3;
+      std::vector<uint8_t> in(static_cast<size_t>(stride) * height);
+      for (auto& v : in) v = static_cast<uint8_t>(random());
+      std::vector<uint8_t> out(in.size(), 0xEE);
+      std::vector<uint8_t> in_place = in;
+      mapPlaneRange(RangeMapping::kFullToLimited, kind, in.data(), stride, out.data(), stride,
+                    width, height);
+      mapPlaneRange(RangeMapping::kFullToLimited, kind, in_place.data(), stride, in_place.data(),
+                    stride, width, height);
+      for (size_t i = 0; i < in.size(); ++i) {
+        bool const inside = static_cast<int>(i % stride) < width;
+        ASSERT_EQ(out[i], inside ? fullToLimited(kind, in[i]) : 0xEE) << width << " " << i;
+        ASSERT_EQ(in_place[i], inside ? out[i] : in[i]) << width << " " << i;
+      }
+    }
   }
 }
 

@@ -1,10 +1,10 @@
-#include "common/check.h"
+#include "common/assertion.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "common/string_util.h"
 
 namespace dravo {
@@ -18,21 +18,22 @@ bool defaultHandler(AssertionInfo const& info) {
   return true;
 }
 
-std::mutex& handlerMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+struct HandlerSlot {
+  Mutex mutex;
+  AssertionHandler handler DRAVO_GUARDED_BY(mutex);
+};
 
-AssertionHandler& handlerSlot() {
-  static AssertionHandler handler;
-  return handler;
+HandlerSlot& handlerSlot() {
+  static HandlerSlot slot;
+  return slot;
 }
 
 }  // namespace
 
 AssertionHandler setAssertionHandler(AssertionHandler handler) {
-  std::lock_guard lock(handlerMutex());
-  std::swap(handlerSlot(), handler);
+  HandlerSlot& slot = handlerSlot();
+  MutexLock lock(slot.mutex);
+  std::swap(slot.handler, handler);
   return handler;
 }
 
@@ -41,10 +42,12 @@ bool handleAssertion(const char* file, int line, const char* function, const cha
   va_start(args, format);
   AssertionInfo info{file, line, function, "Assertion failed: " + vstringPrintf(format, args)};
   va_end(args);
+  // A copy, called with the lock released: the handler may assert again.
   AssertionHandler handler;
   {
-    std::lock_guard lock(handlerMutex());
-    handler = handlerSlot();
+    HandlerSlot& slot = handlerSlot();
+    MutexLock lock(slot.mutex);
+    handler = slot.handler;
   }
   return handler ? handler(info) : defaultHandler(info);
 }
