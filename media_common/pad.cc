@@ -127,25 +127,32 @@ class EventHandler : public std::enable_shared_from_this<EventHandler> {
   EventHandlerFunction handler_ DRAVO_GUARDED_BY(mutex_);
 };
 
-// Sets the handler behind `channel`, binding one to it on first use.
-void setEventHandler(std::shared_ptr<EventHandler>& slot, Mutex& slot_mutex,
-                     std::shared_ptr<PadChannel> const& channel,
-                     std::shared_ptr<Scheduler> const& scheduler,
-                     std::weak_ptr<void const> const& tracked, EventHandlerFunction handler) {
-  std::shared_ptr<EventHandler> event_handler;
-  {
-    // Binding under the slot's mutex: two first handlers set at once must
-    // not leave the channel bound to the one that was not kept.
-    MutexLock lock(slot_mutex);
-    if (!slot && !handler) return;  // never had one: the channel passes events on
-    if (!slot) {
-      slot = std::make_shared<EventHandler>(channel, scheduler);
-      slot->bindChannel();
+// The event handler of one of a pad's event channels, bound to the channel
+// on first use and kept for the pad's lifetime. Any thread may set it.
+class EventHandlerSlot {
+ public:
+  void set(std::shared_ptr<PadChannel> const& channel, std::shared_ptr<Scheduler> const& scheduler,
+           std::weak_ptr<void const> const& tracked, EventHandlerFunction handler)
+      DRAVO_EXCLUDES(mutex_) {
+    std::shared_ptr<EventHandler> event_handler;
+    {
+      // Binding under the mutex: two first handlers set at once must not
+      // leave the channel bound to the one that was not kept.
+      MutexLock lock(mutex_);
+      if (!handler_ && !handler) return;  // never had one: the channel passes events on
+      if (!handler_) {
+        handler_ = std::make_shared<EventHandler>(channel, scheduler);
+        handler_->bindChannel();
+      }
+      event_handler = handler_;
     }
-    event_handler = slot;
+    event_handler->set(tracked, std::move(handler));
   }
-  event_handler->set(tracked, std::move(handler));
-}
+
+ private:
+  Mutex mutex_;
+  std::shared_ptr<EventHandler> handler_ DRAVO_GUARDED_BY(mutex_);
+};
 
 }  // namespace
 
@@ -159,9 +166,8 @@ class PadBasePrivate {
   std::shared_ptr<PadChannel> buffer_channel;
   std::shared_ptr<PadChannel> upstream_event_channel;
   std::shared_ptr<PadChannel> downstream_event_channel;
-  Mutex handlers_mutex;
-  std::shared_ptr<EventHandler> upstream_event_handler DRAVO_GUARDED_BY(handlers_mutex);
-  std::shared_ptr<EventHandler> downstream_event_handler DRAVO_GUARDED_BY(handlers_mutex);
+  EventHandlerSlot upstream_event_handler;
+  EventHandlerSlot downstream_event_handler;
   logging::ThrottledLoggingFilter drop_filter{Duration::fromSec(5)};
 };
 
@@ -286,15 +292,14 @@ void OutputPadBase::sendDownstreamEvent(std::shared_ptr<Event const> const& even
 
 void OutputPadBase::setUpstreamEventHandler(std::weak_ptr<void const> const& tracked,
                                             EventHandlerFunction const& handler) {
-  setEventHandler(private_->upstream_event_handler, private_->handlers_mutex,
-                  private_->upstream_event_channel, scheduler_, tracked, handler);
+  private_->upstream_event_handler.set(private_->upstream_event_channel, scheduler_, tracked,
+                                       handler);
 }
 
 void OutputPadBase::clearUpstreamEventHandler() {
   // Events keep going through the handler's dispatch, which passes them on:
   // an event already on its way is never dropped for a vanished handler.
-  setEventHandler(private_->upstream_event_handler, private_->handlers_mutex,
-                  private_->upstream_event_channel, scheduler_, {}, nullptr);
+  private_->upstream_event_handler.set(private_->upstream_event_channel, scheduler_, {}, nullptr);
 }
 
 // ---- Input pads ----
@@ -311,13 +316,13 @@ void InputPadBase::sendUpstreamEvent(std::shared_ptr<Event const> const& event) 
 
 void InputPadBase::setDownstreamEventHandler(std::weak_ptr<void const> const& tracked,
                                              EventHandlerFunction const& handler) {
-  setEventHandler(private_->downstream_event_handler, private_->handlers_mutex,
-                  private_->downstream_event_channel, scheduler_, tracked, handler);
+  private_->downstream_event_handler.set(private_->downstream_event_channel, scheduler_, tracked,
+                                         handler);
 }
 
 void InputPadBase::clearDownstreamEventHandler() {
-  setEventHandler(private_->downstream_event_handler, private_->handlers_mutex,
-                  private_->downstream_event_channel, scheduler_, {}, nullptr);
+  private_->downstream_event_handler.set(private_->downstream_event_channel, scheduler_, {},
+                                         nullptr);
 }
 
 void InputPadBase::setBufferHandler(std::weak_ptr<void const> const& tracked,

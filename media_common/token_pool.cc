@@ -127,7 +127,8 @@ void TokenPoolPrivate::releaseToken(std::weak_ptr<TokenPoolPrivate> const& pool)
   if (!isServicedOnThisThread(self.get())) self->serviceQueue(lock);
 }
 
-void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
+// `lock` holds `mutex_`; the answers are called with `mutex_` released.
+void TokenPoolPrivate::serviceQueue(MutexLock&) {
   // One loop for granting and refusing: while the lock is released for an
   // answer, other threads may free tokens or queue requests, and a free token
   // must always go to a waiting request before any request is refused.
@@ -138,14 +139,13 @@ void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
       DRAVO_CHECK(!token.empty());
       TokenRequest request = std::move(queue_.front());
       queue_.pop_front();
-      lock.unlock();
+      ScopedUnlock<Mutex> unlock(mutex_);
       request(token);
       // Drop the token and the request (whose bound arguments may hold
       // tokens of this pool) before relocking: a last release re-enters the
       // pool and takes the lock itself.
       token.reset();
       request = TokenRequest();
-      lock.relock();
       continue;
     }
     if (queue_.size() > queue_length_) {
@@ -158,10 +158,9 @@ void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
         refused = std::move(queue_.back());
         queue_.pop_back();
       }
-      lock.unlock();
+      ScopedUnlock<Mutex> unlock(mutex_);
       refused(TokenReference());
       refused = TokenRequest();
-      lock.relock();
       continue;
     }
     return;

@@ -72,25 +72,6 @@ TEST(TokenPoolTest, FullQueueRefusesTheOldestOrTheNewestByPolicy) {
   }
 }
 
-TEST(TokenPoolTest, DeadOwnersAndDeadPoolsAreHarmless) {
-  TokenReference survivor;
-  {
-    TokenPool pool(1, 4, true);
-    TokenReference held = pool.tryGetToken();
-    Requester dead, alive;
-    pool.getToken(dead.request("dead"));
-    pool.getToken(alive.request("alive"));
-    dead.owner.reset();
-    held.reset();
-    EXPECT_EQ(dead.summary, "");
-    EXPECT_EQ(alive.summary, "alive+");
-    alive.release("alive");
-    survivor = pool.tryGetToken();
-    TokenPool copy = pool;  // copies share the pool; it dies with the last
-  }
-  survivor.reset();  // released after the pool is gone
-}
-
 TEST(TokenPoolTest, AnswersMayReenterThePoolAndDropTheirRequest) {
   TokenPool pool(1, 4, true);
   auto owner = std::make_shared<int>();
@@ -120,19 +101,27 @@ TEST(TokenPoolTest, AnswersMayReenterThePoolAndDropTheirRequest) {
   EXPECT_EQ(pool.getNumTokensOutstanding(), 0u);
 }
 
-TEST(TokenPoolTest, ALongRunOfDeadRequestsIsServicedInOneLoop) {
+TEST(TokenPoolTest, ALongRunOfDeadRequestsIsServicedInOneLoopAndADeadPoolIsHarmless) {
   // A pad's pool queues without limit; each dead request's token comes back
   // while the pool is servicing.
-  TokenPool pool(1, 4294967295u, true);
-  TokenReference held = pool.tryGetToken();
-  Requester dead, alive;
-  TokenRequest dead_request = dead.request("dead");
-  for (int i = 0; i < 100000; ++i) pool.getToken(dead_request);
-  pool.getToken(alive.request("alive"));
-  dead.owner.reset();
-  held.reset();
-  EXPECT_EQ(alive.summary, "alive+");
-  EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
+  TokenReference survivor;
+  {
+    TokenPool pool(1, 4294967295u, true);
+    TokenReference held = pool.tryGetToken();
+    Requester dead, alive;
+    TokenRequest dead_request = dead.request("dead");
+    for (int i = 0; i < 100000; ++i) pool.getToken(dead_request);
+    pool.getToken(alive.request("alive"));
+    dead.owner.reset();
+    held.reset();
+    EXPECT_EQ(dead.summary, "");
+    EXPECT_EQ(alive.summary, "alive+");
+    EXPECT_EQ(pool.getNumQueuedRequests(), 0u);
+    alive.release("alive");
+    survivor = pool.tryGetToken();
+    TokenPool copy = pool;  // copies share the pool; it dies with the last
+  }
+  survivor.reset();  // released after the pool is gone
 }
 
 TEST(TokenPoolTest, EveryRequestIsAnsweredOnceUnderConcurrentUse) {
