@@ -1,16 +1,28 @@
-// Cost of the pipeline's basic hand-offs, each against a bare deferred call
-// of the support library measured in the same run:
+// Cost of the pipeline's basic hand-offs.
+//
+// On the deferred thread, each against a bare deferred call of the support
+// library measured in the same run (these include the thread's wake-ups):
 //   BM_BareDeferredCall       scheduleDeferred + run, the baseline
 //   BM_TrivialSchedulerTask   one task through the trivial scheduler
 //   BM_PadHandoff/0|1         sendBuffer to an input pad handler, without and
 //                             with a token pool on the output pad
 //   BM_SourceFilterSink       the same buffers through source -> filter -> sink
 //                             elements (two hops; compare with BM_PadHandoff/1)
+//
+// On the benchmark's own thread, the library's cost alone: the trivial
+// scheduler hands its passes to a queue that the benchmark drains itself.
+//   BM_SteppedDequeCall       a std::function pushed to a std::deque and
+//                             called from it, the baseline
+//   BM_PadHandoffStepped/0|1  sendBuffer to an input pad handler, one pass per
+//                             hand-off, without and with a token pool
+//
 // Each iteration moves a batch of 1000 items and waits for them to finish.
 
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <deque>
+#include <functional>
 
 #include "common/deferred.h"
 #include "common/property_node.h"
@@ -84,6 +96,69 @@ void BM_PadHandoff(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_PadHandoff)->Arg(0)->Arg(1)->UseRealTime();
+
+// Calls queued on the benchmark's thread and run there, in order.
+class SteppedCalls {
+ public:
+  void post(std::function<void()> call) { calls_.push_back(std::move(call)); }
+  // Runs calls until none is left, including those queued meanwhile.
+  void drain() {
+    while (!calls_.empty()) {
+      std::function<void()> call = std::move(calls_.front());
+      calls_.pop_front();
+      call();
+    }
+  }
+
+ private:
+  std::deque<std::function<void()>> calls_;
+};
+
+void BM_SteppedDequeCall(benchmark::State& state) {
+  SteppedCalls calls;
+  int64_t ran = 0;
+  for (auto _ : state) {
+    for (int i = 0; i < kBatch; ++i) calls.post([&ran] { ++ran; });
+    calls.drain();
+  }
+  benchmark::DoNotOptimize(ran);
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_SteppedDequeCall);
+
+void BM_PadHandoffStepped(benchmark::State& state) {
+  bool with_pool = state.range(0) != 0;
+  SteppedCalls passes;
+  auto scheduler = createTrivialScheduler(
+      [&passes](std::function<void()> pass) { passes.post(std::move(pass)); });
+  scheduler->start();
+  auto root = PropertyNode::create("bench");
+  auto out = std::make_shared<OutputPad<BenchBuffer>>();
+  auto in = std::make_shared<InputPad<BenchBuffer>>();
+  out->initialize(PadArgs(root->getNode("out", true), scheduler));
+  in->initialize(PadArgs(root->getNode("in", true), scheduler));
+  auto owner = std::make_shared<int>(0);
+  int64_t received = 0;
+  in->setBufferHandler(owner, [&received](std::shared_ptr<DataBase const> const&) { ++received; });
+  LinkHandle link = out->link(*in);
+  if (with_pool) out->getOrCreateTokenPool().setNumTokens(kBatch);
+  passes.drain();
+  auto buffer = std::make_shared<BenchBuffer>();
+  for (auto _ : state) {
+    for (int i = 0; i < kBatch; ++i) {
+      if (with_pool)
+        out->sendBuffer(std::make_shared<BenchBuffer>());  // each carries its own token
+      else
+        out->sendBuffer(buffer);
+    }
+    passes.drain();
+  }
+  if (received != state.iterations() * kBatch) state.SkipWithError("buffers lost");
+  state.SetItemsProcessed(state.iterations() * kBatch);
+  link.reset();
+  passes.drain();
+}
+BENCHMARK(BM_PadHandoffStepped)->Arg(0)->Arg(1);
 
 using BenchSource = testing::PlainSource<BenchBuffer>;
 using BenchFilter = testing::CopyFilter<BenchBuffer>;

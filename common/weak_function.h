@@ -12,13 +12,141 @@
 //
 // Copies share nothing but the owner and the function; a WeakFunction may be
 // called on any thread (the function decides whether that is safe).
+//
+// Cost: a function whose captures fit in 48 bytes (a weak reference, a
+// shared pointer and a raw pointer, say) is stored inside the WeakFunction
+// (see InlineFunction), so making, copying and moving one allocates nothing;
+// larger ones live on the heap. Scheduler tasks are made and copied once
+// per buffer.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 
 namespace dravo {
+
+// A copyable type-erased callable, like std::function, that keeps functors
+// of up to 48 bytes inline: making, copying and moving one allocates
+// nothing. The storage of WeakFunction, and usable on its own.
+template <typename Signature>
+class InlineFunction;
+
+template <typename... Args>
+class InlineFunction<void(Args...)> {
+ public:
+  static constexpr size_t kInlineSize = 48;
+
+  InlineFunction() = default;
+  InlineFunction(std::nullptr_t) {}  // NOLINT: like std::function
+
+  template <typename F, typename D = std::decay_t<F>,
+            typename = std::enable_if_t<!std::is_same_v<D, InlineFunction> &&
+                                        std::is_invocable_v<D&, Args...>>>
+  InlineFunction(F&& f) {  // NOLINT: converts like std::function
+    if constexpr (std::is_same_v<D, std::function<void(Args...)>> || std::is_pointer_v<D> ||
+                  std::is_member_pointer_v<D>) {
+      if (!f) return;  // an empty std::function or null pointer stays empty
+    }
+    emplace<D>(std::forward<F>(f));
+  }
+
+  InlineFunction(InlineFunction const& other) {
+    if (other.ops_) {
+      other.ops_->copy(storage_, other.storage_);
+      ops_ = other.ops_;
+    }
+  }
+  InlineFunction(InlineFunction&& other) noexcept {
+    if (other.ops_) {
+      other.ops_->move(storage_, other.storage_);
+      ops_ = std::exchange(other.ops_, nullptr);
+    }
+  }
+  InlineFunction& operator=(InlineFunction const& other) {
+    if (this != &other) {
+      InlineFunction copy(other);
+      *this = std::move(copy);
+    }
+    return *this;
+  }
+  InlineFunction& operator=(InlineFunction&& other) noexcept {
+    if (this != &other) {
+      reset();
+      if (other.ops_) {
+        other.ops_->move(storage_, other.storage_);
+        ops_ = std::exchange(other.ops_, nullptr);
+      }
+    }
+    return *this;
+  }
+  ~InlineFunction() { reset(); }
+
+  explicit operator bool() const { return ops_ != nullptr; }
+  void operator()(Args... args) const {
+    ops_->invoke(const_cast<unsigned char*>(storage_), std::forward<Args>(args)...);
+  }
+
+ private:
+  struct Ops {
+    void (*invoke)(void* self, Args&&... args);
+    void (*copy)(void* to, void const* from);
+    void (*move)(void* to, void* from) noexcept;  // leaves `from` destroyed
+    void (*destroy)(void* self) noexcept;
+  };
+
+  template <typename D>
+  static constexpr bool kFitsInline =
+      sizeof(D) <= kInlineSize &&
+      alignof(D) <= alignof(std::max_align_t) && std::is_nothrow_move_constructible_v<D>;
+
+  template <typename D>
+  struct InlineOps {
+    static D* get(void* self) { return std::launder(static_cast<D*>(self)); }
+    static void invoke(void* self, Args&&... args) { (*get(self))(std::forward<Args>(args)...); }
+    static void copy(void* to, void const* from) {
+      new (to) D(*std::launder(static_cast<D const*>(from)));
+    }
+    static void move(void* to, void* from) noexcept {
+      new (to) D(std::move(*get(from)));
+      get(from)->~D();
+    }
+    static void destroy(void* self) noexcept { get(self)->~D(); }
+    static constexpr Ops ops{&invoke, &copy, &move, &destroy};
+  };
+
+  template <typename D>
+  struct HeapOps {
+    static D*& get(void* self) { return *std::launder(static_cast<D**>(self)); }
+    static void invoke(void* self, Args&&... args) { (*get(self))(std::forward<Args>(args)...); }
+    static void copy(void* to, void const* from) {
+      new (to) D*(new D(**std::launder(static_cast<D* const*>(from))));
+    }
+    static void move(void* to, void* from) noexcept { new (to) D*(get(from)); }
+    static void destroy(void* self) noexcept { delete get(self); }
+    static constexpr Ops ops{&invoke, &copy, &move, &destroy};
+  };
+
+  template <typename D, typename F>
+  void emplace(F&& f) {
+    if constexpr (kFitsInline<D>) {
+      new (storage_) D(std::forward<F>(f));
+      ops_ = &InlineOps<D>::ops;
+    } else {
+      new (storage_) D*(new D(std::forward<F>(f)));
+      ops_ = &HeapOps<D>::ops;
+    }
+  }
+
+  void reset() noexcept {
+    if (ops_) std::exchange(ops_, nullptr)->destroy(storage_);
+  }
+
+  alignas(std::max_align_t) unsigned char storage_[kInlineSize];
+  Ops const* ops_ = nullptr;
+};
 
 template <typename Signature>
 class WeakFunction;
@@ -26,8 +154,11 @@ class WeakFunction;
 template <typename... Args>
 class WeakFunction<void(Args...)> {
  public:
+  using Function = InlineFunction<void(Args...)>;
+
   WeakFunction() = default;
-  WeakFunction(std::weak_ptr<void const> owner, std::function<void(Args...)> function)
+  // `function` is any callable of this signature (a lambda, a std::function).
+  WeakFunction(std::weak_ptr<void const> owner, Function function)
       : owner_(std::move(owner)), function_(std::move(function)) {}
 
   // Calls the function if the owner lives; returns whether it was called.
@@ -44,7 +175,7 @@ class WeakFunction<void(Args...)> {
 
  private:
   std::weak_ptr<void const> owner_;
-  std::function<void(Args...)> function_;
+  Function function_;
 };
 
 // Binds a member function of `self` and leading arguments; the call passes

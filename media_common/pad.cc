@@ -1,6 +1,7 @@
 #include "media_common/pad.h"
 
 #include <cinttypes>
+#include <utility>
 
 #include "common/logging.h"
 #include "media_common/media_events.h"
@@ -12,20 +13,26 @@ namespace dravo::media {
 
 namespace {
 
-// The event channel of a pad with a user handler behind it. Each received
-// event runs the handler as a task of its own, tracked by the handler's owner;
-// if that task never calls the handler (the owner died, or the task was
-// discarded), the event is propagated anyway, so no event is lost.
+// The user event handler behind an event channel: the downstream event
+// channel of an input pad or the upstream event channel of an output pad.
+//
+// Bound to its channel once, when the pad first gets a handler, and kept for
+// the pad's lifetime; setting or clearing the handler changes only what it
+// calls. So an event on its way when the handler changes is never dropped
+// for it: it reaches the handler current when its turn comes, or, with none,
+// travels on. Each event runs the handler as a task of its own, tracked by
+// the handler's owner; if that task never calls the handler (the owner died,
+// or the task was discarded), the event is propagated anyway.
+//
+// Owned by the pad's private part. `set` comes from any thread; the rest
+// runs on the pad's scheduler.
 class EventHandler : public std::enable_shared_from_this<EventHandler> {
  public:
-  EventHandler(std::shared_ptr<PadChannel> channel, std::shared_ptr<Scheduler> scheduler,
-               std::weak_ptr<void const> tracked, EventHandlerFunction handler)
-      : channel_(std::move(channel)),
-        scheduler_(std::move(scheduler)),
-        tracked_(std::move(tracked)),
-        handler_(std::move(handler)) {}
+  EventHandler(std::shared_ptr<PadChannel> channel, std::shared_ptr<Scheduler> scheduler)
+      : channel_(std::move(channel)), scheduler_(std::move(scheduler)) {}
 
-  void install() {
+  // Makes the channel hand every event it receives to this object.
+  void bindChannel() {
     std::weak_ptr<EventHandler> weak_self = weak_from_this();
     channel_->setReceiveHandler(weak_self, [weak_self](std::shared_ptr<DataBase const> const& d) {
       if (auto self = weak_self.lock())
@@ -33,34 +40,76 @@ class EventHandler : public std::enable_shared_from_this<EventHandler> {
     });
   }
 
+  // An empty handler lets every event pass.
+  void set(std::weak_ptr<void const> const& tracked, EventHandlerFunction handler) {
+    EventHandlerFunction replaced;  // its captures are released unlocked
+    MutexLock lock(mutex_);
+    tracked_ = tracked;
+    replaced = std::exchange(handler_, std::move(handler));
+  }
+
  private:
-  // The queued task and its release hook hold the handler and the channel
-  // weakly: both hold the scheduler, and a task the scheduler never runs must
-  // not keep its scheduler alive. When the handler is replaced or gone before
-  // the task runs, the event still goes on through the channel.
+  using CalledFlag = std::shared_ptr<bool>;
+
   void dispatchEventToEventHandler(std::shared_ptr<Event const> const& event) {
     LOGF(5, "Called");
+    std::weak_ptr<void const> tracked;
+    {
+      MutexLock lock(mutex_);
+      if (handler_) tracked = tracked_;
+    }
+    if (tracked.expired()) {
+      propagateEvent(channel_, event);
+      return;
+    }
+    // Released with the last task that holds it: if no task called the
+    // handler by then, the event goes on. Holds the channel weakly, like
+    // the tasks hold this object: both hold the scheduler, and a task the
+    // scheduler never runs must not keep its scheduler alive.
     std::weak_ptr<PadChannel> weak_channel = channel_;
-    std::shared_ptr<bool> called(new bool(false), [weak_channel, event](bool* flag) {
+    CalledFlag called(new bool(false), [weak_channel, event](bool* flag) {
       LOGF(5, "%s", *flag ? "was called" : "was not called");
       if (!*flag) propagateEvent(weak_channel, event);
       delete flag;
     });
-    scheduler_->schedule(TaskFunction(tracked_,
-                                      [weak_self = weak_from_this(), called, event] {
+    queueHandlerTask(tracked, std::move(called), event);
+  }
+
+  // Tracked by the handler's owner, so that on a threaded scheduler the
+  // handler runs in turn with the owner's other tasks.
+  void queueHandlerTask(std::weak_ptr<void const> const& tracked, CalledFlag called,
+                        std::shared_ptr<Event const> const& event) {
+    scheduler_->schedule(TaskFunction(tracked,
+                                      [weak_self = weak_from_this(), tracked, called, event] {
                                         if (auto self = weak_self.lock())
-                                          self->callEventHandler(*called, event);
+                                          self->callEventHandler(tracked, called, event);
                                       }),
                          Priority(*event), channel_->getTaskInfo());
   }
 
-  void callEventHandler(bool& called, std::shared_ptr<Event const> const& event) {
+  void callEventHandler(std::weak_ptr<void const> const& task_owner, CalledFlag const& called,
+                        std::shared_ptr<Event const> const& event) {
     LOGF(5, "Called");
-    called = true;
-    if (std::shared_ptr<void const> owner = tracked_.lock()) {
-      bool pass = handler_(event);
-      LOGF(5, "Handler returned %s", pass ? "true" : "false");
-      if (!pass) return;
+    std::weak_ptr<void const> tracked;
+    EventHandlerFunction handler;
+    {
+      MutexLock lock(mutex_);
+      tracked = tracked_;
+      handler = handler_;
+    }
+    if (handler && (tracked.owner_before(task_owner) || task_owner.owner_before(tracked))) {
+      // Replaced by a handler of another owner since the dispatch: run it on
+      // that owner's turn instead.
+      queueHandlerTask(tracked, called, event);
+      return;
+    }
+    *called = true;
+    if (handler) {
+      if (std::shared_ptr<void const> owner = tracked.lock()) {
+        bool pass = handler(event);
+        LOGF(5, "Handler returned %s", pass ? "true" : "false");
+        if (!pass) return;
+      }
     }
     propagateEvent(channel_, event);
   }
@@ -71,10 +120,38 @@ class EventHandler : public std::enable_shared_from_this<EventHandler> {
     if (auto alive = channel.lock()) alive->send(event);
   }
 
-  std::shared_ptr<PadChannel> channel_;
-  std::shared_ptr<Scheduler> scheduler_;
-  std::weak_ptr<void const> tracked_;
-  EventHandlerFunction handler_;
+  const std::shared_ptr<PadChannel> channel_;
+  const std::shared_ptr<Scheduler> scheduler_;
+  Mutex mutex_;
+  std::weak_ptr<void const> tracked_ DRAVO_GUARDED_BY(mutex_);
+  EventHandlerFunction handler_ DRAVO_GUARDED_BY(mutex_);
+};
+
+// The event handler of one of a pad's event channels, bound to the channel
+// on first use and kept for the pad's lifetime. Any thread may set it.
+class EventHandlerSlot {
+ public:
+  void set(std::shared_ptr<PadChannel> const& channel, std::shared_ptr<Scheduler> const& scheduler,
+           std::weak_ptr<void const> const& tracked, EventHandlerFunction handler)
+      DRAVO_EXCLUDES(mutex_) {
+    std::shared_ptr<EventHandler> event_handler;
+    {
+      // Binding under the mutex: two first handlers set at once must not
+      // leave the channel bound to the one that was not kept.
+      MutexLock lock(mutex_);
+      if (!handler_ && !handler) return;  // never had one: the channel passes events on
+      if (!handler_) {
+        handler_ = std::make_shared<EventHandler>(channel, scheduler);
+        handler_->bindChannel();
+      }
+      event_handler = handler_;
+    }
+    event_handler->set(tracked, std::move(handler));
+  }
+
+ private:
+  Mutex mutex_;
+  std::shared_ptr<EventHandler> handler_ DRAVO_GUARDED_BY(mutex_);
 };
 
 }  // namespace
@@ -89,9 +166,8 @@ class PadBasePrivate {
   std::shared_ptr<PadChannel> buffer_channel;
   std::shared_ptr<PadChannel> upstream_event_channel;
   std::shared_ptr<PadChannel> downstream_event_channel;
-  Mutex handlers_mutex;
-  std::shared_ptr<EventHandler> upstream_event_handler DRAVO_GUARDED_BY(handlers_mutex);
-  std::shared_ptr<EventHandler> downstream_event_handler DRAVO_GUARDED_BY(handlers_mutex);
+  EventHandlerSlot upstream_event_handler;
+  EventHandlerSlot downstream_event_handler;
   logging::ThrottledLoggingFilter drop_filter{Duration::fromSec(5)};
 };
 
@@ -176,17 +252,13 @@ void OutputPadBase::sendBuffer(std::shared_ptr<Buffer const> const& buffer) {
                                << buffer->getCreationTime() << ">";
     buffer_trace::track(buffer.get(), inst_info_);
   }
-  if (buffer && logging::isLoggerEnabled("driving_tag", 5))
+  if (buffer)
     LOGS_TO("driving_tag", 5) << "Pad " << name << " driving_tag: " << drivingTag(*buffer);
   auto& buff = buffer;
   DRAVO_CHECK(buff.get());
   if (!buffer) return;
 
-  std::shared_ptr<TokenPool> pool;
-  {
-    MutexLock lock(token_pool_mutex_);
-    pool = token_pool_;
-  }
+  TokenPool* pool = token_pool_.load(std::memory_order_acquire);
   if (!pool) {
     private_->buffer_channel->send(buffer);
     return;
@@ -201,8 +273,11 @@ void OutputPadBase::sendBuffer(std::shared_ptr<Buffer const> const& buffer) {
 
 TokenPool OutputPadBase::getOrCreateTokenPool() {
   MutexLock lock(token_pool_mutex_);
-  if (!token_pool_) token_pool_ = std::make_shared<TokenPool>(1, 4294967295u, true);
-  return *token_pool_;
+  if (!token_pool_holder_) {
+    token_pool_holder_ = std::make_unique<TokenPool>(1, 4294967295u, true);
+    token_pool_.store(token_pool_holder_.get(), std::memory_order_release);
+  }
+  return *token_pool_holder_;
 }
 
 void OutputPadBase::sendDownstreamEvent(std::shared_ptr<Event const> const& event) {
@@ -217,17 +292,14 @@ void OutputPadBase::sendDownstreamEvent(std::shared_ptr<Event const> const& even
 
 void OutputPadBase::setUpstreamEventHandler(std::weak_ptr<void const> const& tracked,
                                             EventHandlerFunction const& handler) {
-  auto event_handler = std::make_shared<EventHandler>(private_->upstream_event_channel, scheduler_,
-                                                      tracked, handler);
-  event_handler->install();
-  MutexLock lock(private_->handlers_mutex);
-  private_->upstream_event_handler = std::move(event_handler);
+  private_->upstream_event_handler.set(private_->upstream_event_channel, scheduler_, tracked,
+                                       handler);
 }
 
 void OutputPadBase::clearUpstreamEventHandler() {
-  private_->upstream_event_channel->setPassThroughHandler();
-  MutexLock lock(private_->handlers_mutex);
-  private_->upstream_event_handler.reset();
+  // Events keep going through the handler's dispatch, which passes them on:
+  // an event already on its way is never dropped for a vanished handler.
+  private_->upstream_event_handler.set(private_->upstream_event_channel, scheduler_, {}, nullptr);
 }
 
 // ---- Input pads ----
@@ -244,17 +316,13 @@ void InputPadBase::sendUpstreamEvent(std::shared_ptr<Event const> const& event) 
 
 void InputPadBase::setDownstreamEventHandler(std::weak_ptr<void const> const& tracked,
                                              EventHandlerFunction const& handler) {
-  auto event_handler = std::make_shared<EventHandler>(private_->downstream_event_channel,
-                                                      scheduler_, tracked, handler);
-  event_handler->install();
-  MutexLock lock(private_->handlers_mutex);
-  private_->downstream_event_handler = std::move(event_handler);
+  private_->downstream_event_handler.set(private_->downstream_event_channel, scheduler_, tracked,
+                                         handler);
 }
 
 void InputPadBase::clearDownstreamEventHandler() {
-  private_->downstream_event_channel->setPassThroughHandler();
-  MutexLock lock(private_->handlers_mutex);
-  private_->downstream_event_handler.reset();
+  private_->downstream_event_handler.set(private_->downstream_event_channel, scheduler_, {},
+                                         nullptr);
 }
 
 void InputPadBase::setBufferHandler(std::weak_ptr<void const> const& tracked,

@@ -12,6 +12,7 @@
 // their element, before they are linked or used. Any thread may send; the
 // handlers run on the pad's scheduler.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -101,8 +102,10 @@ class OutputPadBase : public PadBase {
   void sendBuffer(std::shared_ptr<Buffer const> const& buffer);
 
  private:
-  Mutex token_pool_mutex_;
-  std::shared_ptr<TokenPool> token_pool_ DRAVO_GUARDED_BY(token_pool_mutex_);
+  Mutex token_pool_mutex_;  // serialises the pool's creation
+  std::unique_ptr<TokenPool> token_pool_holder_ DRAVO_GUARDED_BY(token_pool_mutex_);
+  // The pool once made, for senders: it stays until the pad goes.
+  std::atomic<TokenPool*> token_pool_{nullptr};
 };
 
 class InputPadBase : public PadBase {

@@ -1,6 +1,7 @@
 #include "media_common/pad_channel.h"
 
 #include <typeinfo>
+#include <utility>
 
 #include "common/logging.h"
 #include "media_common/link_handle.h"
@@ -62,8 +63,10 @@ void PadChannel::send(std::shared_ptr<DataBase const> const& data) {
 
 void PadChannel::receive(std::shared_ptr<DataBase const> const& data, Priority const& priority) {
   MutexLock lock(handler_mutex_);
-  std::shared_ptr<void const> tracked = tracked_.lock();
-  if (!tracked) {
+  // Only a test: a reference taken here could turn out to be the owner's
+  // last, and its release (an element's finalize and destructor) would then
+  // run on the sending thread under this mutex and the sender's peers mutex.
+  if (tracked_.expired()) {
     LOGF(5, "didn't schedule pad with dead handler");
     return;
   }
@@ -79,18 +82,26 @@ void PadChannel::receive(std::shared_ptr<DataBase const> const& data, Priority c
 }
 
 void PadChannel::callHandlerFunc(std::shared_ptr<DataBase const> const& data) {
-  Handler handler;
+  std::shared_ptr<Handler const> handler;
   {
     MutexLock lock(handler_mutex_);
     handler = handler_;
   }
-  handler(data);  // an empty handler throws std::bad_function_call
+  // Cleared after the object was queued: the owner that queued it lives, but
+  // no one wants the object any more.
+  if (!handler) {
+    LOGF(5, "dropped data for a cleared handler");
+    return;
+  }
+  (*handler)(data);
 }
 
 void PadChannel::setReceiveHandler(std::weak_ptr<void const> const& tracked, Handler handler) {
+  std::shared_ptr<Handler const> replaced;  // its captures are released unlocked
+  auto installed = handler ? std::make_shared<Handler const>(std::move(handler)) : nullptr;
   MutexLock lock(handler_mutex_);
   tracked_ = tracked;
-  handler_ = std::move(handler);
+  replaced = std::exchange(handler_, std::move(installed));
 }
 
 void PadChannel::setPassThroughHandler() {
@@ -102,7 +113,7 @@ void PadChannel::setPassThroughHandler() {
 
 PadChannel::Handler PadChannel::getReceiveHandlerFunction() const {
   MutexLock lock(handler_mutex_);
-  return handler_;
+  return handler_ ? *handler_ : Handler();
 }
 
 std::weak_ptr<void const> PadChannel::getReceiveHandlerTrackedObject() const {

@@ -64,7 +64,9 @@ class PadChannel : public std::enable_shared_from_this<PadChannel> {
   std::shared_ptr<Scheduler> scheduler_;
   mutable Mutex handler_mutex_;
   std::weak_ptr<void const> tracked_ DRAVO_GUARDED_BY(handler_mutex_);
-  Handler handler_ DRAVO_GUARDED_BY(handler_mutex_);
+  // Shared, never changed: a task takes a reference instead of copying the
+  // function. Null when there is no handler.
+  std::shared_ptr<Handler const> handler_ DRAVO_GUARDED_BY(handler_mutex_);
   buffer_trace::InstanceInfo const* instance_info_ = nullptr;
   bool topology_events_;
   // Set once while the pad is initialised, before any task can run.

@@ -17,7 +17,7 @@ class DataBase;
 
 class Priority {
  public:
-  Priority(int level, Time const& stamp);
+  Priority(int level, Time const& stamp) : level_(level), stamp_(stamp), idle_(false) {}
   // Stamped now.
   Priority(int level, bool idle);
   // The object's level, stamped with its creation time.
@@ -32,8 +32,16 @@ class Priority {
   Time const& getStamp() const { return stamp_; }
   bool isIdle() const { return idle_; }
 
-  bool operator==(Priority const& other) const;
-  bool operator<(Priority const& other) const;
+  bool operator==(Priority const& other) const {
+    return idle_ == other.idle_ && level_ == other.level_ && stamp_ == other.stamp_;
+  }
+  // Inline: every scheduler compares priorities on the path of each task.
+  bool operator<(Priority const& other) const {
+    if (idle_ != other.idle_) return idle_;
+    if (level_ != other.level_) return level_ < other.level_;
+    // An older stamp is more urgent, so the later one compares less.
+    return stamp_ > other.stamp_;
+  }
   bool operator>(Priority const& other) const { return other < *this; }
   bool operator<=(Priority const& other) const { return !(other < *this); }
   bool operator>=(Priority const& other) const { return !(*this < other); }

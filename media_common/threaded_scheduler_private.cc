@@ -1,6 +1,7 @@
 #include "media_common/threaded_scheduler_private.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/diagnostics/scoped_profile.h"
 #include "common/logging.h"
@@ -18,6 +19,30 @@ unsigned countThreads(std::vector<ThreadedSchedulerBin> const& bins) {
   return total;
 }
 
+std::atomic<uint64_t> g_next_scheduler_id{1};
+
+// The strand a thread pushed to last: a thread that schedules for one owner
+// again and again (a source feeding its sink, a task queueing its own
+// follow-up) finds it without the owner map. A strand retired since is
+// refused by its push, which sends the caller back to the map.
+struct LastStrand {
+  uint64_t scheduler_id = 0;
+  void const* owner = nullptr;
+  std::weak_ptr<Strand> strand;
+};
+thread_local LastStrand t_last_strand;
+
+// The owner's identity as `std::owner_less` sees it: the address of its
+// control block (null for no owner). The standard library has no owner hash
+// before C++26; both standard libraries keep the control block pointer in
+// the second word of a weak reference.
+void const* ownerIdentity(std::weak_ptr<void const> const& owner) {
+  static_assert(sizeof(std::weak_ptr<void const>) == 2 * sizeof(void*));
+  void const* words[2];
+  std::memcpy(words, static_cast<void const*>(&owner), sizeof(words));
+  return words[1];
+}
+
 }  // namespace
 
 ThreadedSchedulerPrivate::Bin::Bin(ThreadedSchedulerBin const& config,
@@ -30,7 +55,9 @@ ThreadedSchedulerPrivate::Bin::Bin(ThreadedSchedulerBin const& config,
 
 ThreadedSchedulerPrivate::ThreadedSchedulerPrivate(std::vector<ThreadedSchedulerBin> const& bins,
                                                    std::shared_ptr<PropertyNode> node)
-    : node_(std::move(node)), total_threads_(countThreads(bins)) {
+    : id_(g_next_scheduler_id.fetch_add(1)),
+      node_(std::move(node)),
+      total_threads_(countThreads(bins)) {
   DRAVO_ASSERT(!bins.empty());
   for (ThreadedSchedulerBin const& config : bins)
     bins_.push_back(std::make_shared<Bin>(config, node_->getNode("bins/" + config.name, true)));
@@ -62,44 +89,61 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
   // the scheduler from becoming idle.
   if (!binForPriority(priority)) return;
 
-  MutexLock lock(mutex_);
-  uint64_t sequence = ++task_counter_;
-  std::optional<RunnerItem> item;
-  {
-    // The push happens under the strands mutex too: the maintenance pass
-    // must not drop a strand between finding it and pushing onto it, or the
-    // owner would end up with two strands.
-    MutexLock strands_lock(strands_mutex_);
-    std::shared_ptr<Strand>& strand = strands_[function.owner()];
-    if (!strand) strand = std::make_shared<Strand>();
-    int32_t cb_count = ++cb_count_;
-    LOGF(5, "incr: cb count %d", cb_count);
-    if (strand->push(std::make_unique<ThreadedTask>(
-            ThreadedTask{function, priority, info, sequence, coarseNow()})))
-      item = RunnerItem{priority, sequence, strand};
+  uint64_t sequence = task_counter_.fetch_add(1, std::memory_order_relaxed) + 1;
+  int32_t cb_count = cb_count_.fetch_add(1) + 1;
+  LOGF(5, "incr: cb count %d", cb_count);
+  if (cb_count == 1) {
+    // Leaving idle before the task can run, so that its decrement to 0 is
+    // the one that sets idle again.
+    MutexLock lock(mutex_);
+    if (!shutting_down_) idle_ = false;
   }
-  if (item) scheduleNow(std::move(*item));
+  ThreadedTask task{function, priority, info, sequence, coarseNow()};
+  void const* key = ownerIdentity(function.owner());
+  std::shared_ptr<Strand> strand;
+  Strand::PushResult pushed = Strand::PUSH_RETIRED;
+  LastStrand& last = t_last_strand;
+  if (last.scheduler_id == id_ && last.owner == key && (strand = last.strand.lock()))
+    pushed = strand->push(task);
+  if (pushed == Strand::PUSH_RETIRED) {
+    pushed = pushToStrand(key, function.owner(), task, strand);
+    last = LastStrand{id_, key, strand};
+  }
+  if (pushed == Strand::PUSH_NEEDS_RUNNER)
+    pushRunner(RunnerItem{priority, sequence, std::move(strand)});
 }
 
-void ThreadedSchedulerPrivate::scheduleNow(RunnerItem item) {
-  // Tasks queued after shutdown never run; they must not make waitIdle hang.
-  if (!shutting_down_) idle_ = false;
-  pushRunner(std::move(item));
+Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(void const* key,
+                                                          std::weak_ptr<void const> const& owner,
+                                                          ThreadedTask& task,
+                                                          std::shared_ptr<Strand>& strand) {
+  // The push happens under the strands mutex too: the maintenance pass must
+  // not retire a strand between finding it and pushing onto it.
+  MutexLock lock(strands_mutex_);
+  StrandEntry& entry = strands_[key];
+  if (!entry.strand) {
+    entry.owner = owner;
+    entry.strand = std::make_shared<Strand>();
+  }
+  strand = entry.strand;
+  return strand->push(task);
 }
 
 void ThreadedSchedulerPrivate::pushRunner(RunnerItem item) {
   LOGF(5, "scheduleNow");
   Bin* bin = binForPriority(item.priority);
   if (!bin) return;
+  bool wake = false;
   {
     MutexLock lock(bin->mutex);
-    bin->heap.push_back(std::move(item));
-    std::push_heap(bin->heap.begin(), bin->heap.end(), RunnerItem::heapLess);
+    bin->runners.push(std::move(item));
+    bin->waiting.store(bin->runners.size(), std::memory_order_relaxed);
+    wake = bin->sleepers != 0;
   }
   // Outside the lock, so the woken worker does not block on it at once. A
-  // worker checks the heap under the lock before it waits, so none misses
-  // the item.
-  bin->condition.notify();
+  // worker checks the queue under the lock before it waits, and counts
+  // itself a sleeper there, so none misses the item.
+  if (wake) bin->condition.notify();
 }
 
 ThreadedSchedulerPrivate::Bin* ThreadedSchedulerPrivate::binForPriority(
@@ -201,7 +245,14 @@ void ThreadedSchedulerPrivate::waitIdle() {
 
 void ThreadedSchedulerPrivate::getQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>& out) {
   MutexLock lock(strands_mutex_);
-  for (auto const& [owner, strand] : strands_) strand->appendQueuedTasks(out);
+  // In the order of the owners, as std::owner_less sees them.
+  std::vector<StrandEntry const*> entries;
+  entries.reserve(strands_.size());
+  for (auto const& [identity, entry] : strands_) entries.push_back(&entry);
+  std::sort(entries.begin(), entries.end(), [](StrandEntry const* a, StrandEntry const* b) {
+    return a->owner.owner_before(b->owner);
+  });
+  for (StrandEntry const* entry : entries) entry->strand->appendQueuedTasks(out);
 }
 
 void ThreadedSchedulerPrivate::maintain() {
@@ -209,8 +260,8 @@ void ThreadedSchedulerPrivate::maintain() {
   std::vector<std::shared_ptr<Strand>> collected;  // released unlocked
   MutexLock lock(strands_mutex_);
   for (auto it = strands_.begin(); it != strands_.end();) {
-    if (it->second->shouldGC(now)) {
-      collected.push_back(std::move(it->second));
+    if (it->second.strand->shouldGC(now)) {
+      collected.push_back(std::move(it->second.strand));
       it = strands_.erase(it);
     } else {
       ++it;

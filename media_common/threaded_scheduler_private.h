@@ -12,14 +12,15 @@
 // Lock order: `mutex_` first; then `strands_mutex_`, a bin's mutex or a
 // strand's mutex; `strands_mutex_` before a strand's mutex. A bin's mutex
 // and a strand's mutex are leaves. Tasks run, and are released, with no
-// lock of this scheduler held.
+// lock of this scheduler held. Scheduling a task takes `mutex_` only when
+// it ends an idle spell.
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/condition_variable.h"
@@ -47,8 +48,13 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
     const unsigned num_threads;
 
     Mutex mutex;
-    // A heap by `RunnerItem::runsBefore`: the front runs next.
-    std::vector<RunnerItem> heap DRAVO_GUARDED_BY(mutex);
+    // By `RunnerItem::runsBefore`: the front runs next.
+    SchedulerTaskQueue<RunnerItem, RunnerItem::RunsBefore> runners DRAVO_GUARDED_BY(mutex);
+    // The number of runner items, for a worker deciding without the lock
+    // whether to go on with its strand; written under `mutex`.
+    std::atomic<size_t> waiting{0};
+    // Workers waiting on `condition`; nobody to wake when zero.
+    unsigned sleepers DRAVO_GUARDED_BY(mutex) = 0;
     ConditionVariable condition;  // a runner item arrived, or shutdown
   };
 
@@ -65,13 +71,16 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
       DRAVO_EXCLUDES(strands_mutex_);
 
  private:
-  using OwnerKey = std::weak_ptr<void const>;
-  using StrandMap = std::map<OwnerKey, std::shared_ptr<Strand>, std::owner_less<OwnerKey>>;
+  // The strand of one owner. The weak reference keeps the owner's control
+  // block, whose address is the entry's key, from being reused.
+  struct StrandEntry {
+    std::weak_ptr<void const> owner;
+    std::shared_ptr<Strand> strand;
+  };
+  using StrandMap = std::unordered_map<void const*, StrandEntry>;
 
-  // Leaves idle and puts `item` into the bin for its priority.
-  void scheduleNow(RunnerItem item) DRAVO_REQUIRES(mutex_);
-  // Puts `item` into the bin for its priority; `mutex_` may or may not be
-  // held (only the bin's mutex is taken).
+  // Puts `item` into the bin for its priority (only the bin's mutex is
+  // taken) and wakes a worker there.
   void pushRunner(RunnerItem item);
   // The bin serving `priority`'s level; null (after an assertion) if none.
   Bin* binForPriority(Priority const& priority) const;
@@ -81,13 +90,22 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
   bool waitForWork(Bin& bin, WorkerDiagnostics& diagnostics, std::optional<RunnerItem>& elem);
   // Counts a task as run; the scheduler is idle when none is left.
   void taskDone() DRAVO_EXCLUDES(mutex_);
-  // Queues the runner item for a strand's following task. Returns it instead
-  // when it belongs to `bin` and would be the next item there anyway, so the
-  // calling worker runs it without a round trip through the heap.
-  std::optional<RunnerItem> reschedule(Bin& bin, std::optional<RunnerItem>& next);
+  // Queues the runner item for a strand's following task and takes the
+  // item the calling worker runs next, in one visit to the bin: `next` itself
+  // when it belongs to `bin` and would be the next item there anyway. Empty
+  // when the worker must wait for work.
+  std::optional<RunnerItem> reschedule(Bin& bin, RunnerItem next);
+  // The strand of the owner with identity `key`, made if needed, with
+  // `task` pushed onto it.
+  Strand::PushResult pushToStrand(void const* key, std::weak_ptr<void const> const& owner,
+                                  ThreadedTask& task, std::shared_ptr<Strand>& strand)
+      DRAVO_EXCLUDES(strands_mutex_);
   void joinWorkers() DRAVO_EXCLUDES(mutex_);
   void maintain() DRAVO_EXCLUDES(strands_mutex_);
 
+  // Tells this scheduler apart in the per-thread cache of the last strand
+  // used; unique in the process.
+  const uint64_t id_;
   Mutex mutex_;
   ConditionVariable idle_condition_;    // `idle_` became true
   ConditionVariable joined_condition_;  // `joined_count_` grew
@@ -98,14 +116,15 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
   bool idle_ DRAVO_GUARDED_BY(mutex_) = true;
   bool started_ DRAVO_GUARDED_BY(mutex_) = false;
   const std::shared_ptr<PropertyNode> node_;
-  uint64_t task_counter_ DRAVO_GUARDED_BY(mutex_) = 0;
+  std::atomic<uint64_t> task_counter_{0};
   const unsigned total_threads_;
   std::vector<std::unique_ptr<Thread>> threads_ DRAVO_GUARDED_BY(mutex_);
   // Per thread: some `shutdown` took on joining it. Each thread is joined by
   // exactly one caller; the others wait for `joined_count_`.
   std::vector<bool> join_claimed_ DRAVO_GUARDED_BY(mutex_);
   size_t joined_count_ DRAVO_GUARDED_BY(mutex_) = 0;
-  // Tasks scheduled and not yet run.
+  // Tasks scheduled and not yet run. The increment from 0 clears `idle_`
+  // (under `mutex_`) before the task can run; the decrement to 0 sets it.
   std::atomic<int32_t> cb_count_{0};
 
   Mutex strands_mutex_;

@@ -3,10 +3,13 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <sstream>
+#include <string>
 
 #include "common/diagnostics/scoped_profile.h"
 #include "common/logging.h"
+#include "common/string_util.h"
 
 DRAVO_LOGGER("threaded_scheduler");
 
@@ -16,15 +19,37 @@ namespace {
 
 constexpr size_t kOverloadOnTasks = 2000;
 constexpr size_t kOverloadOffTasks = 25;
+constexpr Duration kLongWait = Duration::fromNSec(1'000'000'000);
+constexpr Duration kCollectAfter = Duration::fromNSec(200'000'000);
 
-// std heap functions keep the "largest" element in front; a task is
-// "smaller" when it runs later.
-template <typename Entry>
-bool taskRunsAfter(Entry const& a, Entry const& b) {
-  if (priorityRunsBefore(b.priority, a.priority)) return true;
-  if (priorityRunsBefore(a.priority, b.priority)) return false;
-  return b.sequence < a.sequence;
-}
+// A warning let through at most once per interval, the others 4 levels
+// finer, like LOGF_FILTERED; but the message is formatted only when it will
+// be written. An overloaded strand warns on every push.
+class ThrottledWarning {
+ public:
+  ThrottledWarning(const char* file, int line)
+      : filter_(Duration::fromSec(5)),
+        passed_(dravo_file_logger__, 3, file, line),
+        hidden_(dravo_file_logger__, 7, file, line) {}
+
+  void log(Time now, const char* format, ...) __attribute__((format(printf, 3, 4))) {
+    int level = passed_.level();
+    std::string hid_note;
+    filter_.filterAt(now, &level, &hid_note);
+    logging::LogPoint const& point = level == passed_.level() ? passed_ : hidden_;
+    if (!point.enabled()) return;
+    va_list args;
+    va_start(args, format);
+    std::string message = vstringPrintf(format, args);
+    va_end(args);
+    logging::logToLogger(point.logger(), level, point.file(), point.line(), message + hid_note);
+  }
+
+ private:
+  logging::ThrottledLoggingFilter filter_;
+  const logging::LogPoint passed_;
+  const logging::LogPoint hidden_;
+};
 
 }  // namespace
 
@@ -35,13 +60,14 @@ Time coarseNow() {
 }
 
 void ThreadedTask::trigger() const {
-  Duration waited = coarseNow() - queued;
-  if (waited > Duration::fromSec(1)) {
-    static logging::ThrottledLoggingFilter filter(Duration::fromSec(5));
+  Time now = coarseNow();
+  Duration waited = now - queued;
+  if (waited > kLongWait) {
+    static ThrottledWarning warning(__FILE__, __LINE__);
     std::ostringstream text;
     text << waited;
-    LOGF_FILTERED(filter, 3, "Some threaded task was queued for more than one second: %s %s",
-                  text.str().c_str(), name());
+    warning.log(now, "Some threaded task was queued for more than one second: %s %s",
+                text.str().c_str(), name());
   }
   function();
 }
@@ -50,28 +76,22 @@ Strand::Strand()
     : scheduled_priority_(Priority::lowest()),
       overload_trigger_("threaded scheduler task too full", Duration::fromSec(10)) {}
 
-void Strand::pushHeap(TaskPtr task) {
-  Priority priority = task->priority;
-  uint64_t sequence = task->sequence;
-  tasks_.push_back(QueuedTask{priority, sequence, std::move(task)});
-  std::push_heap(tasks_.begin(), tasks_.end(), taskRunsAfter<QueuedTask>);
-}
-
-Strand::TaskPtr Strand::popHeap() {
-  std::pop_heap(tasks_.begin(), tasks_.end(), taskRunsAfter<QueuedTask>);
-  TaskPtr task = std::move(tasks_.back().task);
-  tasks_.pop_back();
+ThreadedTask Strand::take() {
+  ThreadedTask task = tasks_.pop();
+  running_ = true;
+  if (tasks_.size() < kOverloadOffTasks) overloaded_ = false;
   return task;
 }
 
-bool Strand::push(TaskPtr task) {
+Strand::PushResult Strand::push(ThreadedTask& task) {
   MutexLock lock(mutex_);
+  if (retired_) return PUSH_RETIRED;
   if (tasks_.size() > kOverloadOnTasks) {
-    static logging::ThrottledLoggingFilter filter(Duration::fromSec(5));
-    LOGF_FILTERED(filter, 3,
-                  "Excessive number of queued tasks in threaded scheduler strand. Tasks: %zu first "
-                  "task: %s",
-                  tasks_.size(), tasks_.front().task->name());
+    static ThrottledWarning warning(__FILE__, __LINE__);
+    warning.log(task.queued,
+                "Excessive number of queued tasks in threaded scheduler strand. Tasks: %zu first "
+                "task: %s",
+                tasks_.size(), tasks_.front().name());
     if (!overloaded_) {
       overloaded_ = true;
       overload_trigger_.trigger();
@@ -79,22 +99,22 @@ bool Strand::push(TaskPtr task) {
   }
   bool needs_runner = false;
   if (!scheduled_) {
-    scheduled_since_ = task->queued;
-    scheduled_priority_ = task->priority;
+    scheduled_since_ = task.queued;
+    scheduled_priority_ = task.priority;
     scheduled_ = true;
     needs_runner = true;
-  } else if (priorityRunsBefore(task->priority, scheduled_priority_) && !running_) {
+  } else if (priorityRunsBefore(task.priority, scheduled_priority_) && !running_) {
     // The runner item already in a bin becomes stale: call() will see its
     // level no longer matches, or find the strand busy or empty.
-    scheduled_priority_ = task->priority;
+    scheduled_priority_ = task.priority;
     needs_runner = true;
   }
-  last_push_ = task->queued;
-  pushHeap(std::move(task));
-  return needs_runner;
+  last_push_ = task.queued;
+  tasks_.push(std::move(task));
+  return needs_runner ? PUSH_NEEDS_RUNNER : PUSH_QUEUED;
 }
 
-Strand::CallStatus Strand::call(int level, std::optional<RunnerItem>& next) {
+Strand::CallStatus Strand::call(int level, StrandWorker& worker, std::optional<RunnerItem>& next) {
   MutexLock lock(mutex_);
   if (level != scheduled_priority_.getLevel()) {
     LOGS(5) << "call " << this << " superceded (priority mismatch) priority=" << level
@@ -110,56 +130,65 @@ Strand::CallStatus Strand::call(int level, std::optional<RunnerItem>& next) {
     scheduled_ = false;
     return CALL_EMPTY;
   }
-  TaskPtr task = popHeap();
-  running_ = true;
-  if (tasks_.size() < kOverloadOffTasks) overloaded_ = false;
-  lock.unlock();
+  ThreadedTask task = take();
+  // The last task's info; released unlocked, as it may be the last reference.
+  std::shared_ptr<TaskInfo const> info;
+  for (;;) {
+    lock.unlock();
+    info.reset();
+    {
+      ScopedProfile profile(task.name());
+      task.trigger();
+    }
+    // The function's captures may run arbitrary code when released (a buffer
+    // giving back its token, which may schedule more work here): release them
+    // before retaking the strand's mutex.
+    info = std::move(task.info);
+    task = ThreadedTask();
+    const char* name = info ? info->getName() : "<no task info>";
+    if (!worker.taskDone()) return CALL_STOPPED;
 
-  {
-    ScopedProfile profile(task->name());
-    task->trigger();
-  }
-  // The function's captures may run arbitrary code when released (a buffer
-  // giving back its token, which may schedule more work here): release them
-  // before retaking the strand's mutex.
-  std::shared_ptr<TaskInfo const> info = std::move(task->info);
-  task.reset();
-  const char* name = info ? info->getName() : "<no task info>";
-
-  lock.relock();
-  running_ = false;
-  CallStatus status = CALL_FINISHED;
-  if (tasks_.empty()) {
-    scheduled_ = false;
-    LOGS(5) << "call " << this << " finished priority=" << level << " called: " << name;
-  } else {
-    ThreadedTask const& following = *tasks_.front().task;
+    lock.relock();
+    running_ = false;
+    if (tasks_.empty()) {
+      scheduled_ = false;
+      LOGS(5) << "call " << this << " finished priority=" << level << " called: " << name;
+      lock.unlock();
+      return CALL_FINISHED;
+    }
+    ThreadedTask const& following = tasks_.front();
     scheduled_priority_ = following.priority;
-    next = RunnerItem{following.priority, following.sequence, shared_from_this()};
     LOGS(5) << "call " << this << " reschedule priority=" << level
             << " next_priority=" << following.priority.getLevel() << " called: " << name;
-    status = CALL_RESCHEDULED;
+    if (!worker.mayContinue(following.priority)) {
+      next = RunnerItem{following.priority, following.sequence, shared_from_this()};
+      lock.unlock();
+      return CALL_RESCHEDULED;
+    }
+    // Nothing else waits for this worker: go on without a runner item.
+    level = following.priority.getLevel();
+    task = take();
   }
-  lock.unlock();  // the task info may be the last reference: release it unlocked
-  return status;
 }
 
 bool Strand::shouldGC(Time now) {
   MutexLock lock(mutex_);
-  if (scheduled_ && now - scheduled_since_ > Duration::fromSec(1)) {
-    static logging::ThrottledLoggingFilter filter(Duration::fromSec(5));
-    LOGF_FILTERED(filter, 3,
-                  "Some threaded scheduler strand has been non-empty for too long (%.3f seconds).",
-                  (now - scheduled_since_).toSec());
+  if (scheduled_ && now - scheduled_since_ > kLongWait) {
+    static ThrottledWarning warning(__FILE__, __LINE__);
+    warning.log(now,
+                "Some threaded scheduler strand has been non-empty for too long (%.3f seconds).",
+                (now - scheduled_since_).toSec());
   }
-  return !scheduled_ && now - last_push_ > Duration::fromMSec(200);
+  if (scheduled_ || now - last_push_ <= kCollectAfter) return false;
+  retired_ = true;
+  return true;
 }
 
 void Strand::appendQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>& out) {
   MutexLock lock(mutex_);
   std::vector<ThreadedTask const*> order;
   order.reserve(tasks_.size());
-  for (QueuedTask const& queued : tasks_) order.push_back(queued.task.get());
+  tasks_.forEach([&order](ThreadedTask const& task) { order.push_back(&task); });
   std::sort(order.begin(), order.end(),
             [](ThreadedTask const* a, ThreadedTask const* b) { return a->runsBefore(*b); });
   for (ThreadedTask const* task : order) out.push_back(task->info);

@@ -53,6 +53,27 @@ void ThreadedSchedulerPrivate::workerLoop(std::shared_ptr<Bin> bin, std::string 
                                           int index) {
   WorkerDiagnostics diagnostics(thread_name,
                                 bin->node->getNode(stringPrintf("thread%d", index), true));
+  // This worker as its strands see it between two tasks.
+  class Worker : public StrandWorker {
+   public:
+    Worker(ThreadedSchedulerPrivate& scheduler, Bin& bin) : scheduler_(scheduler), bin_(bin) {}
+    bool taskDone() override {
+      if (scheduler_.shutting_down_) return false;
+      scheduler_.taskDone();
+      return true;
+    }
+    // A racing push into the bin may be missed; it is then served after
+    // this task, as if it had come a moment later.
+    bool mayContinue(Priority const& priority) override {
+      return bin_.waiting.load(std::memory_order_relaxed) == 0 &&
+             scheduler_.binForPriority(priority) == &bin_;
+    }
+
+   private:
+    ThreadedSchedulerPrivate& scheduler_;
+    Bin& bin_;
+  } worker(*this, *bin);
+
   std::optional<RunnerItem> elem;  // kept from the previous round, if any
   for (;;) {
     if (!elem && !waitForWork(*bin, diagnostics, elem)) return;
@@ -65,10 +86,13 @@ void ThreadedSchedulerPrivate::workerLoop(std::shared_ptr<Bin> bin, std::string 
     if (!strand) continue;
 
     std::optional<RunnerItem> next;
-    Strand::CallStatus status = strand->call(level, next);
-    if (shutting_down_) return;
-    if (status == Strand::CALL_FINISHED || status == Strand::CALL_RESCHEDULED) taskDone();
-    if (status == Strand::CALL_RESCHEDULED) elem = reschedule(*bin, next);
+    Strand::CallStatus status = strand->call(level, worker, next);
+    strand.reset();
+    if (shutting_down_ || status == Strand::CALL_STOPPED) return;
+    if (status == Strand::CALL_RESCHEDULED) {
+      DRAVO_ASSERT(next);
+      if (next) elem = reschedule(*bin, std::move(*next));
+    }
   }
 }
 
@@ -76,11 +100,13 @@ bool ThreadedSchedulerPrivate::waitForWork(Bin& bin, WorkerDiagnostics& diagnost
                                            std::optional<RunnerItem>& elem) {
   MutexLock lock(bin.mutex);
   diagnostics.watchdog().kick();
-  while (bin.heap.empty()) {
+  while (bin.runners.empty()) {
     if (shutting_down_) return false;
     diagnostics.watchdog().setIdle(true);
     Time begin = Time::now();
+    ++bin.sleepers;
     bin.condition.timedWaitRelative(lock, Duration::fromMSec(500));
+    --bin.sleepers;
     Time end = Time::now();
     diagnostics.watchdog().setIdle(false);
     if (std::optional<double> total = diagnostics.recordWait(begin, end)) {
@@ -92,9 +118,8 @@ bool ThreadedSchedulerPrivate::waitForWork(Bin& bin, WorkerDiagnostics& diagnost
     }
   }
   if (shutting_down_) return false;
-  std::pop_heap(bin.heap.begin(), bin.heap.end(), RunnerItem::heapLess);
-  elem = std::move(bin.heap.back());
-  bin.heap.pop_back();
+  elem = bin.runners.pop();
+  bin.waiting.store(bin.runners.size(), std::memory_order_relaxed);
   return true;
 }
 
@@ -102,8 +127,9 @@ void ThreadedSchedulerPrivate::taskDone() {
   int32_t cb_count = --cb_count_;
   LOGF(5, "decr: cb count %d", cb_count);
   DRAVO_ASSERT(cb_count >= 0);
-  // Only the decrement that reaches zero needs to look at idleness; the
-  // count is re-read under the mutex, where every increment happens.
+  // Only the decrement that reaches zero needs to look at idleness. The
+  // count is re-read under the mutex: an increment from zero racing with
+  // this one clears idle under the mutex too, before or after this check.
   if (cb_count != 0) return;
   MutexLock lock(mutex_);
   if (cb_count_ == 0) {
@@ -117,16 +143,24 @@ void ThreadedSchedulerPrivate::taskDone() {
 // `cb_count_`, and `idle_` is only ever set while that count is zero (every
 // strand is unscheduled then, so the first push afterwards clears it). There
 // is no idleness to leave.
-std::optional<RunnerItem> ThreadedSchedulerPrivate::reschedule(Bin& bin,
-                                                               std::optional<RunnerItem>& next) {
-  DRAVO_ASSERT(next);
-  if (!next) return std::nullopt;
-  if (binForPriority(next->priority) == &bin) {
-    MutexLock lock(bin.mutex);
-    if (bin.heap.empty() || !bin.heap.front().runsBefore(*next)) return std::move(next);
+std::optional<RunnerItem> ThreadedSchedulerPrivate::reschedule(Bin& bin, RunnerItem next) {
+  if (binForPriority(next.priority) != &bin) {
+    pushRunner(std::move(next));
+    return std::nullopt;
   }
-  pushRunner(std::move(*next));
-  return std::nullopt;
+  bool wake = false;
+  RunnerItem first;
+  {
+    MutexLock lock(bin.mutex);
+    if (bin.runners.empty() || !bin.runners.front().runsBefore(next)) return next;
+    // Trade places with the item that runs first: the bin keeps as many
+    // items as it had, and a sleeping worker may take the one left.
+    first = bin.runners.pop();
+    bin.runners.push(std::move(next));
+    wake = bin.sleepers != 0;
+  }
+  if (wake) bin.condition.notify();
+  return first;
 }
 
 }  // namespace dravo::media

@@ -4,6 +4,41 @@
 
 namespace dravo::media {
 
+namespace {
+
+// The pools this thread is servicing right now, innermost first. A token
+// that comes back while its pool is being serviced on the same thread (a
+// dead request's token, or one an answer dropped at once) is only counted
+// back: the servicing loop further up the stack hands it on. Servicing it
+// in place would nest one loop per such token.
+struct ServicingFrame {
+  TokenPoolPrivate const* pool;
+  ServicingFrame const* outer;
+};
+thread_local ServicingFrame const* t_servicing = nullptr;
+
+bool isServicedOnThisThread(TokenPoolPrivate const* pool) {
+  for (ServicingFrame const* frame = t_servicing; frame; frame = frame->outer)
+    if (frame->pool == pool) return true;
+  return false;
+}
+
+// Marks `pool` as serviced on this thread for the scope's lifetime.
+class ScopedServicing {
+ public:
+  explicit ScopedServicing(TokenPoolPrivate const* pool) : frame_{pool, t_servicing} {
+    t_servicing = &frame_;
+  }
+  ~ScopedServicing() { t_servicing = frame_.outer; }
+  ScopedServicing(ScopedServicing const&) = delete;
+  ScopedServicing& operator=(ScopedServicing const&) = delete;
+
+ private:
+  ServicingFrame frame_;
+};
+
+}  // namespace
+
 TokenPoolPrivate::TokenPoolPrivate(unsigned int num_tokens, unsigned int queue_length,
                                    bool drop_oldest)
     : total_tokens_(num_tokens), queue_length_(queue_length), drop_oldest_(drop_oldest) {}
@@ -12,6 +47,18 @@ void TokenPoolPrivate::getToken(TokenRequest const& request) {
   // An answer may drop the last handle to this pool; stay alive until done.
   auto keep_alive = shared_from_this();
   MutexLock lock(mutex_);
+  if (queue_.empty() && used_tokens_ < total_tokens_) {
+    // What servicing would do with the request at the front of an empty
+    // queue, without queueing a copy of it first.
+    ScopedServicing servicing(this);
+    TokenReference token = takeToken();
+    lock.unlock();
+    request(token);
+    token.reset();
+    lock.relock();
+    serviceQueue(lock);
+    return;
+  }
   queue_.push_back(request);
   serviceQueue(lock);
 }
@@ -77,27 +124,28 @@ void TokenPoolPrivate::releaseToken(std::weak_ptr<TokenPoolPrivate> const& pool)
   if (!self) return;
   MutexLock lock(self->mutex_);
   --self->used_tokens_;
-  self->serviceQueue(lock);
+  if (!isServicedOnThisThread(self.get())) self->serviceQueue(lock);
 }
 
-void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
+// `lock` holds `mutex_`; the answers are called with `mutex_` released.
+void TokenPoolPrivate::serviceQueue(MutexLock&) {
   // One loop for granting and refusing: while the lock is released for an
   // answer, other threads may free tokens or queue requests, and a free token
   // must always go to a waiting request before any request is refused.
+  ScopedServicing servicing(this);
   for (;;) {
     if (used_tokens_ < total_tokens_ && !queue_.empty()) {
       TokenReference token = takeToken();
       DRAVO_CHECK(!token.empty());
       TokenRequest request = std::move(queue_.front());
       queue_.pop_front();
-      lock.unlock();
+      ScopedUnlock<Mutex> unlock(mutex_);
       request(token);
       // Drop the token and the request (whose bound arguments may hold
       // tokens of this pool) before relocking: a last release re-enters the
       // pool and takes the lock itself.
       token.reset();
       request = TokenRequest();
-      lock.relock();
       continue;
     }
     if (queue_.size() > queue_length_) {
@@ -110,10 +158,9 @@ void TokenPoolPrivate::serviceQueue(MutexLock& lock) {
         refused = std::move(queue_.back());
         queue_.pop_back();
       }
-      lock.unlock();
+      ScopedUnlock<Mutex> unlock(mutex_);
       refused(TokenReference());
       refused = TokenRequest();
-      lock.relock();
       continue;
     }
     return;

@@ -1,45 +1,41 @@
 #include "media_common/trivial_scheduler.h"
 
-#include <algorithm>
-#include <atomic>
-#include <vector>
-
 #include "common/check.h"
 #include "common/condition_variable.h"
 #include "common/deferred.h"
 #include "common/logging.h"
+#include "media_common/scheduler_task_queue.h"
 
 DRAVO_LOGGER("trivial_scheduler");
 
 namespace dravo::media {
 
-namespace {
-std::atomic<uint64_t> g_sequence{0};
-}  // namespace
-
 class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSchedulerPrivate> {
  public:
   struct QueueElement {
     TaskFunction function;
-    Priority priority;
-    uint64_t sequence_;
+    Priority priority{0, Time()};
+    // Order of queueing on this scheduler; breaks ties between equal
+    // priorities, first queued first.
+    uint64_t sequence_ = 0;
   };
-  // Heap order: true when `a` runs after `b`.
-  struct RunsAfter {
+  struct RunsBefore {
     bool operator()(QueueElement const& a, QueueElement const& b) const {
-      if (a.priority < b.priority) return true;
-      if (b.priority < a.priority) return false;
-      return a.sequence_ > b.sequence_;
+      if (b.priority < a.priority) return true;
+      if (a.priority < b.priority) return false;
+      return a.sequence_ < b.sequence_;
     }
   };
 
+  explicit TrivialSchedulerPrivate(TrivialSchedulerPassRunner run_pass)
+      : run_pass_(std::move(run_pass)) {}
   ~TrivialSchedulerPrivate() { DRAVO_CHECK(!scheduled_); }
 
   void scheduleNow(QueueElement element) DRAVO_REQUIRES(mutex_) {
     LOGF(5, "scheduleNow");
     idle_ = false;
-    queue_.push_back(std::move(element));
-    std::push_heap(queue_.begin(), queue_.end(), RunsAfter());
+    element.sequence_ = next_sequence_++;
+    queue_.push(std::move(element));
     scheduleMainLoop();
   }
 
@@ -52,7 +48,11 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
     }
     if (!scheduled_ && started_) {
       LOGF(5, "mainLoopPass scheduled.");
-      main_loop_timer_ = scheduleDeferred([self = shared_from_this()] { self->mainLoopPass(); });
+      auto pass = [self = shared_from_this()] { self->mainLoopPass(); };
+      if (run_pass_)
+        run_pass_(std::move(pass));
+      else
+        main_loop_timer_ = scheduleDeferred(std::move(pass));
       scheduled_ = true;
       return;
     }
@@ -67,9 +67,7 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
     if (shutdown_) return;  // shut down while this pass waited for the lock
     DRAVO_ASSERT(!queue_.empty());
     if (queue_.empty()) return;
-    std::pop_heap(queue_.begin(), queue_.end(), RunsAfter());
-    QueueElement element = std::move(queue_.back());
-    queue_.pop_back();
+    QueueElement element = queue_.pop();
     lock.unlock();
     element.function();
     lock.relock();
@@ -87,6 +85,8 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
     while (!idle_) idle_condition_.wait(lock);
   }
 
+  // Empty: passes are deferred calls.
+  const TrivialSchedulerPassRunner run_pass_;
   Mutex mutex_;
   ConditionVariable idle_condition_;
   bool shutdown_ DRAVO_GUARDED_BY(mutex_) = false;
@@ -94,11 +94,14 @@ class TrivialSchedulerPrivate : public std::enable_shared_from_this<TrivialSched
   bool started_ DRAVO_GUARDED_BY(mutex_) = false;
   bool scheduled_ DRAVO_GUARDED_BY(mutex_) = false;
   TimerHandle main_loop_timer_ DRAVO_GUARDED_BY(mutex_);
-  // A binary max-heap under RunsAfter: the front runs next.
-  std::vector<QueueElement> queue_ DRAVO_GUARDED_BY(mutex_);
+  uint64_t next_sequence_ DRAVO_GUARDED_BY(mutex_) = 0;
+  SchedulerTaskQueue<QueueElement, RunsBefore> queue_ DRAVO_GUARDED_BY(mutex_);
 };
 
-TrivialScheduler::TrivialScheduler() : impl_(std::make_shared<TrivialSchedulerPrivate>()) {}
+TrivialScheduler::TrivialScheduler() : TrivialScheduler(nullptr) {}
+
+TrivialScheduler::TrivialScheduler(TrivialSchedulerPassRunner run_pass)
+    : impl_(std::make_shared<TrivialSchedulerPrivate>(std::move(run_pass))) {}
 
 TrivialScheduler::~TrivialScheduler() {
   LOGF(5, "Destructing");
@@ -110,7 +113,7 @@ void TrivialScheduler::scheduleWithDebug(TaskFunction const& function, Priority 
                                          std::shared_ptr<TaskInfo const> const&) {
   LOGF(5, "schedule called");
   MutexLock lock(impl_->mutex_);
-  impl_->scheduleNow(TrivialSchedulerPrivate::QueueElement{function, priority, g_sequence++});
+  impl_->scheduleNow(TrivialSchedulerPrivate::QueueElement{function, priority});
 }
 
 void TrivialScheduler::start() {
@@ -146,5 +149,9 @@ void TrivialScheduler::getQueuedTasks(std::vector<std::shared_ptr<TaskInfo const
 }
 
 std::shared_ptr<Scheduler> createTrivialScheduler() { return std::make_shared<TrivialScheduler>(); }
+
+std::shared_ptr<Scheduler> createTrivialScheduler(TrivialSchedulerPassRunner run_pass) {
+  return std::make_shared<TrivialScheduler>(std::move(run_pass));
+}
 
 }  // namespace dravo::media

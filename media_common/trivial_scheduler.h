@@ -10,6 +10,7 @@
 // A pending pass holds the private part strongly, so a pass already running
 // completes even if the public scheduler is destroyed meanwhile.
 
+#include <functional>
 #include <memory>
 
 #include "media_common/scheduler.h"
@@ -18,9 +19,15 @@ namespace dravo::media {
 
 class TrivialSchedulerPrivate;
 
+// Takes a main-loop pass of a trivial scheduler and runs it later, once,
+// outside the call. Called with the scheduler's lock held.
+using TrivialSchedulerPassRunner = std::function<void(std::function<void()> pass)>;
+
 class TrivialScheduler : public Scheduler {
  public:
   TrivialScheduler();
+  // Passes go to `run_pass` instead of the deferred thread.
+  explicit TrivialScheduler(TrivialSchedulerPassRunner run_pass);
   ~TrivialScheduler() override;
 
   void scheduleWithDebug(TaskFunction const& function, Priority const& priority,
@@ -37,5 +44,11 @@ class TrivialScheduler : public Scheduler {
 
 // A new trivial scheduler, not started.
 std::shared_ptr<Scheduler> createTrivialScheduler();
+// The same, with its passes handed to `run_pass` rather than posted as
+// deferred calls: whoever runs them runs the tasks, one per pass, on its own
+// thread. Benchmarks use it to measure the scheduler without the deferred
+// thread's wake-ups. `shutdown` cannot take back a pass handed out; the pass
+// then finds the scheduler shut down and runs nothing.
+std::shared_ptr<Scheduler> createTrivialScheduler(TrivialSchedulerPassRunner run_pass);
 
 }  // namespace dravo::media

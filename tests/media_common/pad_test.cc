@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/deferred.h"
@@ -21,6 +23,7 @@ class TestBuffer : public Buffer {
 
 class TestEvent : public Event {};
 
+using Events = std::vector<std::shared_ptr<Event const>>;
 using Topology = std::vector<PipelineTopologyChangeEvent::TopologyChangeType>;
 
 // What one side of a pipeline saw; handlers run on the deferred thread, the
@@ -151,6 +154,130 @@ TEST_F(PadTest, EventIsPropagatedWhenItsHandlersOwnerDied) {
   EXPECT_EQ(sink.events, std::vector<std::shared_ptr<Event const>>{event});
   links.reset();
   waitForDeferredCalls();  // the unlink notifications write into `sink`
+}
+
+TEST_F(PadTest, BuffersQueuedForAClearedHandlerAreDropped) {
+  testing::LogCapture log("pad:5");
+  auto manual = std::make_shared<testing::ManualScheduler>();
+  auto source = out();
+  auto sink = makePad<InputPad<TestBuffer>>("k/i", manual);
+  Seen seen;
+  sink->setBufferHandler(owner_, seen.recordBuffers());
+  LinkHandle link = source->link(*sink);
+  source->sendBuffer(std::make_shared<TestBuffer>());
+  sink->clearBufferHandler();
+  manual->runAll();
+  EXPECT_TRUE(seen.buffers.empty());
+  EXPECT_TRUE(log.contains("dropped data for a cleared handler"));
+}
+
+// source.out -> sink.in =event-only=> sink.out -> next.in, with the sink's
+// pads stepped by hand, so that its downstream handler can be swapped while
+// an event waits for the dispatch task or for the handler task.
+TEST_F(PadTest, EventsOnTheirWayReachTheCurrentHandlerOrTravelOn) {
+  auto manual = std::make_shared<testing::ManualScheduler>();
+  auto source = out("s/o");
+  auto sink_in = makePad<InputPad<TestBuffer>>("k/i", manual);
+  auto sink_out = makePad<OutputPad<TestBuffer>>("k/o", manual);
+  auto next = in("n/i");
+  Seen first, second, third, beyond;
+  next->setDownstreamEventHandler(owner_, beyond.recordEvents());
+  sink_in->setDownstreamEventHandler(owner_, first.recordEvents(false));
+  LinkHandles links;
+  links += LinkHandle(source->link(*sink_in));
+  links += LinkHandle(sink_in->eventOnlyLink(*sink_out));
+  links += LinkHandle(sink_out->link(*next));
+  manual->runAll();
+  auto send = [&] {
+    auto event = std::make_shared<TestEvent>();
+    source->sendDownstreamEvent(event);
+    return event;
+  };
+
+  auto before_dispatch = send();
+  sink_in->setDownstreamEventHandler(owner_, second.recordEvents(false));
+  manual->runAll();
+  auto before_handler = send();
+  ASSERT_TRUE(manual->runOne());  // the dispatch queues the handler task
+  sink_in->setDownstreamEventHandler(owner_, third.recordEvents(false));
+  manual->runAll();
+  auto before_clear = send();
+  sink_in->clearDownstreamEventHandler();
+  manual->runAll();
+  waitForDeferredCalls();
+  EXPECT_TRUE(first.events.empty());
+  EXPECT_EQ(second.events, Events{before_dispatch});
+  EXPECT_EQ(third.events, Events{before_handler});
+  EXPECT_EQ(beyond.events, Events{before_clear});
+  links.reset();
+  waitForDeferredCalls();
+}
+
+TEST_F(PadTest, NoEventIsLostWhileTwoThreadsKeepReplacingTheHandler) {
+  auto manual = std::make_shared<testing::ManualScheduler>();
+  auto source = out();
+  auto sink = makePad<InputPad<TestBuffer>>("k/i", manual);
+  LinkHandle link = source->link(*sink);
+  manual->runAll();
+  std::atomic<int> handled{0};
+  auto count = [&](std::shared_ptr<Event const> const& event) {
+    if (dynamic_cast<TestEvent const*>(event.get())) handled.fetch_add(1);
+    return false;
+  };
+  sink->setDownstreamEventHandler(owner_, count);
+  int sent = 0;
+  auto send = [&] {
+    source->sendDownstreamEvent(std::make_shared<TestEvent>());
+    ++sent;
+    manual->runAll();
+  };
+  for (int round = 0; round < 5; ++round) {
+    std::atomic<int> replacing{2};
+    auto replace = [&] {
+      for (int i = 0; i < 1000; ++i) sink->setDownstreamEventHandler(owner_, count);
+      replacing.fetch_sub(1);
+    };
+    std::thread a(replace), b(replace);
+    while (replacing.load() != 0) send();
+    a.join();
+    b.join();
+    send();  // after the last swap of the round
+  }
+  EXPECT_EQ(handled.load(), sent);
+}
+
+// Test scheduler that runs a hook while a task is being queued.
+class HookedScheduler : public testing::ManualScheduler {
+ public:
+  void scheduleWithDebug(TaskFunction const& function, Priority const& priority,
+                         std::shared_ptr<TaskInfo const> const& info) override {
+    if (hook) hook();
+    testing::ManualScheduler::scheduleWithDebug(function, priority, info);
+  }
+  std::function<void()> hook;
+};
+
+TEST_F(PadTest, AnOwnerReleasedDuringASendDiesOnTheReleasingThread) {
+  auto hooked = std::make_shared<HookedScheduler>();
+  auto source = out();
+  auto sink = makePad<InputPad<TestBuffer>>("k/i", hooked);
+  std::thread::id died_on;
+  std::shared_ptr<int> owner(new int(0), [&](int* object) {
+    died_on = std::this_thread::get_id();
+    delete object;
+  });
+  sink->setBufferHandler(owner, [](std::shared_ptr<DataBase const> const&) {});
+  LinkHandle link = source->link(*sink);
+  std::thread::id releasing;
+  hooked->hook = [&] {
+    std::thread([&] {
+      releasing = std::this_thread::get_id();
+      owner.reset();
+    }).join();
+  };
+  source->sendBuffer(std::make_shared<TestBuffer>());
+  hooked->hook = nullptr;
+  EXPECT_EQ(died_on, releasing);
 }
 
 TEST_F(PadTest, FullQueueDropsWithAThrottledMessageAndMisuseIsReported) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/deferred.h"
@@ -201,6 +202,25 @@ TEST_F(ThreadedSchedulerTest, OverloadedStrandIsReportedNotRefused) {
   scheduler->start();
   scheduler->waitIdle();
   EXPECT_EQ(ran().size(), 2002u);
+}
+
+TEST_F(ThreadedSchedulerTest, AnOwnerReachedThroughAliasesHasOneStrand) {
+  auto scheduler = make(1u);  // not started: everything stays queued
+  auto owner = std::make_shared<std::pair<int, int>>();
+  std::shared_ptr<int const> alias(owner, &owner->second);
+  auto queue = [&](std::shared_ptr<void const> const& who, int level, char const* name) {
+    scheduler->schedule(TaskFunction(who, [] {}), Priority(level, t0_),
+                        std::make_shared<SimpleTaskInfo>(name));
+  };
+  queue(alias, 1, "a1");
+  queue(owner, 3, "o3");
+  queue(alias, 5, "a5");
+  std::vector<std::shared_ptr<TaskInfo const>> queued;
+  scheduler->getQueuedTasks(queued);
+  std::vector<std::string> names;
+  for (auto const& info : queued) names.push_back(info->getName());
+  // One strand, in run order; two strands would keep a5 and a1 together.
+  EXPECT_EQ(names, (std::vector<std::string>{"a5", "o3", "a1"}));
 }
 
 }  // namespace
