@@ -81,7 +81,7 @@ VideoFileFacts peekVideoFileFacts(media::VideoFileReader& reader) {
   facts.height = frame->height();
   // The rate the file states, exactly (30000/1001 rather than the whole
   // number a reader's frame durations may follow).
-  facts.fps = reader->nominalFrameRate();
+  facts.fps = reader.nominalFrameRate();
   if (facts.fps <= 0 && duration > Duration()) facts.fps = 1.0 / duration.toSec();
   return facts;
 }
