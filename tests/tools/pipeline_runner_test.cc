@@ -42,7 +42,7 @@ class BehindSource : public media::Source<media::ImageBuffer> {
     auto self = std::static_pointer_cast<BehindSource>(shared_from_this());
     getScheduler()->schedule(bindWeak(self, &BehindSource::step),
                              steps_ >= starve_from_ ? media::Priority(*priority_ + 1, made_)
-                                       : media::Priority(*priority_, Time::now()),
+                                                    : media::Priority(*priority_, Time::now()),
                              nullptr);
   }
 
