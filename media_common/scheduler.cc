@@ -2,7 +2,7 @@
 
 namespace dravo::media {
 
-Scheduler::~Scheduler() { signal_.disconnect_all(); }
+Scheduler::~Scheduler() { client_signal_.disconnect_all(); }
 
 void Scheduler::schedule(TaskFunction const& function, Priority const& priority,
                          std::shared_ptr<TaskInfo const> const& info) {

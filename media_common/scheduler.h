@@ -41,9 +41,9 @@ class Scheduler : NonCopyable {
   // Appends the task info of every queued task.
   virtual void getQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>& tasks) = 0;
 
-  // Not emitted by the library; for clients that want to hang work on a
-  // scheduler's lifetime. Its connections are dropped with the scheduler.
-  sigslot::signal0<sigslot::multi_threaded_local> signal_;
+  // A signal for the client's own use: the library neither emits it nor
+  // connects to it. Its connections are dropped with the scheduler.
+  sigslot::signal0<sigslot::multi_threaded_local> client_signal_;
 };
 
 namespace weak_function_private {

@@ -42,7 +42,7 @@ ThreadedScheduler::ThreadedScheduler(std::vector<ThreadedSchedulerBin> const& bi
 ThreadedScheduler::~ThreadedScheduler() {
   LOGF(5, "Destructing");
   shutdown(true);
-  signal_.disconnect_all();
+  client_signal_.disconnect_all();
   impl_.reset();
 }
 

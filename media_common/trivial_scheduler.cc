@@ -106,7 +106,7 @@ TrivialScheduler::TrivialScheduler(TrivialSchedulerPassRunner run_pass)
 TrivialScheduler::~TrivialScheduler() {
   LOGF(5, "Destructing");
   shutdown(true);
-  signal_.disconnect_all();
+  client_signal_.disconnect_all();
 }
 
 void TrivialScheduler::scheduleWithDebug(TaskFunction const& function, Priority const& priority,

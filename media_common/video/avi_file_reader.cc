@@ -387,8 +387,8 @@ std::shared_ptr<ImageBuffer> AVIFileReader::doReadFrame(Duration* duration) {
       continue;
     }
     if (duration) *duration = Duration::fromSec(1.0 / fps_);
-    std::shared_ptr<unsigned char[]> payload(
-        new unsigned char[chunk.chunk_size ? chunk.chunk_size : 1]);
+    auto payload =
+        std::make_shared_for_overwrite<unsigned char[]>(chunk.chunk_size ? chunk.chunk_size : 1);
     if (f_->read(payload.get(), chunk.chunk_size) != chunk.chunk_size) return nullptr;
     std::shared_ptr<ImageBuffer> frame = layout_.wrap(payload, chunk.chunk_size);
     incrementFrameIndex();

@@ -249,8 +249,8 @@ std::shared_ptr<ImageBuffer> getScreenshot(std::string const& id, Size const& si
     if (cursor) blendCursor(*cursor, rect.x, rect.y, data, stride, rect.width, rect.height);
   } else {
     stride = out.width() * 4;
-    std::shared_ptr<uint8_t> scaled(new uint8_t[static_cast<size_t>(stride) * out.height()],
-                                    std::default_delete<uint8_t[]>());
+    auto scaled =
+        std::make_shared_for_overwrite<uint8_t[]>(static_cast<size_t>(stride) * out.height());
     // Point sampling: every output pixel is a screen pixel, and it is the
     // cheapest; smoothing belongs to whoever scales the frames further.
     if (libyuv::ARGBScale(pixels.data, pixels.stride, rect.width, rect.height, scaled.get(), stride,

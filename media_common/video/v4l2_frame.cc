@@ -67,7 +67,7 @@ std::shared_ptr<ImageBuffer> fromPlanar420(int width, int height, size_t stride,
 std::shared_ptr<ImageBuffer> fromJpeg(int width, int height, ImageBuffer::PixelFormat format,
                                       uint8_t const* data, size_t bytes) {
   if (bytes == 0 || bytes > static_cast<size_t>(INT32_MAX)) return nullptr;
-  auto copy = std::shared_ptr<uint8_t[]>(new uint8_t[bytes]);
+  auto copy = std::make_shared_for_overwrite<uint8_t[]>(bytes);
   std::memcpy(copy.get(), data, bytes);
   return std::make_shared<ImageBuffer>(width, height, format, copy.get(), copy,
                                        static_cast<int>(bytes));
