@@ -78,7 +78,8 @@ inline void writeClip(std::string const& path, int width, int height, int count,
   writer.close();
 }
 
-// AVI files in a temporary folder, written as bytes and read back whole.
+// Video files in a temporary folder, written as bytes and read back whole
+// (by name: AVI files).
 class AVITest : public ::testing::Test {
  protected:
   std::string write(std::string const& name, std::string const& bytes) {

@@ -13,6 +13,7 @@ std::string frameBytes(int width, int height, int seed) {
   return avi_testing::packedI420(*avi_testing::makeFrame(width, height, seed));
 }
 
+// What reading a Y4M file gave.
 struct ReadResult {
   bool opened = false;
   std::vector<std::string> frames;  // packed I420 bytes
