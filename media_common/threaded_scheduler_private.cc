@@ -24,11 +24,14 @@ std::atomic<uint64_t> g_next_scheduler_id{1};
 // The strand a thread pushed to last: a thread that schedules for one owner
 // again and again (a source feeding its sink, a task queueing its own
 // follow-up) finds it without the owner map. A strand retired since is
-// refused by its push, which sends the caller back to the map.
+// refused by its push, which sends the caller back to the map. The weak
+// reference, whose upkeep costs atomic operations on a count the workers
+// share, is taken only for an owner seen twice in a row: a thread cycling
+// through owners never pays for a cache it would not hit.
 struct LastStrand {
   uint64_t scheduler_id = 0;
   void const* owner = nullptr;
-  std::weak_ptr<Strand> strand;
+  std::weak_ptr<Strand> strand;  // empty until `owner` comes again
 };
 thread_local LastStrand t_last_strand;
 
@@ -87,7 +90,8 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
   LOGF(5, "schedule called");
   // Refuse before anything is counted, so that a refused task cannot keep
   // the scheduler from becoming idle.
-  if (!binForPriority(priority)) return;
+  Bin* bin = binForPriority(priority);
+  if (!bin) return;
 
   uint64_t sequence = task_counter_.fetch_add(1, std::memory_order_relaxed) + 1;
   int32_t cb_count = cb_count_.fetch_add(1) + 1;
@@ -103,14 +107,20 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
   std::shared_ptr<Strand> strand;
   Strand::PushResult pushed = Strand::PUSH_RETIRED;
   LastStrand& last = t_last_strand;
-  if (last.scheduler_id == id_ && last.owner == key && (strand = last.strand.lock()))
-    pushed = strand->push(task);
+  bool seen_last = last.scheduler_id == id_ && last.owner == key;
+  if (seen_last && (strand = last.strand.lock())) pushed = strand->push(task);
   if (pushed == Strand::PUSH_RETIRED) {
     pushed = pushToStrand(key, function.owner(), task, strand);
-    last = LastStrand{id_, key, strand};
+    if (seen_last) {
+      last.strand = strand;
+    } else {
+      last.scheduler_id = id_;
+      last.owner = key;
+      last.strand.reset();
+    }
   }
   if (pushed == Strand::PUSH_NEEDS_RUNNER)
-    pushRunner(RunnerItem{priority, sequence, std::move(strand)});
+    pushRunner(*bin, RunnerItem{priority, sequence, std::move(strand)});
 }
 
 Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(void const* key,
@@ -129,21 +139,20 @@ Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(void const* key,
   return strand->push(task);
 }
 
-void ThreadedSchedulerPrivate::pushRunner(RunnerItem item) {
+void ThreadedSchedulerPrivate::pushRunner(Bin& bin, RunnerItem item) {
   LOGF(5, "scheduleNow");
-  Bin* bin = binForPriority(item.priority);
-  if (!bin) return;
   bool wake = false;
   {
-    MutexLock lock(bin->mutex);
-    bin->runners.push(std::move(item));
-    bin->waiting.store(bin->runners.size(), std::memory_order_relaxed);
-    wake = bin->sleepers != 0;
+    MutexLock lock(bin.mutex);
+    bin.runners.push(std::move(item));
+    bin.waiting.store(bin.runners.size(), std::memory_order_relaxed);
+    wake = bin.sleepers != 0;
   }
   // Outside the lock, so the woken worker does not block on it at once. A
   // worker checks the queue under the lock before it waits, and counts
-  // itself a sleeper there, so none misses the item.
-  if (wake) bin->condition.notify();
+  // itself a sleeper there, so none misses the item; a worker still looking
+  // for work is no sleeper and needs no wake-up.
+  if (wake) bin.condition.notify();
 }
 
 ThreadedSchedulerPrivate::Bin* ThreadedSchedulerPrivate::binForPriority(

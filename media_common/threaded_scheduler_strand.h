@@ -79,8 +79,9 @@ struct RunnerItem {
 // What a worker tells a strand between two of its tasks.
 class StrandWorker {
  public:
-  // After each task, with no lock held: counts it as run. False when the
-  // worker must stop at once (the scheduler shuts down).
+  // After each task, with no lock held and its captures released: notes it
+  // as run. False when the worker must stop at once (the scheduler shuts
+  // down).
   virtual bool taskDone() = 0;
   // Under the strand's mutex: true when the worker may run a following task
   // of `priority` at once, because nothing in its bin would run first.
