@@ -1,7 +1,6 @@
 #include "media_common/threaded_scheduler_private.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "common/diagnostics/scoped_profile.h"
 #include "common/logging.h"
@@ -26,24 +25,18 @@ std::atomic<uint64_t> g_next_scheduler_id{1};
 // follow-up) finds it without the owner map. A strand retired since is
 // refused by its push, which sends the caller back to the map. The weak
 // reference, whose upkeep costs atomic operations on a count the workers
-// share, is taken only for an owner seen twice in a row: a thread cycling
+// share, is taken only for a strand found twice in a row: a thread cycling
 // through owners never pays for a cache it would not hit.
 struct LastStrand {
   uint64_t scheduler_id = 0;
-  void const* owner = nullptr;
-  std::weak_ptr<Strand> strand;  // empty until `owner` comes again
+  // The strand found last in the map, only ever compared, never followed.
+  Strand const* found = nullptr;
+  std::weak_ptr<Strand> strand;  // empty unless `found` was found twice
 };
 thread_local LastStrand t_last_strand;
 
-// The owner's identity as `std::owner_less` sees it: the address of its
-// control block (null for no owner). The standard library has no owner hash
-// before C++26; both standard libraries keep the control block pointer in
-// the second word of a weak reference.
-void const* ownerIdentity(std::weak_ptr<void const> const& owner) {
-  static_assert(sizeof(std::weak_ptr<void const>) == 2 * sizeof(void*));
-  void const* words[2];
-  std::memcpy(words, static_cast<void const*>(&owner), sizeof(words));
-  return words[1];
+bool sameOwner(std::weak_ptr<void const> const& a, std::weak_ptr<void const> const& b) {
+  return !a.owner_before(b) && !b.owner_before(a);
 }
 
 }  // namespace
@@ -103,19 +96,21 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
     if (!shutting_down_) idle_ = false;
   }
   ThreadedTask task{function, priority, info, sequence, coarseNow()};
-  void const* key = ownerIdentity(function.owner());
   std::shared_ptr<Strand> strand;
   Strand::PushResult pushed = Strand::PUSH_RETIRED;
   LastStrand& last = t_last_strand;
-  bool seen_last = last.scheduler_id == id_ && last.owner == key;
-  if (seen_last && (strand = last.strand.lock())) pushed = strand->push(task);
+  if (last.scheduler_id != id_) {
+    last = LastStrand();
+    last.scheduler_id = id_;
+  }
+  if ((strand = last.strand.lock()) && sameOwner(strand->owner(), function.owner()))
+    pushed = strand->push(task);
   if (pushed == Strand::PUSH_RETIRED) {
-    pushed = pushToStrand(key, function.owner(), task, strand);
-    if (seen_last) {
+    pushed = pushToStrand(function.owner(), task, strand);
+    if (strand.get() == last.found) {
       last.strand = strand;
     } else {
-      last.scheduler_id = id_;
-      last.owner = key;
+      last.found = strand.get();
       last.strand.reset();
     }
   }
@@ -123,19 +118,15 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
     pushRunner(*bin, RunnerItem{priority, sequence, std::move(strand)});
 }
 
-Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(void const* key,
-                                                          std::weak_ptr<void const> const& owner,
+Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(std::weak_ptr<void const> const& owner,
                                                           ThreadedTask& task,
                                                           std::shared_ptr<Strand>& strand) {
   // The push happens under the strands mutex too: the maintenance pass must
   // not retire a strand between finding it and pushing onto it.
   MutexLock lock(strands_mutex_);
-  StrandEntry& entry = strands_[key];
-  if (!entry.strand) {
-    entry.owner = owner;
-    entry.strand = std::make_shared<Strand>();
-  }
-  strand = entry.strand;
+  std::shared_ptr<Strand>& entry = strands_[owner];
+  if (!entry) entry = std::make_shared<Strand>(owner);
+  strand = entry;
   return strand->push(task);
 }
 
@@ -254,14 +245,7 @@ void ThreadedSchedulerPrivate::waitIdle() {
 
 void ThreadedSchedulerPrivate::getQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>& out) {
   MutexLock lock(strands_mutex_);
-  // In the order of the owners, as std::owner_less sees them.
-  std::vector<StrandEntry const*> entries;
-  entries.reserve(strands_.size());
-  for (auto const& [identity, entry] : strands_) entries.push_back(&entry);
-  std::sort(entries.begin(), entries.end(), [](StrandEntry const* a, StrandEntry const* b) {
-    return a->owner.owner_before(b->owner);
-  });
-  for (StrandEntry const* entry : entries) entry->strand->appendQueuedTasks(out);
+  for (auto const& [owner, strand] : strands_) strand->appendQueuedTasks(out);
 }
 
 void ThreadedSchedulerPrivate::maintain() {
@@ -269,8 +253,8 @@ void ThreadedSchedulerPrivate::maintain() {
   std::vector<std::shared_ptr<Strand>> collected;  // released unlocked
   MutexLock lock(strands_mutex_);
   for (auto it = strands_.begin(); it != strands_.end();) {
-    if (it->second.strand->shouldGC(now)) {
-      collected.push_back(std::move(it->second.strand));
+    if (it->second->shouldGC(now)) {
+      collected.push_back(std::move(it->second));
       it = strands_.erase(it);
     } else {
       ++it;

@@ -17,10 +17,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "common/condition_variable.h"
@@ -71,13 +71,11 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
       DRAVO_EXCLUDES(strands_mutex_);
 
  private:
-  // The strand of one owner. The weak reference keeps the owner's control
-  // block, whose address is the entry's key, from being reused.
-  struct StrandEntry {
-    std::weak_ptr<void const> owner;
-    std::shared_ptr<Strand> strand;
-  };
-  using StrandMap = std::unordered_map<void const*, StrandEntry>;
+  // The strand of each owner, in the order of `std::owner_less`: by the
+  // identity of the owner's control block, which the key's weak reference
+  // keeps from being reused.
+  using StrandMap =
+      std::map<std::weak_ptr<void const>, std::shared_ptr<Strand>, std::owner_less<>>;
 
   // Puts `item` into `bin` (only the bin's mutex is taken) and wakes a
   // worker there if none is awake to find it.
@@ -98,11 +96,9 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
   // when it belongs to `bin` and would be the next item there anyway. Empty
   // when the worker must wait for work.
   std::optional<RunnerItem> reschedule(Bin& bin, RunnerItem next);
-  // The strand of the owner with identity `key`, made if needed, with
-  // `task` pushed onto it.
-  Strand::PushResult pushToStrand(void const* key, std::weak_ptr<void const> const& owner,
-                                  ThreadedTask& task, std::shared_ptr<Strand>& strand)
-      DRAVO_EXCLUDES(strands_mutex_);
+  // The strand of `owner`, made if needed, with `task` pushed onto it.
+  Strand::PushResult pushToStrand(std::weak_ptr<void const> const& owner, ThreadedTask& task,
+                                  std::shared_ptr<Strand>& strand) DRAVO_EXCLUDES(strands_mutex_);
   void joinWorkers() DRAVO_EXCLUDES(mutex_);
   void maintain() DRAVO_EXCLUDES(strands_mutex_);
 

@@ -107,7 +107,10 @@ class Strand : public std::enable_shared_from_this<Strand> {
     PUSH_RETIRED = 2,       // collected: the task was not taken
   };
 
-  Strand();
+  explicit Strand(std::weak_ptr<void const> owner);
+
+  // The owner whose tasks this strand runs (empty for tasks without one).
+  std::weak_ptr<void const> const& owner() const { return owner_; }
 
   // Queues `task` (moving from it unless the strand was retired).
   PushResult push(ThreadedTask& task) DRAVO_EXCLUDES(mutex_);
@@ -132,6 +135,7 @@ class Strand : public std::enable_shared_from_this<Strand> {
   // Pops the next task and marks the strand running.
   ThreadedTask take() DRAVO_REQUIRES(mutex_);
 
+  const std::weak_ptr<void const> owner_;
   Mutex mutex_;
   SchedulerTaskQueue<ThreadedTask, RunsBefore> tasks_ DRAVO_GUARDED_BY(mutex_);
   bool running_ DRAVO_GUARDED_BY(mutex_) = false;
