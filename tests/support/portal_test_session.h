@@ -20,15 +20,13 @@ struct TestPicture {
 };
 
 // The colour (0xRRGGBB) a consumer must show at (x, y) of frame `n`: a
-// gradient, a moving square, the pointer, and the frame number in the first
-// pixel. Buffers 10 to 19 of every 20 carry only the pointer's position,
-// not its picture.
+// moving gradient, the pointer, and the frame number in the first pixel. Buffers 10 to 19 of every
+// 20 carry only the pointer's position, not its picture.
 uint32_t testPictureRgb(TestPicture const& picture, uint64_t n, int x, int y);
 // The frame number a picture's first pixel (blue, green) carries.
 uint64_t testPictureNumber(uint8_t const* first_bgrx_pixel);
 
 struct TestPortalConfig {
-  uint32_t version = 4;
   uint32_t source_types = 3;    // monitors and windows
   uint32_t start_response = 0;  // 0 granted, 1 cancelled, 2 failed
   bool answer_start = true;

@@ -37,17 +37,11 @@ using VarDict = std::map<std::string, sdbus::Variant>;
 constexpr int kCursorSide = 16;
 constexpr int kHotSpot = 2;
 constexpr uint32_t kCursorRgb = 0xff00ff;
-constexpr uint32_t kSquareRgb = 0xff2010;
-constexpr int kSquareSide = 32;
 constexpr size_t kCursorMetaSize =
     sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + kCursorSide * kCursorSide * 4;
 
 bool cursorOpaque(int cx, int cy) { return cx < 4 || cy < 4; }
 spa_point cursorAt(uint64_t n) { return {40 + int(n % 50), 30 + int(n % 20)}; }
-spa_point squareAt(TestPicture const& p, uint64_t n) {
-  return {int((n * 4) % uint64_t(p.width - kSquareSide)),
-          int((n * 2) % uint64_t(p.height - kSquareSide))};
-}
 uint32_t backgroundRgb(int x, int y) {
   return 0x400000u | uint32_t((y * 5) & 0xff) << 8 | uint32_t((x * 3) & 0xff);
 }
@@ -64,9 +58,9 @@ uint32_t testPictureRgb(TestPicture const& picture, uint64_t n, int x, int y) {
   if (px >= 0 && py >= 0 && px < kCursorSide && py < kCursorSide && cursorOpaque(px, py))
     return kCursorRgb;
   if (x == 0 && y == 0) return 0x5a0000u | uint32_t(n & 0xffff);
-  spa_point const s = squareAt(picture, n);
-  if (x >= s.x && y >= s.y && x < s.x + kSquareSide && y < s.y + kSquareSide) return kSquareRgb;
-  return backgroundRgb(x, y);
+  // The gradient moves on by a pixel a frame, row after row.
+  size_t const i = (size_t(y) * picture.width + x + n) % (size_t(picture.width) * picture.height);
+  return backgroundRgb(int(i % picture.width), int(i / picture.width));
 }
 
 uint64_t testPictureNumber(uint8_t const* pixel) { return pixel[0] | uint64_t{pixel[1]} << 8; }
@@ -85,7 +79,6 @@ struct TestScreenCastPortal::Private {
   std::vector<std::function<void()>> after_reply;  // of the method call being served
   std::string session_path;
   std::string start_request;  // answered when the stream has its node
-  bool persist = false;
   std::set<std::string> issued_tokens;
   unsigned tokens_issued = 0;
 
@@ -104,6 +97,7 @@ struct TestScreenCastPortal::Private {
     pw_thread_loop_unlock(thread_loop);
   }
 
+  // Serves the bus's requests, and after each reply what it left to do.
   void serveBus() {
     while (connection->processPendingRequest())
       for (auto& task : std::exchange(after_reply, {})) task();
@@ -148,7 +142,6 @@ struct TestScreenCastPortal::Private {
     std::string token;
     if (auto found = options.find("restore_token"); found != options.end())
       token = found->second.get<std::string>();
-    persist = options.count("persist_mode") != 0;
     seen.offered_tokens.push_back(token);
     // Tokens are good once, and only ours.
     return respond(request(options), token.empty() || issued_tokens.erase(token) == 1 ? 0 : 2, {});
@@ -177,11 +170,9 @@ struct TestScreenCastPortal::Private {
     if (start_request.empty() || node == SPA_ID_INVALID) return;
     using Streams = std::vector<sdbus::Struct<uint32_t, VarDict>>;
     VarDict results = {{"streams", sdbus::Variant(Streams{{node, VarDict()}})}};
-    if (persist) {
-      std::string const token = "restore-" + std::to_string(++tokens_issued);
-      issued_tokens.insert(token);
-      results["restore_token"] = sdbus::Variant(token);
-    }
+    std::string const token = "restore-" + std::to_string(++tokens_issued);
+    issued_tokens.insert(token);
+    results["restore_token"] = sdbus::Variant(token);
     emit(std::exchange(start_request, ""), "org.freedesktop.portal.Request", "Response",
          uint32_t{0}, results);
   }
@@ -258,13 +249,11 @@ struct TestScreenCastPortal::Private {
     uint64_t const n = frame++;
     int const row = picture.width * 4;
     auto* pixels = static_cast<uint8_t*>(data.data);
-    std::memcpy(pixels, background.data(), background.size());
-    spa_point const s = squareAt(picture, n);
-    for (int y = s.y; y < s.y + kSquareSide; ++y)
-      for (int x = s.x; x < s.x + kSquareSide; ++x)
-        putRgb(pixels + size_t(y) * row + size_t(x) * 4, kSquareRgb);
+    size_t const shift = n % (background.size() / 4) * 4, size = background.size();
+    std::memcpy(pixels, background.data() + shift, size - shift);
+    std::memcpy(pixels + size - shift, background.data(), shift);
     putRgb(pixels, testPictureRgb(picture, n, 0, 0));
-    *data.chunk = {0, uint32_t(background.size()), row, 0};
+    *data.chunk = {0, uint32_t(size), row, 0};
     spa_meta const* meta = spa_buffer_find_meta(spa, SPA_META_Cursor);
     if (meta && meta->size >= kCursorMetaSize) {
       auto* cursor = static_cast<spa_meta_cursor*>(meta->data);
@@ -330,13 +319,12 @@ bool TestScreenCastPortal::start(std::string* error) {
     auto property = [&](char const* name, auto getter) {
       p.portal->registerProperty(name).onInterface(kScreenCast).withGetter(getter);
     };
-    property("version", [&p] { return p.config.version; });
+    property("version", [] { return uint32_t{4}; });
     property("AvailableSourceTypes", [&p] { return p.config.source_types; });
     property("AvailableCursorModes", [] { return uint32_t{7}; });
     p.portal->finishRegistration();
   } catch (sdbus::Error const& e) {
-    *error = "test portal: " + e.getName() + ": " + e.getMessage();
-    return false;
+    return *error = "test portal: " + e.getName() + ": " + e.getMessage(), false;
   }
   p.thread_loop = pw_thread_loop_new("test portal", nullptr);
   p.loop = pw_thread_loop_get_loop(p.thread_loop);
@@ -350,11 +338,8 @@ bool TestScreenCastPortal::start(std::string* error) {
       },
       &p);
   p.context = pw_context_new(p.loop, nullptr, 0);
-  p.core = p.context ? pw_context_connect(p.context, nullptr, 0) : nullptr;
-  if (!p.core) {
-    *error = "test portal: cannot connect to PipeWire";
-    return false;
-  }
+  if (!(p.core = p.context ? pw_context_connect(p.context, nullptr, 0) : nullptr))
+    return *error = "test portal: cannot connect to PipeWire", false;
   pw_thread_loop_start(p.thread_loop);
   // Requests that came before the loop ran.
   p.locked([&p] { p.serveBus(); });

@@ -52,7 +52,6 @@ TEST(ScreenCastFrameTest, HonoursLayoutStrideAndCropAndRefusesWhatDoesNotFit) {
       {"short last row", 27, 27, 3, L::BGRX, {}, 6, 4},
       {"truncated", 24, 24, 1, L::BGRX, {}, 0, 0},
       {"stride too short", 24, 20, 0, L::BGRX, {}, 0, 0},
-      {"negative stride", 24, -24, 0, L::BGRX, {}, 0, 0},
       {"crop outside", 24, 24, 0, L::BGRX, StreamRect{6, 0, 2, 2}, 0, 0},
   };
   for (auto const& c : cases) {
@@ -268,7 +267,6 @@ TEST_F(ScreenCastTest, FramesShowTheProducersPixelsAndPointer) {
 // One-shot pictures: the permission of a granted cast is stored and
 // offered next time; the portal takes each token once. A token it does not
 // know is refused: the client drops it and asks again, without one. A
-// portal too old for permissions is offered none and stores none. A
 // picture is fitted to a requested size, keeping its aspect.
 TEST_F(ScreenCastTest, PermissionIsStoredOfferedAndDroppedWhenRefused) {
   std::string const path = screenCastTokenPath(ScreenCastSourceType::MONITOR);
@@ -293,13 +291,6 @@ TEST_F(ScreenCastTest, PermissionIsStoredOfferedAndDroppedWhenRefused) {
             (std::vector<std::string>{"", first, "forgotten-token", ""}));
   EXPECT_NE(stored(), "forgotten-token");
   EXPECT_NE(stored(), first);
-
-  TestPortalConfig old;
-  old.version = 3;
-  portal().configure(old);
-  File::remove(path);
-  ASSERT_TRUE(capture());
-  EXPECT_EQ(stored(), "");
 }
 
 // The portal refuses or cannot be reached (before any frame), or sharing
