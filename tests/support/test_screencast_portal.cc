@@ -45,11 +45,8 @@ spa_point cursorAt(uint64_t n) { return {40 + int(n % 50), 30 + int(n % 20)}; }
 uint32_t backgroundRgb(int x, int y) {
   return 0x400000u | uint32_t((y * 5) & 0xff) << 8 | uint32_t((x * 3) & 0xff);
 }
-void putRgb(uint8_t* pixel, uint32_t rgb) {
-  pixel[0] = rgb & 0xff;
-  pixel[1] = (rgb >> 8) & 0xff;
-  pixel[2] = (rgb >> 16) & 0xff;
-}
+// Blue, green and red bytes (little-endian).
+void putRgb(uint8_t* pixel, uint32_t rgb) { std::memcpy(pixel, &rgb, 3); }
 
 }  // namespace
 
@@ -106,7 +103,7 @@ struct TestScreenCastPortal::Private {
   // The object path a client predicts from its unique name and its token.
   std::string callerPath(char const* kind, VarDict const& options, char const* key) {
     std::string sender = portal->getCurrentlyProcessedMessage()->getSender();
-    if (!sender.empty() && sender[0] == ':') sender.erase(0, 1);
+    sender.erase(0, 1);  // the leading ':'
     std::replace(sender.begin(), sender.end(), '.', '_');
     return std::string(kPortalPath) + "/" + kind + "/" + sender + "/" +
            options.at(key).get<std::string>();
@@ -242,19 +239,17 @@ struct TestScreenCastPortal::Private {
   void produce() {
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
     if (!buffer) return;
-    spa_buffer* spa = buffer->buffer;
-    spa_data& data = spa->datas[0];
+    spa_data& data = buffer->buffer->datas[0];
     if (!data.data || data.maxsize < background.size())
       return void(pw_stream_queue_buffer(stream, buffer));
     uint64_t const n = frame++;
-    int const row = picture.width * 4;
     auto* pixels = static_cast<uint8_t*>(data.data);
     size_t const shift = n % (background.size() / 4) * 4, size = background.size();
     std::memcpy(pixels, background.data() + shift, size - shift);
     std::memcpy(pixels + size - shift, background.data(), shift);
     putRgb(pixels, testPictureRgb(picture, n, 0, 0));
-    *data.chunk = {0, uint32_t(size), row, 0};
-    spa_meta const* meta = spa_buffer_find_meta(spa, SPA_META_Cursor);
+    *data.chunk = {0, uint32_t(size), picture.width * 4, 0};
+    spa_meta const* meta = spa_buffer_find_meta(buffer->buffer, SPA_META_Cursor);
     if (meta && meta->size >= kCursorMetaSize) {
       auto* cursor = static_cast<spa_meta_cursor*>(meta->data);
       // Runs of ten buffers carry only the position.
@@ -266,10 +261,10 @@ struct TestScreenCastPortal::Private {
                  sizeof(spa_meta_bitmap)};
       auto* bits = SPA_PTROFF(header, header->offset, uint8_t);
       for (int i = 0; i < kCursorSide * kCursorSide; ++i) {
-        // Premultiplied: all clear or all opaque.
-        bool const opaque = cursorOpaque(i % kCursorSide, i / kCursorSide);
-        putRgb(bits + i * 4, opaque ? kCursorRgb : 0);
-        bits[i * 4 + 3] = opaque ? 0xff : 0;
+        // Premultiplied BGRA: all clear or all opaque.
+        uint32_t const argb =
+            cursorOpaque(i % kCursorSide, i / kCursorSide) ? 0xff000000 | kCursorRgb : 0;
+        std::memcpy(bits + i * 4, &argb, 4);
       }
     }
     pw_stream_queue_buffer(stream, buffer);
