@@ -27,21 +27,17 @@ inline void stopDaemon(pid_t pid) {
   }
 }
 
-// Starts `args` with its output in `log`. With `ready_line`, "{ready}" in an argument becomes the
-// number of a pipe on which the daemon writes a line once it serves; that line is awaited (30 s at
-// most) and returned. Returns the process id, or -1 when the daemon is not there or dies before it
-// is ready.
+// Starts `args` with its output in `log`. With `ready_line`, the daemon
+// writes a line to its descriptor 3 once it serves; that line is awaited
+// (30 s at most) and returned. Returns the process id, or -1 when the daemon
+// dies before it is ready.
 inline pid_t spawnDaemon(std::vector<std::string> args, std::string const& log,
                          std::string* ready_line = nullptr) {
   int ready[2] = {-1, -1};
   if (ready_line && pipe2(ready, O_CLOEXEC) != 0) return -1;
   // Everything the child needs is made before the fork.
   std::vector<char*> argv;
-  for (std::string& arg : args) {
-    if (auto at = arg.find("{ready}"); at != std::string::npos)
-      arg.replace(at, 7, std::to_string(ready[1]));
-    argv.push_back(arg.data());
-  }
+  for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   int const output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   pid_t const pid = fork();
@@ -49,28 +45,21 @@ inline pid_t spawnDaemon(std::vector<std::string> args, std::string const& log,
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     dup2(output, STDOUT_FILENO);
     dup2(output, STDERR_FILENO);
-    if (ready_line) fcntl(ready[1], F_SETFD, 0);
+    if (ready_line && dup2(ready[1], 3) == 3) fcntl(3, F_SETFD, 0);
     execvp(argv[0], argv.data());
     _exit(127);
   }
   close(output);
   if (pid < 0) return -1;
-  bool up = true;
-  if (ready_line) {
-    close(ready[1]);
-    char c = 0;
-    pollfd wait_for{ready[0], POLLIN, 0};
-    while (poll(&wait_for, 1, 30000) == 1 && read(ready[0], &c, 1) == 1 && c != '\n')
-      ready_line->push_back(c);
-    close(ready[0]);
-    up = c == '\n';
-  } else {
-    // A program that is not there exits at once.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    up = waitpid(pid, nullptr, WNOHANG) == 0;
-  }
-  if (!up) stopDaemon(pid);
-  return up ? pid : -1;
+  if (!ready_line) return pid;
+  close(ready[1]);
+  char c = 0;
+  pollfd wait_for{ready[0], POLLIN, 0};
+  while (poll(&wait_for, 1, 30000) == 1 && read(ready[0], &c, 1) == 1 && c != '\n')
+    ready_line->push_back(c);
+  close(ready[0]);
+  if (c != '\n') stopDaemon(pid);
+  return c == '\n' ? pid : -1;
 }
 
 // A private Xvfb on the first free display number, which Xvfb reports once
@@ -85,9 +74,8 @@ class XvfbServer {
   // failure returns false and says why in `error`.
   bool start(std::string const& geometry, std::string* error) {
     std::string number;
-    pid_ =
-        spawnDaemon({"Xvfb", "-displayfd", "{ready}", "-screen", "0", geometry, "-nolisten", "tcp"},
-                    "/dev/null", &number);
+    pid_ = spawnDaemon({"Xvfb", "-displayfd", "3", "-screen", "0", geometry, "-nolisten", "tcp"},
+                       "/dev/null", &number);
     if (pid_ > 0 && !number.empty()) return display_ = ":" + number, true;
     *error = "Xvfb did not start (is the xvfb package installed?)";
     return false;
