@@ -6,10 +6,10 @@
 
 namespace dravo::media {
 
-Priority::Priority(int level, bool idle) : level_(level), stamp_(Time::now()), idle_(idle) {}
+Priority::Priority(int level, bool idle) : level_(level), idle_(idle), stamp_(Time::now()) {}
 
 Priority::Priority(DataBase const& data)
-    : level_(data.getPriority()), stamp_(data.getCreationTime()), idle_(false) {}
+    : level_(data.getPriority()), idle_(false), stamp_(data.getCreationTime()) {}
 
 Priority Priority::highest() { return Priority(std::numeric_limits<int32_t>::max(), false); }
 

@@ -17,7 +17,7 @@ class DataBase;
 
 class Priority {
  public:
-  Priority(int level, Time const& stamp) : level_(level), stamp_(stamp), idle_(false) {}
+  Priority(int level, Time const& stamp) : level_(level), idle_(false), stamp_(stamp) {}
   // Stamped now.
   Priority(int level, bool idle);
   // The object's level, stamped with its creation time.
@@ -47,9 +47,10 @@ class Priority {
   bool operator>=(Priority const& other) const { return !(*this < other); }
 
  private:
+  // In this order the three fit in 16 bytes: every task record holds one.
   int32_t level_;
-  Time stamp_;
   bool idle_;
+  Time stamp_;
 };
 
 }  // namespace dravo::media

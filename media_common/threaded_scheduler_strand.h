@@ -40,8 +40,9 @@ inline bool priorityRunsBefore(Priority const& a, Priority const& b) { return b 
 // reports and the strand collection, which deal in tenths of seconds.
 Time coarseNow();
 
-// One queued task.
-struct ThreadedTask {
+// One queued task: two cache lines, which a worker takes over from the
+// scheduling thread whole, sharing none with the neighbouring records.
+struct alignas(64) ThreadedTask {
   TaskFunction function;
   Priority priority{0, Time()};
   std::shared_ptr<TaskInfo const> info;  // may be null
