@@ -1,3 +1,6 @@
+// RIFF list and chunk headers: read back verbatim or refused with their
+// check, whatever the bytes.
+
 #include "media_common/riff.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +15,7 @@ namespace {
 
 using namespace std::string_literals;
 
+// A scratch directory and the RIFF code's log.
 class RiffTest : public ::testing::Test {
  protected:
   // A file holding `bytes`, open for reading at its start.
@@ -31,12 +35,8 @@ TEST_F(RiffTest, HeadersReadBackVerbatimOrFailWithTheirCheckAndShortNamesAreRefu
   ASSERT_TRUE(readList(fileWith("RIFF\x04\x03\x02\x01WAVE"s), "RIFF", &size, type));
   EXPECT_EQ(size, 0x01020304u);  // stored unchanged
   EXPECT_STREQ(type, "WAVE");
-  std::vector<std::string> lists;
-  for (size_t length = 0; length < 12; length += 3)
-    lists.push_back("RIFF\x04\0\0\0WAVE"s.substr(0, length));
-  for (std::string const& id : {"RIFX"s, "riff"s, "\0\0\0\0"s})
-    lists.push_back(id + "\x04\0\0\0WAVE"s);
-  for (std::string const& bytes : lists) {
+  // A short read, then a foreign identifier, which is consumed.
+  for (std::string const& bytes : {"RIFF\x04\0\0\0WA"s, "RIFX\x04\0\0\0WAVE"s}) {
     SCOPED_TRACE(::testing::PrintToString(bytes));
     log_.clear();
     auto in = fileWith(bytes);
@@ -44,7 +44,7 @@ TEST_F(RiffTest, HeadersReadBackVerbatimOrFailWithTheirCheckAndShortNamesAreRefu
     EXPECT_EQ(log_.messages("riff"),
               std::vector<std::string>{bytes.size() < 12 ? "f->read(data, 12) == 12"
                                                          : "0 == strncmp(listname, data, 4)"});
-    EXPECT_TRUE(bytes.size() < 12 || in->tell() == 12);  // a foreign header is consumed
+    EXPECT_TRUE(bytes.size() < 12 || in->tell() == 12);
   }
 
   // Whatever the bytes, a chunk header read either fails cleanly, leaving the
@@ -58,7 +58,6 @@ TEST_F(RiffTest, HeadersReadBackVerbatimOrFailWithTheirCheckAndShortNamesAreRefu
     bool list = false;
   } const cases[] = {
       {"LIST\0\0\0\0movi"s, nullptr, "movi", 0xFFFFFFFC, true},  // size below its own type
-      {"LIST\x03\0\0\0LIST"s, nullptr, "LIST", 0xFFFFFFFF, true},
       {"\xFF\xFE\0\x80\xFF\xFF\xFF\xFF"s, nullptr, "\xFF\xFE\0\x80"s, 0xFFFFFFFF, false},
       {"list\x05\0\0\0abcd"s, nullptr, "list", 5, false},  // identifiers are case-sensitive
       {"data\x10\0\0"s, "f->read(temp, 8) == 8"},

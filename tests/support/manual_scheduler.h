@@ -53,10 +53,6 @@ class ManualScheduler : public media::Scheduler {
     while (runOne()) ++count;
     return count;
   }
-  size_t size() {
-    std::lock_guard lock(mutex_);
-    return tasks_.size();
-  }
 
  private:
   struct Task {
