@@ -264,28 +264,6 @@ TEST_F(SyntheticClockTest, ScheduledEventsBecomeTasksInPriorityOrderAndNormalOnl
   EXPECT_EQ(Clock::Aborted, recorder_.events()[3].event);
 }
 
-TEST_F(SyntheticClockTest, SleepIsTrueWhenReachedFalseWhenAbortedOrDestroyed) {
-  ClockPrivate* impl = clock_->impl().get();
-  auto sleepOnAnotherThread = [&](std::function<bool()> sleep, std::function<void()> then) {
-    std::atomic<int> result{-1};
-    std::thread sleeper([&] { result = sleep(); });
-    while (impl->timerCount() == 0) std::this_thread::yield();
-    then();
-    sleeper.join();
-    EXPECT_EQ(0u, impl->timerCount());
-    return result.load();
-  };
-  EXPECT_EQ(1, sleepOnAnotherThread([&] { return clock_->sleep(ms(30), Clock::FireIfFrozen); },
-                                    [&] { generator_.advanceClock(ms(30)); }));
-  EXPECT_EQ(0, sleepOnAnotherThread([&] { return clock_->sleepUntil(at(100)); },
-                                    [&] { generator_.freeze(); }));
-  // The sleeper's copy of the Clock keeps the clock alive; finalize destroys
-  // it by hand, as the last owner's release would.
-  Clock copy = *clock_;
-  EXPECT_EQ(0, sleepOnAnotherThread([&] { return copy.sleep(ms(30), Clock::WaitUntilUnfrozen); },
-                                    [&] { impl->finalize(); }));
-}
-
 TEST_F(SyntheticClockTest, CancelWaitsForACallbackRunningElsewhereButNotInsideIt) {
   std::promise<void> entered, release;
   std::shared_future<void> released = release.get_future().share();
@@ -455,26 +433,6 @@ TEST_F(ScaledClockTest, TimersComeDueAtTheScaledTimeNeverEarly) {
   EXPECT_EQ(2u, recorder_.events().size());
 }
 
-TEST_F(ScaledClockTest, SetScalingKeepsTheReadingIsIgnoredWhileFrozenAndHardSetsAbort) {
-  advanceMaster(sec(1.0));
-  generator_.setScaling(3.0);  // from the current reading on
-  advanceMaster(sec(1.0));
-  EXPECT_EQ(after(0, sec(4.0)), clock_->getNormalizedClockTime());
-  generator_.freeze();
-  generator_.setScaling(5.0);
-  advanceMaster(sec(1.0));
-  EXPECT_EQ(ClockTime(1, Time()), clock_->getNormalizedClockTime());
-  // On a frozen clock a soft set is a hard one.
-  generator_.setTimeAndScalingSoftly(kStart + sec(7.0), 1.0);
-  EXPECT_EQ(after(2, sec(7.0)), clock_->getNormalizedClockTime());
-  // A hard set moves two generations and aborts pending timers.
-  clock_->requestCallbackIn(sec(1.0), recorder_.callback(1), Clock::FireIfFrozen);
-  generator_.setTimeAndScaling(kStart + sec(50.0), 2.0);
-  waitForDeferredCalls();
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, after(4, sec(50.0))}}),
-            recorder_.events());
-}
-
 TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillBehindItJumpsInsideItChangesTheRate) {
   clock_->requestCallbackAt(after(0, sec(1.0)), recorder_.callback(1));
   // The clock reads kStart; the target timeline is 3 s behind it.
@@ -499,25 +457,6 @@ TEST_F(ScaledClockTest, SoftSetAheadOfTheWindowStandsStillBehindItJumpsInsideItC
   EXPECT_EQ(kStart + sec(3.0), clock_->getTime());
   advanceMaster(ms(100));
   EXPECT_EQ(kStart + sec(3.2), clock_->getTime());
-}
-
-TEST_F(ScaledClockTest, SlewsRunFastUntilTheOffsetIsAbsorbedWithoutSteppingOrAborting) {
-  clock_->requestCallbackIn(sec(0.5), recorder_.callback(1), Clock::FireIfFrozen);
-  generator_.slewClock(ms(100), 0.9, 1.1, sec(1.0), 1.0);
-  Time previous = kStart;
-  for (int step = 0; step < 20; ++step) {
-    advanceMaster(ms(100));
-    EXPECT_GE(clock_->getTime(), previous) << "step " << step;
-    previous = clock_->getTime();
-  }
-  // Master +2 s: 1.1 for 999,999,999 ns (the offset over the rate
-  // difference, truncated), then 1.0 for 1,000,000,001 ns.
-  EXPECT_EQ(kStart + Duration::fromNSec(1099999998 + 1000000001), previous);
-  ASSERT_EQ(1u, recorder_.events().size());
-  EXPECT_EQ(Clock::Normal, recorder_.events()[0].event);
-  // Beyond the threshold a slew is a hard set.
-  generator_.slewClock(sec(5.0), 0.9, 1.1, sec(1.0), 1.0);
-  EXPECT_EQ(ClockTime(2, previous + sec(5.0)), clock_->getNormalizedClockTime());
 }
 
 TEST(ScaledClockOnAFrozenMasterTest, TimersWaitWithoutSpinningUntilTheMasterRuns) {
@@ -552,9 +491,12 @@ class PropertyClockTest : public ::testing::Test {
   SyntheticClockGenerator b_{false, kTimeB};
 };
 
-TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChanges) {
+TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChangesAndAbortTimers) {
+  auto c = std::make_unique<SyntheticClockGenerator>(false, kTimeB);
   setPropertyClock(*node_, a_.getClock());
   auto clock = getPropertyClock(node_, getFrozenClock());
+  EventRecorder recorder(clock);
+  clock->requestCallbackIn(ms(100), recorder.callback(1), Clock::FireIfFrozen);
   struct Step {
     char const* what;
     std::function<void()> act;
@@ -573,27 +515,21 @@ TEST_F(PropertyClockTest, GenerationsIncreaseAcrossSwitchesAndTheParentsOwnChang
          setPropertyClock(*node_, a_.getClock());
        },
        at(0, 12)},
+      {"C, which dies: the node held it weakly",
+       [&] {
+         setPropertyClock(*node_, c->getClock());
+         c.reset();
+       },
+       ClockTime(15, Time())},
   };
   for (Step const& step : steps) {
     SCOPED_TRACE(step.what);
     step.act();
+    waitForDeferredCalls();
     EXPECT_EQ(step.expected, clock->getNormalizedClockTime());
   }
-}
-
-TEST_F(PropertyClockTest, TimersFromBeforeASwitchOrADeadParentAreAbortedPromptly) {
-  auto c = std::make_unique<SyntheticClockGenerator>(false, kTimeB);
-  setPropertyClock(*node_, a_.getClock());
-  auto clock = getPropertyClock(node_, b_.getClock());
-  EventRecorder recorder(clock);
-  clock->requestCallbackIn(ms(100), recorder.callback(1), Clock::FireIfFrozen);
-  setPropertyClock(*node_, c->getClock());
-  waitForDeferredCalls();
-  clock->requestCallbackIn(ms(100), recorder.callback(2), Clock::FireIfFrozen);
-  c.reset();  // the node held it weakly: the default takes over
-  waitForDeferredCalls();
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(4, kTimeB)},
-                                     {2, Clock::Aborted, ClockTime(6, kTimeB)}}),
+  // Promptly, at the first switch.
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(3, Time())}}),
             recorder.events());
 }
 
@@ -675,11 +611,6 @@ TEST_F(SchedulerBlockerTest, SleepOnASyntheticClockRunsDueWorkAndAnAbortedSleepS
   EXPECT_TRUE(capture.contains("SchedulerBlocker sleep terminated abnormally."));
   post(work);  // still blocked: a queued task waits
   EXPECT_EQ(1, work.load());
-  testing::AssertionCapture assertions;
-  blocker.block();
-  EXPECT_EQ(
-      (std::vector<std::string>{"Assertion failed: Tried to block a blocked SchedulerBlocker"}),
-      assertions.messages());
 }
 
 TEST_F(SchedulerBlockerTest, SleepOnTheSystemClockIsTrueWhenTheTimerBeatsTheRequestBack) {

@@ -108,13 +108,6 @@ TEST_F(DeviceListTest, ManagerPublishesChangedListsFilteredByAPersistentBlacklis
   DeviceListManager("camera", node_).addToBlacklist("a");
   std::string text;
   EXPECT_TRUE(File::readFileToStringIfExists(nested + "/camera.blacklist", &text) && text == "a\n");
-
-  // Without a source name there is no blacklist and no file.
-  AssertionCapture assertions;
-  DeviceListManager unnamed("", node_);
-  unnamed.addToBlacklist("a");
-  EXPECT_FALSE(unnamed.isBlacklisted("a"));
-  EXPECT_FALSE(std::filesystem::exists(nested + "/.blacklist"));
 }
 
 // Arbitrary bytes are the blacklist fuzzer's; here the shapes whose
