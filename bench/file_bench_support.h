@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -54,6 +55,10 @@ inline std::shared_ptr<media::ImageBuffer const> const& clipFrame() {
   }();
   return image;
 }
+
+// Writes back what earlier benchmarks left dirty in the page cache, so that
+// a writing benchmark does not pay for another's writes.
+inline void writeBackDirtyPages() { sync(); }
 
 inline void setClipBytesProcessed(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * int64_t{kClipFrames} * int64_t(kClipFrameBytes));

@@ -66,30 +66,47 @@ class BenchBuffer : public Buffer {
   BenchBuffer() { setPriority(1); }
 };
 
-void BM_PadHandoff(benchmark::State& state) {
-  bool with_pool = state.range(0) != 0;
-  auto scheduler = createTrivialScheduler();
-  scheduler->start();
-  auto root = PropertyNode::create("bench");
-  auto out = std::make_shared<OutputPad<BenchBuffer>>();
-  auto in = std::make_shared<InputPad<BenchBuffer>>();
-  out->initialize(PadArgs(root->getNode("out", true), scheduler));
-  in->initialize(PadArgs(root->getNode("in", true), scheduler));
-  auto owner = std::make_shared<int>(0);
-  std::atomic<int> received{0};
-  in->setBufferHandler(owner, [&](std::shared_ptr<DataBase const> const&) {
-    received.fetch_add(1, std::memory_order_relaxed);
-  });
-  LinkHandle link = out->link(*in);
-  if (with_pool) out->getOrCreateTokenPool().setNumTokens(kBatch);
-  auto buffer = std::make_shared<BenchBuffer>();
-  for (auto _ : state) {
+// An output pad linked to an input pad on one scheduler, the input's handler
+// counting what arrives; with a pool, the output pad has a token per buffer
+// of a batch. Lives on the benchmark's stack.
+struct LinkedPads {
+  LinkedPads(std::shared_ptr<Scheduler> const& scheduler, bool with_pool) : with_pool(with_pool) {
+    out->initialize(PadArgs(root->getNode("out", true), scheduler));
+    in->initialize(PadArgs(root->getNode("in", true), scheduler));
+    in->setBufferHandler(owner, [this](std::shared_ptr<DataBase const> const&) {
+      received.fetch_add(1, std::memory_order_relaxed);
+    });
+    link = out->link(*in);
+    if (with_pool) out->getOrCreateTokenPool().setNumTokens(kBatch);
+  }
+
+  // Sends one batch; with the pool each buffer is new and carries its own
+  // token, without it one buffer is sent again and again.
+  void sendBatch() {
     for (int i = 0; i < kBatch; ++i) {
       if (with_pool)
-        out->sendBuffer(std::make_shared<BenchBuffer>());  // each carries its own token
+        out->sendBuffer(std::make_shared<BenchBuffer>());
       else
         out->sendBuffer(buffer);
     }
+  }
+
+  const bool with_pool;
+  std::shared_ptr<PropertyNode> root = PropertyNode::create("bench");
+  std::shared_ptr<OutputPad<BenchBuffer>> out = std::make_shared<OutputPad<BenchBuffer>>();
+  std::shared_ptr<InputPad<BenchBuffer>> in = std::make_shared<InputPad<BenchBuffer>>();
+  std::shared_ptr<int> owner = std::make_shared<int>(0);
+  std::shared_ptr<BenchBuffer const> buffer = std::make_shared<BenchBuffer>();
+  std::atomic<int64_t> received{0};
+  LinkHandle link;
+};
+
+void BM_PadHandoff(benchmark::State& state) {
+  auto scheduler = createTrivialScheduler();
+  scheduler->start();
+  LinkedPads pads(scheduler, state.range(0) != 0);
+  for (auto _ : state) {
+    pads.sendBatch();
     scheduler->waitIdle();
     waitForDeferredCalls();
   }
@@ -127,35 +144,19 @@ void BM_SteppedDequeCall(benchmark::State& state) {
 BENCHMARK(BM_SteppedDequeCall);
 
 void BM_PadHandoffStepped(benchmark::State& state) {
-  bool with_pool = state.range(0) != 0;
   SteppedCalls passes;
   auto scheduler = createTrivialScheduler(
       [&passes](std::function<void()> pass) { passes.post(std::move(pass)); });
   scheduler->start();
-  auto root = PropertyNode::create("bench");
-  auto out = std::make_shared<OutputPad<BenchBuffer>>();
-  auto in = std::make_shared<InputPad<BenchBuffer>>();
-  out->initialize(PadArgs(root->getNode("out", true), scheduler));
-  in->initialize(PadArgs(root->getNode("in", true), scheduler));
-  auto owner = std::make_shared<int>(0);
-  int64_t received = 0;
-  in->setBufferHandler(owner, [&received](std::shared_ptr<DataBase const> const&) { ++received; });
-  LinkHandle link = out->link(*in);
-  if (with_pool) out->getOrCreateTokenPool().setNumTokens(kBatch);
+  LinkedPads pads(scheduler, state.range(0) != 0);
   passes.drain();
-  auto buffer = std::make_shared<BenchBuffer>();
   for (auto _ : state) {
-    for (int i = 0; i < kBatch; ++i) {
-      if (with_pool)
-        out->sendBuffer(std::make_shared<BenchBuffer>());  // each carries its own token
-      else
-        out->sendBuffer(buffer);
-    }
+    pads.sendBatch();
     passes.drain();
   }
-  if (received != state.iterations() * kBatch) state.SkipWithError("buffers lost");
+  if (pads.received.load() != state.iterations() * kBatch) state.SkipWithError("buffers lost");
   state.SetItemsProcessed(state.iterations() * kBatch);
-  link.reset();
+  pads.link.reset();
   passes.drain();
 }
 BENCHMARK(BM_PadHandoffStepped)->Arg(0)->Arg(1);

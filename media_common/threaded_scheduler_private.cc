@@ -1,7 +1,6 @@
 #include "media_common/threaded_scheduler_private.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "common/diagnostics/scoped_profile.h"
 #include "common/logging.h"
@@ -24,23 +23,20 @@ std::atomic<uint64_t> g_next_scheduler_id{1};
 // The strand a thread pushed to last: a thread that schedules for one owner
 // again and again (a source feeding its sink, a task queueing its own
 // follow-up) finds it without the owner map. A strand retired since is
-// refused by its push, which sends the caller back to the map.
+// refused by its push, which sends the caller back to the map. The weak
+// reference, whose upkeep costs atomic operations on a count the workers
+// share, is taken only for a strand found twice in a row: a thread cycling
+// through owners never pays for a cache it would not hit.
 struct LastStrand {
   uint64_t scheduler_id = 0;
-  void const* owner = nullptr;
-  std::weak_ptr<Strand> strand;
+  // The strand found last in the map, only ever compared, never followed.
+  Strand const* found = nullptr;
+  std::weak_ptr<Strand> strand;  // empty unless `found` was found twice
 };
 thread_local LastStrand t_last_strand;
 
-// The owner's identity as `std::owner_less` sees it: the address of its
-// control block (null for no owner). The standard library has no owner hash
-// before C++26; both standard libraries keep the control block pointer in
-// the second word of a weak reference.
-void const* ownerIdentity(std::weak_ptr<void const> const& owner) {
-  static_assert(sizeof(std::weak_ptr<void const>) == 2 * sizeof(void*));
-  void const* words[2];
-  std::memcpy(words, static_cast<void const*>(&owner), sizeof(words));
-  return words[1];
+bool sameOwner(std::weak_ptr<void const> const& a, std::weak_ptr<void const> const& b) {
+  return !a.owner_before(b) && !b.owner_before(a);
 }
 
 }  // namespace
@@ -87,7 +83,8 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
   LOGF(5, "schedule called");
   // Refuse before anything is counted, so that a refused task cannot keep
   // the scheduler from becoming idle.
-  if (!binForPriority(priority)) return;
+  Bin* bin = binForPriority(priority);
+  if (!bin) return;
 
   uint64_t sequence = task_counter_.fetch_add(1, std::memory_order_relaxed) + 1;
   int32_t cb_count = cb_count_.fetch_add(1) + 1;
@@ -99,51 +96,54 @@ void ThreadedSchedulerPrivate::scheduleWithDebug(TaskFunction const& function,
     if (!shutting_down_) idle_ = false;
   }
   ThreadedTask task{function, priority, info, sequence, coarseNow()};
-  void const* key = ownerIdentity(function.owner());
   std::shared_ptr<Strand> strand;
   Strand::PushResult pushed = Strand::PUSH_RETIRED;
   LastStrand& last = t_last_strand;
-  if (last.scheduler_id == id_ && last.owner == key && (strand = last.strand.lock()))
+  if (last.scheduler_id != id_) {
+    last = LastStrand();
+    last.scheduler_id = id_;
+  }
+  if ((strand = last.strand.lock()) && sameOwner(strand->owner(), function.owner()))
     pushed = strand->push(task);
   if (pushed == Strand::PUSH_RETIRED) {
-    pushed = pushToStrand(key, function.owner(), task, strand);
-    last = LastStrand{id_, key, strand};
+    pushed = pushToStrand(function.owner(), task, strand);
+    if (strand.get() == last.found) {
+      last.strand = strand;
+    } else {
+      last.found = strand.get();
+      last.strand.reset();
+    }
   }
   if (pushed == Strand::PUSH_NEEDS_RUNNER)
-    pushRunner(RunnerItem{priority, sequence, std::move(strand)});
+    pushRunner(*bin, RunnerItem{priority, sequence, std::move(strand)});
 }
 
-Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(void const* key,
-                                                          std::weak_ptr<void const> const& owner,
+Strand::PushResult ThreadedSchedulerPrivate::pushToStrand(std::weak_ptr<void const> const& owner,
                                                           ThreadedTask& task,
                                                           std::shared_ptr<Strand>& strand) {
   // The push happens under the strands mutex too: the maintenance pass must
   // not retire a strand between finding it and pushing onto it.
   MutexLock lock(strands_mutex_);
-  StrandEntry& entry = strands_[key];
-  if (!entry.strand) {
-    entry.owner = owner;
-    entry.strand = std::make_shared<Strand>();
-  }
-  strand = entry.strand;
+  std::shared_ptr<Strand>& entry = strands_[owner];
+  if (!entry) entry = std::make_shared<Strand>(owner);
+  strand = entry;
   return strand->push(task);
 }
 
-void ThreadedSchedulerPrivate::pushRunner(RunnerItem item) {
+void ThreadedSchedulerPrivate::pushRunner(Bin& bin, RunnerItem item) {
   LOGF(5, "scheduleNow");
-  Bin* bin = binForPriority(item.priority);
-  if (!bin) return;
   bool wake = false;
   {
-    MutexLock lock(bin->mutex);
-    bin->runners.push(std::move(item));
-    bin->waiting.store(bin->runners.size(), std::memory_order_relaxed);
-    wake = bin->sleepers != 0;
+    MutexLock lock(bin.mutex);
+    bin.runners.push(std::move(item));
+    bin.waiting.store(bin.runners.size(), std::memory_order_relaxed);
+    wake = bin.sleepers != 0;
   }
   // Outside the lock, so the woken worker does not block on it at once. A
   // worker checks the queue under the lock before it waits, and counts
-  // itself a sleeper there, so none misses the item.
-  if (wake) bin->condition.notify();
+  // itself a sleeper there, so none misses the item; a worker still looking
+  // for work is no sleeper and needs no wake-up.
+  if (wake) bin.condition.notify();
 }
 
 ThreadedSchedulerPrivate::Bin* ThreadedSchedulerPrivate::binForPriority(
@@ -245,14 +245,7 @@ void ThreadedSchedulerPrivate::waitIdle() {
 
 void ThreadedSchedulerPrivate::getQueuedTasks(std::vector<std::shared_ptr<TaskInfo const>>& out) {
   MutexLock lock(strands_mutex_);
-  // In the order of the owners, as std::owner_less sees them.
-  std::vector<StrandEntry const*> entries;
-  entries.reserve(strands_.size());
-  for (auto const& [identity, entry] : strands_) entries.push_back(&entry);
-  std::sort(entries.begin(), entries.end(), [](StrandEntry const* a, StrandEntry const* b) {
-    return a->owner.owner_before(b->owner);
-  });
-  for (StrandEntry const* entry : entries) entry->strand->appendQueuedTasks(out);
+  for (auto const& [owner, strand] : strands_) strand->appendQueuedTasks(out);
 }
 
 void ThreadedSchedulerPrivate::maintain() {
@@ -260,8 +253,8 @@ void ThreadedSchedulerPrivate::maintain() {
   std::vector<std::shared_ptr<Strand>> collected;  // released unlocked
   MutexLock lock(strands_mutex_);
   for (auto it = strands_.begin(); it != strands_.end();) {
-    if (it->second.strand->shouldGC(now)) {
-      collected.push_back(std::move(it->second.strand));
+    if (it->second->shouldGC(now)) {
+      collected.push_back(std::move(it->second));
       it = strands_.erase(it);
     } else {
       ++it;

@@ -17,10 +17,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "common/condition_variable.h"
@@ -71,35 +71,34 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
       DRAVO_EXCLUDES(strands_mutex_);
 
  private:
-  // The strand of one owner. The weak reference keeps the owner's control
-  // block, whose address is the entry's key, from being reused.
-  struct StrandEntry {
-    std::weak_ptr<void const> owner;
-    std::shared_ptr<Strand> strand;
-  };
-  using StrandMap = std::unordered_map<void const*, StrandEntry>;
+  // The strand of each owner, in the order of `std::owner_less`: by the
+  // identity of the owner's control block, which the key's weak reference
+  // keeps from being reused.
+  using StrandMap =
+      std::map<std::weak_ptr<void const>, std::shared_ptr<Strand>, std::owner_less<>>;
 
-  // Puts `item` into the bin for its priority (only the bin's mutex is
-  // taken) and wakes a worker there.
-  void pushRunner(RunnerItem item);
+  // Puts `item` into `bin` (only the bin's mutex is taken) and wakes a
+  // worker there if none is awake to find it.
+  void pushRunner(Bin& bin, RunnerItem item);
   // The bin serving `priority`'s level; null (after an assertion) if none.
   Bin* binForPriority(Priority const& priority) const;
   void workerLoop(std::shared_ptr<Bin> bin, std::string thread_name, int index);
   // Waits for and pops the next runner item of `bin` into `elem`; false
   // when the worker must stop.
   bool waitForWork(Bin& bin, WorkerDiagnostics& diagnostics, std::optional<RunnerItem>& elem);
-  // Counts a task as run; the scheduler is idle when none is left.
-  void taskDone() DRAVO_EXCLUDES(mutex_);
+  // Returns once `bin` has a runner item, shutdown has begun or a short
+  // while has passed, yielding the processor meanwhile.
+  void lookForWork(Bin const& bin) const;
+  // Counts `count` tasks as run; the scheduler is idle when none is left.
+  void tasksDone(int32_t count) DRAVO_EXCLUDES(mutex_);
   // Queues the runner item for a strand's following task and takes the
   // item the calling worker runs next, in one visit to the bin: `next` itself
   // when it belongs to `bin` and would be the next item there anyway. Empty
   // when the worker must wait for work.
   std::optional<RunnerItem> reschedule(Bin& bin, RunnerItem next);
-  // The strand of the owner with identity `key`, made if needed, with
-  // `task` pushed onto it.
-  Strand::PushResult pushToStrand(void const* key, std::weak_ptr<void const> const& owner,
-                                  ThreadedTask& task, std::shared_ptr<Strand>& strand)
-      DRAVO_EXCLUDES(strands_mutex_);
+  // The strand of `owner`, made if needed, with `task` pushed onto it.
+  Strand::PushResult pushToStrand(std::weak_ptr<void const> const& owner, ThreadedTask& task,
+                                  std::shared_ptr<Strand>& strand) DRAVO_EXCLUDES(strands_mutex_);
   void joinWorkers() DRAVO_EXCLUDES(mutex_);
   void maintain() DRAVO_EXCLUDES(strands_mutex_);
 
@@ -116,18 +115,21 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
   bool idle_ DRAVO_GUARDED_BY(mutex_) = true;
   bool started_ DRAVO_GUARDED_BY(mutex_) = false;
   const std::shared_ptr<PropertyNode> node_;
-  std::atomic<uint64_t> task_counter_{0};
+  // The sequence counter is written by every scheduling thread, the task
+  // count also by every worker: each on a cache line of its own.
+  alignas(64) std::atomic<uint64_t> task_counter_{0};
   const unsigned total_threads_;
   std::vector<std::unique_ptr<Thread>> threads_ DRAVO_GUARDED_BY(mutex_);
   // Per thread: some `shutdown` took on joining it. Each thread is joined by
   // exactly one caller; the others wait for `joined_count_`.
   std::vector<bool> join_claimed_ DRAVO_GUARDED_BY(mutex_);
   size_t joined_count_ DRAVO_GUARDED_BY(mutex_) = 0;
-  // Tasks scheduled and not yet run. The increment from 0 clears `idle_`
-  // (under `mutex_`) before the task can run; the decrement to 0 sets it.
-  std::atomic<int32_t> cb_count_{0};
-
-  Mutex strands_mutex_;
+  // Tasks scheduled and not yet counted as run. The increment from 0 clears
+  // `idle_` (under `mutex_`) before the task can run; the decrement to 0
+  // sets it. Workers count the tasks they ran in batches, at the latest
+  // before they look for work in their bin.
+  alignas(64) std::atomic<int32_t> cb_count_{0};
+  alignas(64) Mutex strands_mutex_;
   StrandMap strands_ DRAVO_GUARDED_BY(strands_mutex_);
 
   // Ascending by `min_priority`; fixed at construction.

@@ -72,8 +72,9 @@ void ThreadedTask::trigger() const {
   function();
 }
 
-Strand::Strand()
-    : scheduled_priority_(Priority::lowest()),
+Strand::Strand(std::weak_ptr<void const> owner)
+    : owner_(std::move(owner)),
+      scheduled_priority_(Priority::lowest()),
       overload_trigger_("threaded scheduler task too full", Duration::fromSec(10)) {}
 
 ThreadedTask Strand::take() {

@@ -79,8 +79,9 @@ struct RunnerItem {
 // What a worker tells a strand between two of its tasks.
 class StrandWorker {
  public:
-  // After each task, with no lock held: counts it as run. False when the
-  // worker must stop at once (the scheduler shuts down).
+  // After each task, with no lock held and its captures released: notes it
+  // as run. False when the worker must stop at once (the scheduler shuts
+  // down).
   virtual bool taskDone() = 0;
   // Under the strand's mutex: true when the worker may run a following task
   // of `priority` at once, because nothing in its bin would run first.
@@ -106,7 +107,10 @@ class Strand : public std::enable_shared_from_this<Strand> {
     PUSH_RETIRED = 2,       // collected: the task was not taken
   };
 
-  Strand();
+  explicit Strand(std::weak_ptr<void const> owner);
+
+  // The owner whose tasks this strand runs (empty for tasks without one).
+  std::weak_ptr<void const> const& owner() const { return owner_; }
 
   // Queues `task` (moving from it unless the strand was retired).
   PushResult push(ThreadedTask& task) DRAVO_EXCLUDES(mutex_);
@@ -131,6 +135,7 @@ class Strand : public std::enable_shared_from_this<Strand> {
   // Pops the next task and marks the strand running.
   ThreadedTask take() DRAVO_REQUIRES(mutex_);
 
+  const std::weak_ptr<void const> owner_;
   Mutex mutex_;
   SchedulerTaskQueue<ThreadedTask, RunsBefore> tasks_ DRAVO_GUARDED_BY(mutex_);
   bool running_ DRAVO_GUARDED_BY(mutex_) = false;

@@ -130,7 +130,12 @@ bool AVIFileWriter::doOpenFile(std::string const& name) {
 }
 
 void AVIFileWriter::beginFile(ImageBuffer const& frame) {
-  doOpenFile(partFileName(recording_name_, ".avi", part_counter_++));
+  std::string const name = partFileName(recording_name_, ".avi", part_counter_++);
+  // The file `openFile` made becomes the first part as it is. Completing it
+  // would write headers only for the reopening to truncate them, and the
+  // truncation waits for the disk to take them.
+  bool const untouched = f_ && name == file_name_ && f_->tell() == kFrameDataStart;
+  if (!untouched) doOpenFile(name);
   width_ = frame.width();
   height_ = frame.height();
   pixel_format_ = frame.format().pixel_format_;

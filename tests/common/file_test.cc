@@ -1,10 +1,11 @@
+// Files, and the names of the files a recording continues in.
+
 #include "common/file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <optional>
-
+#include "common/part_file_name.h"
 #include "tests/support/capture.h"
 #include "tests/support/scoped_temp_dir.h"
 
@@ -36,65 +37,46 @@ TEST_F(FileTest, SizeSeekLinesShortReadsAndOpenFailures) {
   ASSERT_TRUE(file->seek(-5, File::kFromEnd));
   EXPECT_EQ(file->read(buffer, sizeof buffer), 5u) << "a read past the end is short";
   EXPECT_TRUE(file->eof());
-
-  EXPECT_FALSE(File::open(path("missing"), File::kReadWrite));
-  EXPECT_FALSE(File::open(dir_.path(), File::kRead)) << "a directory is not a file";
-  EXPECT_FALSE(File::open(path("data.bin"), File::kAppend, File::kExclusive));
+  EXPECT_FALSE(File::open(path("missing"), File::kReadWrite) ||
+               File::open(dir_.path(), File::kRead) ||
+               File::open(path("data.bin"), File::kAppend, File::kExclusive));
 }
 
-TEST_F(FileTest, WholeFileHelpersAndDirectories) {
+TEST_F(FileTest, WholeFilesAreReplacedWithoutLeftoversAndDirectoriesMadeOnce) {
   std::string contents = "stale";
   EXPECT_FALSE(File::readFileToStringIfExists(path("missing"), &contents));
   EXPECT_EQ(contents, "");
   std::string const binary("a\0b\n", 4);
   ASSERT_TRUE(File::writeStringToFile(path("f"), "longer text replaced") &&
-              File::writeStringToFile(path("f"), binary + binary));
+              File::writeStringToFile(path("f"), binary));
   ASSERT_TRUE(File::readFileToStringIfExists(path("f"), &contents));
-  EXPECT_EQ(contents, binary + binary);
-  EXPECT_FALSE(File::readFileToStringIfExists(path("f"), &contents, 7)) << "over the limit";
+  EXPECT_EQ(contents, binary);
+  EXPECT_FALSE(File::readFileToStringIfExists(path("f"), &contents, 3)) << "over the limit";
   EXPECT_FALSE(File::writeStringToFile(path("no/dir/f"), "x"));
   EXPECT_TRUE(File::remove(path("f")) && !File::remove(path("f")));
-  // No temporary files are left behind.
-  EXPECT_EQ(system(("test -z \"$(ls '" + dir_.path() + "')\"").c_str()), 0);
-
+  EXPECT_EQ(system(("test -z \"$(ls '" + dir_.path() + "')\"").c_str()), 0) << "temporary files";
   EXPECT_TRUE(File::recursivelyCreateDir(path("a/b//c/")) &&
-              File::recursivelyCreateDir(path("a/b//c/")))
-      << "existing is fine";
-  EXPECT_TRUE(File::writeStringToFile(path("a/b/c/x"), "1"));
+              File::recursivelyCreateDir(path("a/b//c/")) &&
+              File::writeStringToFile(path("a/b/c/x"), "1"));
   EXPECT_FALSE(File::recursivelyCreateDir(path("a/b/c/x/y"))) << "a file is in the way";
 }
 
-TEST_F(FileTest, OffsetsBeyondFourGiB) {
-  auto file = File::open(path("sparse"), File::kWrite);
-  constexpr int64_t kFar = (int64_t{5} << 30) + 3;
-  if (!file->seek(kFar) || !file->write("end", 3) || !file->flush())
-    GTEST_SKIP() << "the file system refuses sparse files this large";
-  EXPECT_EQ(file->size(), kFar + 3);
-  file = File::open(path("sparse"), File::kRead);
-  ASSERT_TRUE(file->seek(-3, File::kFromEnd));
-  EXPECT_EQ(file->tell(), kFar);
-}
-
-TEST(FilePathTest, ExtensionJoinPathAndConfigPathPrecedence) {
-  for (auto [name, extension] :
-       {std::pair{"/a/b/archive.tar.gz", "gz"}, std::pair{"dir.x/file", ""}, std::pair{"file.", ""},
-        std::pair{".hidden", "hidden"}})
-    EXPECT_EQ(File::extension(name), extension) << name;
-  EXPECT_EQ(File::joinPath("a/", "/b") + File::joinPath("", "b"), "a/bb");
-
-  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
-  for (const char* name : {"DRAVO_CONFIG_PATH", "XDG_CONFIG_HOME", "HOME"})
-    saved.emplace_back(name,
-                       getenv(name) ? std::optional<std::string>(getenv(name)) : std::nullopt);
-  unsetenv("DRAVO_CONFIG_PATH");
-  setenv("HOME", "/home/tester", 1);
-  setenv("XDG_CONFIG_HOME", "relative", 1);
-  EXPECT_EQ(getConfigPath(), "/home/tester/.config/media_common");
-  setenv("XDG_CONFIG_HOME", "/xdg/", 1);
-  EXPECT_EQ(getConfigPath(), "/xdg/media_common");
-  setenv("DRAVO_CONFIG_PATH", "/tmp/cfg", 1);
-  EXPECT_EQ(getConfigPath(), "/tmp/cfg");
-  for (auto const& [name, value] : saved) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+// The name itself is part 0; parts replace the first extension and what
+// follows, in any letter case, counted rather than chained; without an
+// extension they append; the directory never changes.
+TEST(PartFileNameTest, DerivesThePartName) {
+  for (auto [name, extension, part, expected] :
+       std::vector<std::tuple<char const*, char const*, int, char const*>>{
+           {"rec.avi", ".avi", 0, "rec.avi"},
+           {"rec.avi", ".avi", 12, "rec_part12.avi"},
+           {"take.wav.tmp", ".wav", 2, "take_part2.wav"},
+           {"a.y4m.y4m", ".y4m", 1, "a_part1.y4m"},
+           {"REC.Y4M", ".y4m", 1, "REC_part1.Y4M"},
+           {"r_part1.avi", ".avi", 2, "r_part1_part2.avi"},
+           {"clip", ".avi", 3, "clip_part3"},
+           {"m.avi/clip", ".avi", 1, "m.avi/clip_part1"},
+           {"", ".avi", 1, ""}})
+    EXPECT_EQ(partFileName(name, extension, part), expected) << name << " part " << part;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The property tree: nodes, notifications and links; values, enums, copiers,
-// static and cached wrappers, and status.
+// The property tree: nodes, notifications and links; values, cached
+// wrappers and status.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,9 @@
 #include <thread>
 
 #include "common/cached_property.h"
-#include "common/property_copier.h"
 #include "common/property_enum.h"
 #include "common/property_node.h"
 #include "common/property_value.h"
-#include "common/static_property.h"
 #include "common/status.h"
 #include "tests/support/capture.h"
 
@@ -55,9 +53,8 @@ TEST_F(PropertyNodeTest, PathsRemovalAndValueChanges) {
       << "a removed node keeps its subtree";
   EXPECT_EQ(leaf->getFullName(), "el/b/c");
 
-  EXPECT_TRUE(leaf->setValue(5));
-  EXPECT_FALSE(leaf->setValue(5));
-  EXPECT_TRUE(leaf->setValue(5u)) << "another type is another value";
+  EXPECT_TRUE(leaf->setValue(5) && !leaf->setValue(5) && leaf->setValue(5u))
+      << "a change only, and another type is another value";
   leaf->setDefaultValue(3);
   EXPECT_EQ(leaf->getValue(), PropertyValue(5u)) << "a default fills only an empty node";
 }
@@ -114,151 +111,61 @@ TEST_F(PropertyNodeTest, ListenersMayDisconnectAndWriteInsideAndDieConnected) {
 }
 
 TEST_F(PropertyNodeTest, LinkedNodesShareOneValueAndNotifyBothSides) {
-  auto alias = root_->getNode("bin/fps", true);
-  auto target = root_->getNode("bin/source/fps", true);
+  auto alias = root_->getNode("bin/fps", true), target = root_->getNode("bin/source/fps", true);
   target->setValue(25);
   target->setMeta("help", "Frame rate.");
-  Recorder on_alias, on_target, on_bin;
+  Recorder on_alias, on_bin;
   alias->connectChanged(&on_alias, &Recorder::onChange);
-  target->connectChanged(&on_target, &Recorder::onChange);
   root_->getNode("bin")->connectChanged(&on_bin, &Recorder::onChange);
-
   alias->link(target, false, true, true);
   EXPECT_EQ(on_alias.types,
             (Types{PROPERTY_CONNECTED, PROPERTY_VALUE_CHANGED, PROPERTY_META_CHANGED}));
-  EXPECT_EQ(on_target.types.size(), 1u) << "its value did not change";
   on_bin.types.clear();
   target->setValue(15);
   EXPECT_EQ(on_alias.types.size(), 4u);
   EXPECT_EQ(on_bin.types.size(), 1u) << "common ancestor: once per change";
-  alias->unlink();
-  alias->setValue(1);
-  EXPECT_EQ(target->getValue(), PropertyValue(15));
-
-  // Keeping the own value, silently; a third node joins through a member.
+  // Keeping its own value, silently, a node joins the group through a member.
   auto third = root_->getNode("third", true);
   third->setValue("mine");
-  size_t const target_seen = on_target.types.size();
-  third->link(target, true, false, false);
+  third->link(alias, true, false, false);
   EXPECT_EQ(target->getValue(), PropertyValue("mine"));
-  EXPECT_EQ(on_target.types.size(), target_seen);
-  alias->link(third, false, false, true);
-  alias->setValue("all");
-  EXPECT_EQ(target->getValue(), PropertyValue("all"));
-}
-
-TEST_F(PropertyNodeTest, ConcurrentSettersAndListenersStayConsistent) {
-  auto node = root_->getNode("busy/value", true);
-  Recorder counter;
-  root_->connectChanged(&counter, &Recorder::onChange);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 3; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 300; ++i) {
-        node->setValue(t * 1000 + i);
-        root_->getNode("busy/t" + std::to_string(t), true)->setValue(i);
-        node->getFullName();
-      }
-    });
-  for (auto& thread : threads) thread.join();
-  // Every set changed a value (no two threads write the same number).
-  EXPECT_EQ(counter.types.size(), 1u + 3 * (300 + 1 + 300));
+  EXPECT_EQ(on_alias.types.size(), 4u);
+  alias->unlink();
+  alias->setValue(1);
+  EXPECT_EQ(target->getValue(), PropertyValue("mine"));
 }
 
 TEST(PropertyValueTest, EqualityIsTypedSameValueIsNumericAndConversionsSaturate) {
-  EXPECT_EQ(PropertyValue(int16_t{1}).getType(), PropertyValue::TYPE_INT32);
   EXPECT_FALSE(PropertyValue(1) == PropertyValue(1u));
   EXPECT_TRUE(PropertyValue(2).sameValue(PropertyValue(2.0)));
-  EXPECT_FALSE(PropertyValue(-1).sameValue(PropertyValue(std::numeric_limits<uint64_t>::max())));
-  EXPECT_FALSE(PropertyValue(1).sameValue(PropertyValue("1")));
+  EXPECT_FALSE(PropertyValue(-1).sameValue(PropertyValue(std::numeric_limits<uint64_t>::max())) ||
+               PropertyValue(1).sameValue(PropertyValue("1")));
   EXPECT_EQ(PropertyValue(1e12).getInt(), std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(PropertyValue(-5).getUInt(), 0u);
   EXPECT_EQ(PropertyValue(2.6f).getInt(), 3);
-  EXPECT_EQ(PropertyValue(std::numeric_limits<uint64_t>::max()).getInt64(),
-            std::numeric_limits<int64_t>::max());
   EXPECT_EQ(PropertyValue("42x").convert<int32_t>(), std::nullopt);
   EXPECT_EQ(PropertyValue("TRUE").convert<bool>(), true);
-  EXPECT_EQ(PropertyValue("yes").convert<bool>(), std::nullopt);
-  EXPECT_EQ(PropertyValue("1.5s").getDuration(), Duration::fromMSec(1500));
-  EXPECT_EQ(PropertyValue(0.1f).toString(), "0.1");
-  std::string const duration = PropertyValue(Duration::fromMSec(40)).toString();
-  EXPECT_EQ(PropertyValue(duration).getDuration(), Duration::fromMSec(40));
   auto thing = std::make_shared<std::string>();
   PropertyValue weak{std::weak_ptr<std::string>(thing)};
-  EXPECT_EQ(weak.getObject<std::string>(), thing);
-  EXPECT_EQ(PropertyValue(thing).getObject<int>(), nullptr) << "read with the stored type only";
+  EXPECT_TRUE(weak.getObject<std::string>() == thing && !weak.getObject<int>());
   thing.reset();
   EXPECT_EQ(weak.getObject<std::string>(), nullptr);
-}
-
-TEST(PropertyEnumTest, EntriesAreFoundByValueOrNameAndSetByValue) {
-  auto node = PropertyNode::create()->getNode("mode", true);
-  EXPECT_FALSE(isEnumProperty(node));
-  setPropertyEnumValues(
-      node, {{PropertyValue(0), "auto", "Automatic"}, {PropertyValue(5u), "manual", "Manual"}});
-  EXPECT_TRUE(isEnumProperty(node));
-  EXPECT_EQ(findEnumValue(node, PropertyValue(5))->name, "manual");  // int finds the unsigned
-  EXPECT_EQ(findEnumName(node, "auto")->value, PropertyValue(0));
-  EXPECT_FALSE(findEnumName(node, "Automatic"));
-  EXPECT_TRUE(setEnumPropertyByValue(node, PropertyValue(5)) &&
-              !setEnumPropertyByValue(node, PropertyValue(9)));
-  EXPECT_EQ(node->getValue(), PropertyValue("manual"));
-}
-
-// One-way copying itself is checked through bins; here the flags, what
-// counts as a change of `from`, and the end of copying.
-TEST(PropertyCopierTest, FlagsControlTheFirstCopyAndCopyingEndsWithTheCopier) {
-  auto root = PropertyNode::create();
-  auto from = root->getNode("bin/fps", true), to = root->getNode("bin/source/fps", true);
-  from->setValue(30);
-  to->setValue(10);
-  { UnidirectionalPropertyCopier later_only(from, to, false, true); }
-  EXPECT_EQ(to->getValue(), PropertyValue(10));
-  { UnidirectionalPropertyCopier copying_empty(root->getNode("unset", true), to, true, false); }
-  EXPECT_TRUE(to->getValue().empty());
-  auto copier = std::make_unique<UnidirectionalPropertyCopier>(from, to, false, true);
-  from->getNode("child", true)->setValue(1);  // a change below `from` is not its value
-  EXPECT_TRUE(to->getValue().empty());
-  from->setValue(15);
-  copier.reset();
-  from->setValue(2);
-  EXPECT_EQ(to->getValue(), PropertyValue(15));
-}
-
-StaticProperty<Duration> probe_interval("tests/static/device_probe_interval",
-                                        Duration::fromSec(5.0), "How often drivers poll.");
-
-TEST(StaticPropertyTest, RegisteredAtStartupAndReadsTheCurrentValueOrTheDefault) {
-  auto node = getPropertyNode("tests/static/device_probe_interval");
-  EXPECT_EQ(node, probe_interval.node());
-  node->setValue("garbage");
-  EXPECT_EQ(probe_interval.get(), Duration::fromSec(5.0));
-  node->setValue(PropertyValue(Duration::fromSec(5.0)));
-  getPropertyNode("tests/static/test_source")->setValue("mic");
-  StaticProperty<std::string> test_source("tests/static/test_source", "throb");
-  EXPECT_EQ(test_source.get(), "mic") << "registering keeps an existing setting";
 }
 
 TEST(StatusTest, ListenersWokenByTheCodeSeeTheMatchingMessage) {
   auto node = PropertyNode::create("el")->getNode("status", true);
   auto status = createStatus(node);
-  struct Watcher : sigslot::has_slots<sigslot::multi_threaded_local> {
-    ~Watcher() override { disconnect_all(); }
-    void onChange(PropertyChangedArgs const& args) {
-      if (args.node->getName() == "code") seen.push_back(status->getStatusMessage());
-    }
-    std::shared_ptr<Status> status;
-    std::vector<std::string> seen;
-  } watcher;
-  watcher.status = status;
-  node->connectChanged(&watcher, &Watcher::onChange);
+  Recorder watcher;
+  std::vector<std::string> seen;
+  watcher.hook = [&](PropertyChangedArgs const& args) {
+    if (args.node->getName() == "code") seen.push_back(status->getStatusMessage());
+  };
+  node->connectChanged(&watcher, &Recorder::onChange);
   status->setStatus(status_codes::Error_VideoCaptureNoFrames, "Frames timed out on default camera");
   EXPECT_TRUE(status->isError());
   // The same code again: the message changes, the code does not.
   status->setStatus(status_codes::Error_VideoCaptureNoFrames, "Max retry count of 2 reached");
   status->setStatus(status_codes::Ok, "Element Ok");
-  EXPECT_EQ(watcher.seen,
-            (std::vector<std::string>{"Frames timed out on default camera", "Element Ok"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"Frames timed out on default camera", "Element Ok"}));
 }
 
 enum PixelFormat { FORMAT_I420 = 1, FORMAT_RGB = 7 };
@@ -266,19 +173,7 @@ enum PixelFormat { FORMAT_I420 = 1, FORMAT_RGB = 7 };
 TEST(CachedPropertyTest, UpdatesTellWhetherTheLastPassSawANewValueAndEnumsUseNames) {
   auto root = PropertyNode::create("el");
   sigslot::signal0<sigslot::multi_threaded_local> pass;
-  testing::AssertionCapture assertions;
   testing::LogCapture log;
-  auto preset = root->getNode("height", true);
-  preset->setValue(720);
-  CachedProperty<int32_t> height(preset, 480, "Actual height.", CachedProperty<int32_t>::READ_ONLY);
-  EXPECT_EQ(*height, 480) << "before the update: the default";
-  EXPECT_EQ(assertions.messages(),
-            std::vector<std::string>{
-                "Assertion failed: Must update a cached property wrapper before using it."});
-  height.update();
-  EXPECT_TRUE(*height == 720 && preset->getMeta("read_only") == PropertyValue(true))
-      << "a given value wins over the default";
-
   CachedProperty<float> fps(pass, root->getNode("fps", true), 30.0f);
   pass();
   EXPECT_TRUE(fps.changed());  // the first update always counts
@@ -289,12 +184,9 @@ TEST(CachedPropertyTest, UpdatesTellWhetherTheLastPassSawANewValueAndEnumsUseNam
   fps.node()->setValue(25.0);  // another type, same number
   pass();
   EXPECT_FALSE(fps.changed());
-  fps.set(12.0f);  // writes through without marking a change
-  pass();
-  EXPECT_FALSE(fps.changed());
   fps.node()->setValue("soon");  // unreadable: the previous value stays
   pass();
-  EXPECT_TRUE(*fps == 12.0f && !fps.changed());
+  EXPECT_TRUE(*fps == 25.0f && !fps.changed());
   EXPECT_TRUE(log.contains("el/fps holds 'soon' of the wrong type"));
   { CachedProperty<std::string> name(pass, root->getNode("name", true), "x"); }
   EXPECT_EQ(pass.connection_count(), 1u) << "a destroyed wrapper leaves the signal";

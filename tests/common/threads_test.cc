@@ -1,39 +1,21 @@
-// Threads, mutexes, condition variables and sequence checkers.
+// Threads, mutexes, condition variables, and deferred calls and timers on
+// the library's own threads.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "common/condition_variable.h"
+#include "common/deferred.h"
 #include "common/mutex.h"
-#include "common/sequence_checker.h"
 #include "common/thread.h"
 #include "tests/support/capture.h"
+#include "tests/support/waitable_flag.h"
 
 namespace dravo {
 namespace {
-
-TEST(ThreadTest, NameCurrentAndAdoptedThreads) {
-  Thread thread;
-  thread.setName("a_rather_long_worker_name");
-  char kernel_name[32] = {};
-  Thread* seen_current = nullptr;
-  thread.start([&] {
-    pthread_getname_np(pthread_self(), kernel_name, sizeof kernel_name);
-    seen_current = Thread::current();
-  });
-  thread.join();
-  EXPECT_STREQ(kernel_name, "a_rather_long_w") << "the kernel keeps 15 bytes";
-  EXPECT_EQ(seen_current, &thread);
-
-  // Threads not started here are adopted, each as its own Thread.
-  Thread* main_thread = Thread::current();
-  EXPECT_TRUE(main_thread != nullptr && Thread::current() == main_thread);
-  Thread* other = nullptr;
-  std::thread([&] { other = Thread::current(); }).join();
-  EXPECT_NE(other, main_thread);
-}
 
 TEST(ThreadTest, AJoinedThreadIsNeverTheCurrentOneAgain) {
   // The system reuses a finished thread's id for the next thread it starts,
@@ -42,8 +24,7 @@ TEST(ThreadTest, AJoinedThreadIsNeverTheCurrentOneAgain) {
   first.start([] {});
   first.join();
   bool first_is_current = true;
-  std::thread next([&] { first_is_current = first.isCurrent(); });
-  next.join();
+  std::thread([&] { first_is_current = first.isCurrent(); }).join();
   EXPECT_FALSE(first_is_current);
 }
 
@@ -70,12 +51,7 @@ bool anotherThreadCanTake(Mutex& mutex) DRAVO_NO_THREAD_SAFETY_ANALYSIS {
   return taken;
 }
 
-// The analysis does not know that a recursive mutex may be taken again.
-void lockTwice(RecursiveMutex& recursive) DRAVO_NO_THREAD_SAFETY_ANALYSIS {
-  RecursiveMutexLock outer(recursive), inner(recursive);
-}
-
-TEST(MutexTest, ScopedLockAndUnlockMisuseAndScopes) {
+TEST(MutexTest, ScopedLockMisuseIsReportedWithoutDeadlock) {
   Mutex mutex;
   MutexLock lock(mutex);
   EXPECT_FALSE(anotherThreadCanTake(mutex));
@@ -89,11 +65,9 @@ TEST(MutexTest, ScopedLockAndUnlockMisuseAndScopes) {
   }
   EXPECT_FALSE(anotherThreadCanTake(mutex));
   EXPECT_TRUE(lock.isLocked());
-  RecursiveMutex recursive;
-  lockTwice(recursive);
 }
 
-TEST(ConditionVariableTest, UnboundedWaitWakesAndTimedWaitsEndByTheirDeadline) {
+TEST(ConditionVariableTest, AnUnboundedWaitWakesAndAPastDeadlineReturnsAtOnce) {
   Mutex mutex;
   ConditionVariable cv;
   bool ready = false;
@@ -108,73 +82,122 @@ TEST(ConditionVariableTest, UnboundedWaitWakesAndTimedWaitsEndByTheirDeadline) {
   bool woken = false;
   while (!ready) woken = cv.timedWaitRelative(lock, Duration::max());
   EXPECT_TRUE(woken);
+  EXPECT_FALSE(cv.timedWaitRelative(lock, -Duration::fromMSec(5))) << "a past deadline";
   lock.unlock();
   notifier.join();
-
-  lock.relock();
-  Time const start = Time::now();
-  EXPECT_FALSE(cv.timedWaitRelative(lock, -Duration::fromMSec(5)) ||
-               cv.timedWaitRelative(lock, Duration::fromMSec(5)));
-  EXPECT_TRUE(Time::now() - start >= Duration::fromMSec(5) && lock.isLocked());
 }
 
-// Runs `body` on a new thread, inside `token`'s sequence when it is valid.
-template <typename F>
-void runOnOtherThread(SequenceToken token, F body) {
-  std::thread([&] {
-    if (token.valid()) {
-      ScopedSequence scope(token);
-      body();
-    } else {
-      body();
-    }
-  }).join();
-}
+using testing::WaitableFlag;
 
-class SequenceCheckerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!DRAVO_DCHECK_IS_ON) GTEST_SKIP() << "sequence checks are compiled out (MEDIA_DCHECK=OFF)";
-  }
+// Holds the deferred (or timer) thread inside a call until opened.
+struct Gate {
+  void block() { entered.set(), open.waitFor(); }
+  WaitableFlag entered, open;
 };
 
-TEST_F(SequenceCheckerTest, ThreadBoundCheckerRefusesOtherThreadsUntilDetached) {
-  SequenceChecker checker;
-  DRAVO_DCHECK_RUN_ON(checker);  // binds to this thread
-  bool elsewhere = true;
-  testing::AssertionCapture assertions;
-  runOnOtherThread(SequenceToken::create(), [&] {
-    elsewhere = checker.isCurrent();
-    DRAVO_DCHECK_RUN_ON(checker);
-  });
-  EXPECT_EQ(assertions.messages(),
-            std::vector<std::string>{"Assertion failed: Called on the wrong sequence"});
-  EXPECT_FALSE(elsewhere);
-  checker.detach();
-  runOnOtherThread(SequenceToken(), [&] { elsewhere = checker.isCurrent(); });
-  EXPECT_TRUE(elsewhere);
-  EXPECT_FALSE(checker.isCurrent());
+// Waits until every timer due before now has run: timers run in due order on
+// one thread, so a zero-delay timer created now runs after all of them.
+void waitForTimersDueBy(Duration delay = Duration()) {
+  WaitableFlag done;
+  createOneShotTimer(delay, [&] { done.set(); });
+  ASSERT_TRUE(done.waitFor());
 }
 
-TEST_F(SequenceCheckerTest, SequenceBoundCheckerFollowsItsTokenAcrossThreads) {
-  SequenceToken const mine = SequenceToken::create(), other = SequenceToken::create();
-  SequenceChecker checker;
-  {
-    ScopedSequence scope(mine);
-    EXPECT_TRUE(checker.isCurrent());
-    {
-      ScopedSequence nested(other);
-      EXPECT_FALSE(checker.isCurrent());
-    }
-    EXPECT_TRUE(SequenceToken::current() == mine);
+// Records the thread that destroyed it.
+struct Tracked {
+  ~Tracked() { *destroyed_on = std::this_thread::get_id(); }
+  std::thread::id* destroyed_on;
+};
+
+TEST(DeferredTest, CallsRunInQueueOrderOnTheDeferredThreadAndCancelWins) {
+  std::vector<int> order;  // touched only on the deferred thread until drained
+  std::thread::id deferred_thread, deleted_on, reset_on;
+  Gate gate;  // everything below is queued before the first call runs
+  scheduleDeferred([&gate] { gate.block(); });
+  gate.entered.waitFor();
+  for (int i = 0; i < 3; ++i)
+    scheduleDeferred([&, i] {
+      order.push_back(i);
+      deferred_thread = std::this_thread::get_id();
+      // Queued from inside a call: runs after everything already queued.
+      if (i == 0) scheduleDeferred([&order] { order.push_back(-1); });
+    });
+  TimerHandle cancelled = scheduleDeferred([&order] { order.push_back(-2); });
+  TimerHandle(cancelled).cancel();  // a copy cancels the shared registration
+  deferredDelete(new Tracked{&deleted_on});
+  std::shared_ptr<Tracked> shared(new Tracked{&reset_on});
+  deferredReset(shared);
+  EXPECT_FALSE(shared);
+  testing::AssertionCapture assertions;
+  scheduleDeferred([] { waitForDeferredCalls(); });  // would wait for itself
+  gate.open.set();
+  waitForDeferredCalls();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, -1}));
+  EXPECT_TRUE(deferred_thread != std::this_thread::get_id() && deleted_on == deferred_thread &&
+              reset_on == deferred_thread);
+  EXPECT_EQ(assertions.messages(),
+            std::vector<std::string>{
+                "Assertion failed: waitForDeferredCalls called on the deferred thread"});
+}
+
+// Another thread cancels (a) a call that is due right behind a running one,
+// which ends only after cancel() returned, so any start is a late one, and
+// (b) a call racing its own start, which may run but at most once. A
+// cancelled timer releases its captures at once, not at its due time.
+TEST(DeferredTest, CancelFromAnotherThreadStopsDueCallsAndRacesCleanly) {
+  auto payload = std::make_shared<int>(7);
+  std::weak_ptr<int> watch = payload;
+  createOneShotTimer(Duration::fromSec(3600), [payload = std::move(payload)] {}).cancel();
+  std::atomic<int> late_starts{0}, twice{0};
+  for (int round = 0; round < 600; ++round) {
+    bool const use_timer = round % 2;
+    auto schedule = [use_timer](std::function<void()> f) {
+      return use_timer ? createOneShotTimer(Duration(), f) : scheduleDeferred(f);
+    };
+    Gate gate;
+    schedule([&gate] { gate.block(); });
+    TimerHandle due = schedule([&late_starts] { ++late_starts; });
+    gate.entered.waitFor();
+    std::thread([&] {
+      due.cancel();
+      gate.open.set();
+    }).join();
+    auto runs = std::make_shared<std::atomic<int>>(0);
+    TimerHandle racing = schedule([runs, &twice] {
+      if (++*runs > 1) ++twice;
+    });
+    std::thread([&racing] { racing.cancel(); }).join();
+    use_timer ? waitForTimersDueBy() : waitForDeferredCalls();
   }
-  EXPECT_FALSE(checker.isCurrent()) << "this thread outside the sequence";
-  bool same_token = false, other_token = true, no_token = true;
-  runOnOtherThread(mine, [&] { same_token = checker.isCurrent(); });
-  runOnOtherThread(other, [&] { other_token = checker.isCurrent(); });
-  runOnOtherThread(SequenceToken(), [&] { no_token = checker.isCurrent(); });
-  EXPECT_TRUE(same_token);
-  EXPECT_FALSE(other_token || no_token);
+  EXPECT_EQ(late_starts.load() + twice.load(), 0);
+  EXPECT_TRUE(watch.expired());
+}
+
+TEST(TimerTest, RepeatingTimerKeepsCadenceSkipsMissedTicksAndCancelsItself) {
+  constexpr Duration kInterval = Duration::fromMSec(20);
+  Mutex mutex;
+  ConditionVariable never_signalled;
+  std::vector<Time> ticks;
+  WaitableFlag fourth;
+  TimerHandle handle;
+  Time const start = Time::now();
+  MutexLock lock(mutex);  // the callback reads `handle` only once it is set
+  handle = createRepeatingTimer(kInterval, [&] {
+    MutexLock lock(mutex);
+    ticks.push_back(Time::now());
+    // Stall the first tick for 5.5 intervals: later ticks must stay on the
+    // original phase instead of catching up in a burst.
+    if (ticks.size() == 1) never_signalled.timedWaitRelative(lock, kInterval * 11 / 2);
+    if (ticks.size() == 4) handle.cancel(), fourth.set();
+  });
+  lock.unlock();
+  ASSERT_TRUE(fourth.waitFor());
+  waitForTimersDueBy(kInterval * 3);  // any further tick would be due by then
+  lock.relock();
+  ASSERT_EQ(ticks.size(), 4u) << "cancel from inside the callback must stop the timer";
+  // Tick 2 is the latest missed tick (due at 6 intervals), run at once;
+  // ticks 3 and 4 keep the phase.
+  for (int i = 0; i < 4; ++i) EXPECT_GE(ticks[i] - start, kInterval * (i == 0 ? 1 : 5 + i)) << i;
 }
 
 }  // namespace

@@ -25,11 +25,9 @@ using dravo::media::ImageBuffer;
 std::shared_ptr<ImageBuffer> frame(int index) {
   auto image = std::make_shared<ImageBuffer>(64, 48, ImageBuffer::IMAGE_I420);
   std::fill(image->data(), image->data() + image->size(), 128);
-  for (int y = 0; y < image->height(); ++y) {
-    unsigned char* row = image->getPixelAddress(0, y, 0);
+  for (int y = 0; y < image->height(); ++y)
     for (int x = 0; x < image->width(); ++x)
-      row[x] = static_cast<unsigned char>(x * 7 + y + index * 13);
-  }
+      *image->getPixelAddress(x, y, 0) = static_cast<unsigned char>(x * 7 + y + index * 13);
   image->setStartTimestamp(Time::fromNSec(int64_t{index} * 40'000'000));
   return image;
 }
@@ -40,17 +38,6 @@ class DirectY4MSink : public dravo::media::Y4MSink {
   using Y4MSink::onBuffer;
 };
 
-void writeY4M(std::string const& path, int count) {
-  auto scheduler = std::make_shared<dravo::testing::ManualScheduler>();
-  auto sink = dravo::media::createElement<DirectY4MSink>(
-      dravo::media::ElementArgs(scheduler, dravo::PropertyNode::create())
-          .property("filename", dravo::PropertyValue(path)));
-  scheduler->runAll();  // the first property pass sets "filename"
-  for (int i = 0; i < count; ++i) sink->onBuffer(frame(i));
-  sink.reset();
-  scheduler->shutdown(true);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,9 +45,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s avi|avi-odml|y4m|wav|pnm PATH COUNT\n", argv[0]);
     return 2;
   }
-  std::string format = argv[1];
-  std::string path = argv[2];
-  int count = std::atoi(argv[3]);
+  std::string const format = argv[1], path = argv[2];
+  int const count = std::atoi(argv[3]);
   if (format == "avi" || format == "avi-odml") {
     dravo::media::AVIFileWriter writer;
     if (format == "avi-odml") writer.setRiffSizeLimit(16 * 1024);
@@ -77,7 +63,14 @@ int main(int argc, char** argv) {
     }
     writer.close();
   } else if (format == "y4m") {
-    writeY4M(path, count);
+    auto scheduler = std::make_shared<dravo::testing::ManualScheduler>();
+    auto sink = dravo::media::createElement<DirectY4MSink>(
+        dravo::media::ElementArgs(scheduler, dravo::PropertyNode::create())
+            .property("filename", dravo::PropertyValue(path)));
+    scheduler->runAll();  // the first property pass sets "filename"
+    for (int i = 0; i < count; ++i) sink->onBuffer(frame(i));
+    sink.reset();
+    scheduler->shutdown(true);
   } else if (format == "pnm") {
     for (int i = 0; i < count; ++i) dravo::media::PNMSink::saveBufferToFile(frame(i), path);
   } else {

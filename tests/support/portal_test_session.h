@@ -1,4 +1,75 @@
 #pragma once
+// The screen-cast portal that tests and benchmarks run against: a private
+// desktop session, and in it a stand-in for the desktop's portal.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace dravo::testing {
+
+struct TestPicture {
+  int width = 320;
+  int height = 240;
+  int fps = 60;
+};
+
+// The colour (0xRRGGBB) a consumer must show at (x, y) of frame `n`: a
+// moving gradient, the pointer, and the frame number in the first pixel. Buffers 10 to 19 of every
+// 20 carry only the pointer's position, not its picture.
+uint32_t testPictureRgb(TestPicture const& picture, uint64_t n, int x, int y);
+// The frame number a picture's first pixel (blue, green) carries.
+uint64_t testPictureNumber(uint8_t const* first_bgrx_pixel);
+
+struct TestPortalConfig {
+  uint32_t source_types = 3;    // monitors and windows
+  uint32_t start_response = 0;  // 0 granted, 1 cancelled, 2 failed
+  bool answer_start = true;
+  TestPicture picture;
+};
+
+// A stand-in for the desktop's screen-cast portal: it owns
+// org.freedesktop.portal.Desktop on the session bus with the ScreenCast
+// interface and object paths of the real one, and on Start serves a
+// PipeWire stream of known BGRx pictures (see `testPictureRgb`) with the
+// pointer as metadata. Start can be answered cancelled, failed or never;
+// restore tokens it did not hand out are refused.
+//
+// Threads: one thread of its own (a PipeWire thread loop) does all D-Bus
+// and PipeWire work; the test's thread configures it, reads what it saw and
+// stops the stream or session under the loop's lock. The destructor stops
+// and joins the thread.
+class TestScreenCastPortal {
+ public:
+  TestScreenCastPortal();
+  ~TestScreenCastPortal();
+
+  // Claims the portal's name on the session bus of the environment.
+  bool start(std::string* error);
+  // For the requests that come from now on.
+  void configure(TestPortalConfig const& config);
+  // Ends the stream as a compositor does when sharing stops.
+  void stopStream();
+  // Closes the portal session as a portal does when the user stops sharing;
+  // the stream stays, so the consumer must stop on the signal alone.
+  void closeSession();
+
+  struct Seen {
+    std::vector<std::string> offered_tokens;  // per SelectSources, "" for none
+    uint64_t frames = 0;                      // pictures sent
+  };
+  Seen seen() const;
+
+ private:
+  struct Private;
+  std::unique_ptr<Private> private_;
+};
+
 // Everything a screen-cast test runs against, started once per test suite:
 // a private desktop session (a D-Bus session bus, a PipeWire daemon and its
 // session manager WirePlumber, which links streams) with its runtime,
@@ -11,49 +82,10 @@
 // every daemon it started, by process id, and puts the environment back.
 // Failing to start is a test failure, never a skip. Every wait has a
 // time-out. Used on the test's thread.
-
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <optional>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
-
-#include "tests/support/test_screencast_portal.h"
-
-namespace dravo::testing {
-
 class PortalTestSession {
  public:
-  PortalTestSession() {
-    error_ = start();
-    if (!error_.empty()) error_ += logs();
-  }
-  ~PortalTestSession() {
-    portal_.reset();
-    // The session manager first, the bus last: each leaves the others'
-    // connections cleanly.
-    for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) terminate(*it);
-    for (auto const& [name, value] : saved_)
-      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-  }
+  PortalTestSession();
+  ~PortalTestSession();
 
   // Empty when everything runs.
   std::string const& error() const { return error_; }
@@ -61,124 +93,11 @@ class PortalTestSession {
   std::string configDirectory() const { return dir_ + "/config/media_common"; }
 
  private:
-  std::string start() {
-    char pattern[] = "/tmp/dravo_session.XXXXXX";
-    if (!mkdtemp(pattern)) return "mkdtemp failed";
-    dir_ = pattern;
-    for (char const* sub : {"/config", "/state", "/home"}) mkdir((dir_ + sub).c_str(), 0700);
-    std::string const bus = "unix:path=" + dir_ + "/bus";
-    std::ofstream(dir_ + "/bus.conf")
-        << "<busconfig><type>session</type><listen>" << bus
-        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-           "<allow own=\"*\"/></policy></busconfig>\n";
-    environment_ = {"XDG_RUNTIME_DIR=" + dir_,
-                    "PIPEWIRE_RUNTIME_DIR=" + dir_,
-                    "DBUS_SESSION_BUS_ADDRESS=" + bus,
-                    "XDG_CONFIG_HOME=" + dir_ + "/config",
-                    "XDG_STATE_HOME=" + dir_ + "/state",
-                    "HOME=" + dir_ + "/home",
-                    "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
-
-    // The bus prints its address once it accepts connections; end of file
-    // means it died first.
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) return "pipe failed";
-    spawn({"dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork",
-           "--print-address=" + std::to_string(ready[1])},
-          "dbus-daemon.log", ready[1]);
-    close(ready[1]);
-    char c = 0;
-    pollfd wait_for{ready[0], POLLIN, 0};
-    while (poll(&wait_for, 1, 20000) == 1 && read(ready[0], &c, 1) == 1 && c != '\n') {
-    }
-    close(ready[0]);
-    if (c != '\n') return "dbus-daemon did not start";
-    if (!spawn({"pipewire"}, "pipewire.log") || !waitForSocket(dir_ + "/pipewire-0"))
-      return "pipewire did not start";
-    if (!spawn({"wireplumber"}, "wireplumber.log")) return "wireplumber did not start";
-
-    remember("DBUS_SESSION_BUS_ADDRESS", bus);
-    remember("XDG_RUNTIME_DIR", dir_);
-    remember("PIPEWIRE_RUNTIME_DIR", dir_);
-    portal_ = std::make_unique<TestScreenCastPortal>();
-    std::string error;
-    if (!portal_->start(&error)) return error;
-    remember("DRAVO_SCREEN_CAPTURE", "portal");
-    remember("DRAVO_CONFIG_PATH", configDirectory());
-    return "";
-  }
-
-  void remember(char const* name, std::string const& value) {
-    char const* old = getenv(name);
-    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    setenv(name, value.c_str(), 1);
-  }
-
-  // The daemons' output so far, for failure messages.
-  std::string logs() const {
-    std::string text;
-    for (char const* name : {"dbus-daemon.log", "pipewire.log", "wireplumber.log"}) {
-      std::ifstream in(dir_ + "/" + name);
-      text += std::string("\n--- ") + name + "\n" +
-              std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return text;
-  }
-
-  // Starts `args` (found on the PATH) with the session's environment and
-  // its output in `log`; `keep_fd` stays open in the child.
-  bool spawn(std::vector<std::string> args, char const* log, int keep_fd = -1) {
-    // Everything the child needs is made before the fork.
-    std::vector<char*> argv, envp;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    for (std::string& entry : environment_) envp.push_back(entry.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    int const output =
-        open((dir_ + "/" + log).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_t const pid = fork();
-    if (pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);  // dies with us, even when we crash
-      dup2(output, STDOUT_FILENO);
-      dup2(output, STDERR_FILENO);
-      if (keep_fd >= 0) fcntl(keep_fd, F_SETFD, 0);
-      execvpe(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-    close(output);
-    if (pid > 0) pids_.push_back(pid);
-    // A program that is not there exits at once.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
-  }
-
-  static bool waitForSocket(std::string const& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    for (int tries = 0; tries < 2000; ++tries) {
-      int const fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      bool const up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-      close(fd);
-      if (up) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
-  // SIGTERM, and SIGKILL for a daemon still there after five seconds.
-  static void terminate(pid_t pid) {
-    kill(pid, SIGTERM);
-    for (int tries = 0; waitpid(pid, nullptr, WNOHANG) == 0; ++tries) {
-      if (tries == 1000) kill(pid, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
+  std::string start();
+  void remember(char const* name, std::string const& value);
 
   std::string dir_;
   std::string error_;
-  std::vector<std::string> environment_;
   std::vector<pid_t> pids_;
   std::unique_ptr<TestScreenCastPortal> portal_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;

@@ -1,24 +1,25 @@
-#include "tests/support/test_screencast_portal.h"
-
 #include <pipewire/pipewire.h>
-#include <poll.h>
 #include <sdbus-c++/sdbus-c++.h>
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/timerfd.h>
+#include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <set>
 #include <thread>
+
+#include "tests/support/portal_test_session.h"
+#include "tests/support/xvfb_server.h"
 
 namespace dravo::testing {
 
@@ -27,8 +28,6 @@ namespace {
 constexpr char kPortalName[] = "org.freedesktop.portal.Desktop";
 constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
 constexpr char kScreenCast[] = "org.freedesktop.portal.ScreenCast";
-constexpr char kRequest[] = "org.freedesktop.portal.Request";
-constexpr char kSession[] = "org.freedesktop.portal.Session";
 
 using VarDict = std::map<std::string, sdbus::Variant>;
 
@@ -37,26 +36,16 @@ using VarDict = std::map<std::string, sdbus::Variant>;
 constexpr int kCursorSide = 16;
 constexpr int kHotSpot = 2;
 constexpr uint32_t kCursorRgb = 0xff00ff;
-constexpr uint32_t kMarginRgb = 0x00ff00;  // outside the crop region
-constexpr uint32_t kSquareRgb = 0xff2010;
-constexpr int kSquareSide = 32;
 constexpr size_t kCursorMetaSize =
     sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + kCursorSide * kCursorSide * 4;
 
 bool cursorOpaque(int cx, int cy) { return cx < 4 || cy < 4; }
 spa_point cursorAt(uint64_t n) { return {40 + int(n % 50), 30 + int(n % 20)}; }
-spa_point squareAt(TestPicture const& p, uint64_t n) {
-  return {int((n * 4) % uint64_t(p.visibleWidth() - kSquareSide)),
-          int((n * 2) % uint64_t(p.visibleHeight() - kSquareSide))};
-}
 uint32_t backgroundRgb(int x, int y) {
   return 0x400000u | uint32_t((y * 5) & 0xff) << 8 | uint32_t((x * 3) & 0xff);
 }
-void putRgb(uint8_t* pixel, uint32_t rgb) {
-  pixel[0] = rgb & 0xff;
-  pixel[1] = (rgb >> 8) & 0xff;
-  pixel[2] = (rgb >> 16) & 0xff;
-}
+// Blue, green and red bytes (little-endian).
+void putRgb(uint8_t* pixel, uint32_t rgb) { std::memcpy(pixel, &rgb, 3); }
 
 }  // namespace
 
@@ -64,38 +53,31 @@ uint32_t testPictureRgb(TestPicture const& picture, uint64_t n, int x, int y) {
   int const px = x - (cursorAt(n).x - kHotSpot), py = y - (cursorAt(n).y - kHotSpot);
   if (px >= 0 && py >= 0 && px < kCursorSide && py < kCursorSide && cursorOpaque(px, py))
     return kCursorRgb;
-  if (x == 0 && y == 0) return 0x5a0000u | uint32_t((n >> 8) & 0xff) << 8 | uint32_t(n & 0xff);
-  spa_point const s = squareAt(picture, n);
-  if (x >= s.x && y >= s.y && x < s.x + kSquareSide && y < s.y + kSquareSide) return kSquareRgb;
-  return backgroundRgb(x, y);
+  if (x == 0 && y == 0) return 0x5a0000u | uint32_t(n & 0xffff);
+  // The gradient moves on by a pixel a frame, row after row.
+  size_t const i = (size_t(y) * picture.width + x + n) % (size_t(picture.width) * picture.height);
+  return backgroundRgb(int(i % picture.width), int(i / picture.width));
 }
 
 uint64_t testPictureNumber(uint8_t const* pixel) { return pixel[0] | uint64_t{pixel[1]} << 8; }
 
 struct TestScreenCastPortal::Private {
-  // Guards what the test's thread reads or sets.
-  mutable std::mutex mutex;
+  // The PipeWire loop's thread also serves the bus; the test's thread
+  // takes the loop's lock for its calls.
+  pw_thread_loop* thread_loop = nullptr;
+  pw_loop* loop = nullptr;
+  spa_source* timer = nullptr;  // paces the pictures
   TestPortalConfig config;
   Seen seen;
-  std::vector<std::function<void()>> tasks;
 
-  int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  int timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  std::thread thread;
-
-  // The rest belongs to the portal's thread.
-  bool stopping = false;
   std::unique_ptr<sdbus::IConnection> connection;
   std::unique_ptr<sdbus::IObject> portal;
-  std::map<std::string, std::unique_ptr<sdbus::IObject>> objects;  // requests and sessions
+  std::vector<std::function<void()>> after_reply;  // of the method call being served
   std::string session_path;
   std::string start_request;  // answered when the stream has its node
-  uint32_t start_type = 1;
-  bool persist = false;
   std::set<std::string> issued_tokens;
   unsigned tokens_issued = 0;
 
-  pw_loop* loop = nullptr;
   pw_context* context = nullptr;
   pw_core* core = nullptr;
   pw_stream* stream = nullptr;
@@ -105,93 +87,67 @@ struct TestScreenCastPortal::Private {
   std::vector<uint8_t> background;
   uint64_t frame = 0;
 
-  void post(std::function<void()> task) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      tasks.push_back(std::move(task));
-    }
-    uint64_t const one = 1;
-    [[maybe_unused]] ssize_t written = write(wake_fd, &one, sizeof(one));
+  void locked(std::function<void()> const& task) {
+    pw_thread_loop_lock(thread_loop);
+    task();
+    pw_thread_loop_unlock(thread_loop);
   }
 
-  TestPortalConfig currentConfig() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return config;
+  // Serves the bus's requests, and after each reply what it left to do.
+  void serveBus() {
+    while (connection->processPendingRequest())
+      for (auto& task : std::exchange(after_reply, {})) task();
   }
 
   // The object path a client predicts from its unique name and its token.
   std::string callerPath(char const* kind, VarDict const& options, char const* key) {
     std::string sender = portal->getCurrentlyProcessedMessage()->getSender();
-    if (!sender.empty() && sender[0] == ':') sender.erase(0, 1);
+    sender.erase(0, 1);  // the leading ':'
     std::replace(sender.begin(), sender.end(), '.', '_');
-    auto const found = options.find(key);
-    std::string const token = found != options.end() ? found->second.get<std::string>()
-                                                     : "t" + std::to_string(++tokens_issued);
-    return std::string(kPortalPath) + "/" + kind + "/" + sender + "/" + token;
+    return std::string(kPortalPath) + "/" + kind + "/" + sender + "/" +
+           options.at(key).get<std::string>();
+  }
+  std::string request(VarDict const& options) {
+    return callerPath("request", options, "handle_token");
   }
 
-  std::string addObject(char const* kind, VarDict const& options, char const* key,
-                        char const* interface) {
-    std::string const path = callerPath(kind, options, key);
-    auto object = sdbus::createObject(*connection, path);
-    object->registerMethod("Close").onInterface(interface).implementedAs([this, path] {
-      // Closing the session ends its stream, as with the real portal.
-      if (path == session_path) post([this] { destroyStream(); });
-    });
-    object->finishRegistration();
-    objects[path] = std::move(object);
-    return path;
+  template <typename... Arguments>
+  void emit(std::string const& path, char const* interface, char const* name,
+            Arguments const&... arguments) {
+    sdbus::createObject(*connection, path)
+        ->emitSignal(name)
+        .onInterface(interface)
+        .withArguments(arguments...);
   }
-
   // Answers the request at `path` after the method call that made it has
   // returned, as portals do.
-  void respond(std::string const& path, uint32_t code, VarDict results) {
-    post([this, path, code, results] {
-      if (auto found = objects.find(path); found != objects.end())
-        found->second->emitSignal("Response").onInterface(kRequest).withArguments(code, results);
+  sdbus::ObjectPath respond(std::string const& path, uint32_t code, VarDict const& results) {
+    after_reply.push_back([this, path, code, results] {
+      emit(path, "org.freedesktop.portal.Request", "Response", code, results);
     });
+    return sdbus::ObjectPath(path);
   }
 
   sdbus::ObjectPath createSession(VarDict const& options) {
-    std::string const request = addObject("request", options, "handle_token", kRequest);
-    session_path = addObject("session", options, "session_handle_token", kSession);
-    respond(request, 0, {{"session_handle", sdbus::Variant(sdbus::ObjectPath(session_path))}});
-    return request;
+    session_path = callerPath("session", options, "session_handle_token");
+    return respond(request(options), 0,
+                   {{"session_handle", sdbus::Variant(sdbus::ObjectPath(session_path))}});
   }
 
   sdbus::ObjectPath selectSources(VarDict const& options) {
-    std::string const request = addObject("request", options, "handle_token", kRequest);
-    auto value = [&](char const* key) -> uint32_t {
-      auto found = options.find(key);
-      return found == options.end() ? 0 : found->second.get<uint32_t>();
-    };
-    std::string token;
-    if (auto found = options.find("restore_token"); found != options.end())
-      token = found->second.get<std::string>();
-    start_type = value("types");
-    persist = value("persist_mode") != 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      seen.offered_tokens.push_back(token);
-      seen.cursor_modes.push_back(value("cursor_mode"));
-      seen.types.push_back(start_type);
-    }
+    std::string const token =
+        options.count("restore_token") ? options.at("restore_token").get<std::string>() : "";
+    seen.offered_tokens.push_back(token);
     // Tokens are good once, and only ours.
-    respond(request, token.empty() || issued_tokens.erase(token) == 1 ? 0 : 2, {});
-    return request;
+    return respond(request(options), token.empty() || issued_tokens.erase(token) == 1 ? 0 : 2, {});
   }
 
   sdbus::ObjectPath start(VarDict const& options) {
-    std::string const request = addObject("request", options, "handle_token", kRequest);
-    TestPortalConfig const config = currentConfig();
-    if (!config.answer_start) return request;
-    if (config.start_response != 0) {
-      respond(request, config.start_response, {});
-      return request;
-    }
-    start_request = request;
-    post([this, picture = config.picture] { createStream(picture); });
-    return request;
+    if (!config.answer_start) return sdbus::ObjectPath(request(options));
+    if (config.start_response != 0) return respond(request(options), config.start_response, {});
+    start_request = request(options);
+    after_reply.push_back([this, picture = config.picture] { createStream(picture); });
+    return sdbus::ObjectPath(start_request);
   }
 
   sdbus::UnixFd openPipeWireRemote() {
@@ -200,28 +156,19 @@ struct TestScreenCastPortal::Private {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof(address.sun_path), "%s/pipewire-0", dir ? dir : "");
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-      close(fd);
-      throw sdbus::Error("org.freedesktop.portal.Error.Failed", "no PipeWire");
-    }
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     return sdbus::UnixFd(fd, sdbus::adopt_fd);
   }
 
   void answerStart() {
     uint32_t const node = stream ? pw_stream_get_node_id(stream) : SPA_ID_INVALID;
     if (start_request.empty() || node == SPA_ID_INVALID) return;
-    VarDict properties = {{"size", sdbus::Variant(sdbus::Struct<int32_t, int32_t>(
-                                       picture.visibleWidth(), picture.visibleHeight()))},
-                          {"source_type", sdbus::Variant(start_type)}};
     using Streams = std::vector<sdbus::Struct<uint32_t, VarDict>>;
-    VarDict results = {{"streams", sdbus::Variant(Streams{{node, properties}})}};
-    if (persist) {
-      std::string const token = "restore-" + std::to_string(++tokens_issued);
-      issued_tokens.insert(token);
-      results["restore_token"] = sdbus::Variant(token);
-    }
-    respond(start_request, 0, results);
-    start_request.clear();
+    auto const token = *issued_tokens.insert("restore-" + std::to_string(++tokens_issued)).first;
+    emit(std::exchange(start_request, ""), "org.freedesktop.portal.Request", "Response",
+         uint32_t{0},
+         VarDict{{"streams", sdbus::Variant(Streams{{node, VarDict()}})},
+                 {"restore_token", sdbus::Variant(token)}});
   }
 
   void createStream(TestPicture const& wanted) {
@@ -237,10 +184,9 @@ struct TestScreenCastPortal::Private {
                                      char const*) {
       auto* p = static_cast<Private*>(self);
       if (state == PW_STREAM_STATE_PAUSED) p->answerStart();
-      long const interval =
-          state == PW_STREAM_STATE_STREAMING ? 1000000000L / std::max(1, p->picture.fps) : 0;
-      itimerspec timer{{0, interval}, {0, interval}};
-      timerfd_settime(p->timer_fd, 0, &timer, nullptr);
+      timespec interval{
+          0, state == PW_STREAM_STATE_STREAMING ? 1000000000L / std::max(1, p->picture.fps) : 0};
+      pw_loop_update_timer(p->loop, p->timer, &interval, &interval, false);
     };
     stream_events.param_changed = [](void* self, uint32_t id, spa_pod const* param) {
       if (id == SPA_PARAM_Format && param) static_cast<Private*>(self)->negotiated();
@@ -265,28 +211,15 @@ struct TestScreenCastPortal::Private {
         1);
   }
 
-  int stride() const { return picture.stride > 0 ? picture.stride : picture.width * 4; }
-
   void negotiated() {
-    int const row = stride();
-    // The frame-independent part of every picture: background inside the
-    // crop region, margin colour outside.
+    int const row = picture.width * 4;
+    // The frame-independent part of every picture.
     background.assign(size_t(row) * picture.height, 0);
     for (int y = 0; y < picture.height; ++y)
-      for (int x = 0; x < picture.width; ++x) {
-        int const vx = x - picture.crop_x, vy = y - picture.crop_y;
-        bool const inside =
-            vx >= 0 && vy >= 0 && vx < picture.visibleWidth() && vy < picture.visibleHeight();
-        putRgb(&background[size_t(y) * row + size_t(x) * 4],
-               inside ? backgroundRgb(vx, vy) : kMarginRgb);
-      }
+      for (int x = 0; x < picture.width; ++x)
+        putRgb(&background[size_t(y) * row + size_t(x) * 4], backgroundRgb(x, y));
     uint8_t storage[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(storage, sizeof(storage));
-    auto meta = [&](spa_meta_type type, size_t size) {
-      return static_cast<spa_pod const*>(spa_pod_builder_add_object(
-          &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
-          SPA_POD_Id(type), SPA_PARAM_META_size, SPA_POD_Int(int(size))));
-    };
     spa_pod const* params[] = {
         static_cast<spa_pod const*>(spa_pod_builder_add_object(
             &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
@@ -294,103 +227,53 @@ struct TestScreenCastPortal::Private {
             SPA_PARAM_BUFFERS_size, SPA_POD_Int(row * picture.height), SPA_PARAM_BUFFERS_stride,
             SPA_POD_Int(row), SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd))),
-        meta(SPA_META_VideoCrop, sizeof(spa_meta_region)), meta(SPA_META_Cursor, kCursorMetaSize)};
-    pw_stream_update_params(stream, params, 3);
+        static_cast<spa_pod const*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+            SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size, SPA_POD_Int(int(kCursorMetaSize))))};
+    pw_stream_update_params(stream, params, 2);
   }
 
   void produce() {
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
     if (!buffer) return;
-    spa_buffer* spa = buffer->buffer;
-    spa_data& data = spa->datas[0];
-    if (!data.data || data.maxsize < background.size()) {
-      pw_stream_queue_buffer(stream, buffer);
-      return;
-    }
+    spa_data& data = buffer->buffer->datas[0];
+    if (!data.data || data.maxsize < background.size())
+      return void(pw_stream_queue_buffer(stream, buffer));
     uint64_t const n = frame++;
-    int const row = stride();
     auto* pixels = static_cast<uint8_t*>(data.data);
-    std::memcpy(pixels, background.data(), background.size());
-    auto put = [&](int x, int y, uint32_t rgb) {
-      putRgb(pixels + size_t(y + picture.crop_y) * row + size_t(x + picture.crop_x) * 4, rgb);
-    };
-    spa_point const s = squareAt(picture, n);
-    for (int y = s.y; y < s.y + kSquareSide; ++y)
-      for (int x = s.x; x < s.x + kSquareSide; ++x) put(x, y, kSquareRgb);
-    put(0, 0, testPictureRgb(picture, n, 0, 0));
-    *data.chunk = {0, uint32_t(background.size()), row, 0};
-    if (auto* crop = static_cast<spa_meta_region*>(
-            spa_buffer_find_meta_data(spa, SPA_META_VideoCrop, sizeof(spa_meta_region))))
-      crop->region = {
-          SPA_POINT(picture.crop_x, picture.crop_y),
-          SPA_RECTANGLE(uint32_t(picture.visibleWidth()), uint32_t(picture.visibleHeight()))};
-    spa_meta const* meta = spa_buffer_find_meta(spa, SPA_META_Cursor);
+    size_t const shift = n % (background.size() / 4) * 4, size = background.size();
+    std::memcpy(pixels, background.data() + shift, size - shift);
+    std::memcpy(pixels + size - shift, background.data(), shift);
+    putRgb(pixels, testPictureRgb(picture, n, 0, 0));
+    *data.chunk = {0, uint32_t(size), picture.width * 4, 0};
+    spa_meta const* meta = spa_buffer_find_meta(buffer->buffer, SPA_META_Cursor);
     if (meta && meta->size >= kCursorMetaSize) {
       auto* cursor = static_cast<spa_meta_cursor*>(meta->data);
       // Runs of ten buffers carry only the position.
       bool const bitmap = n % 20 < 10;
       *cursor = {1, 0, cursorAt(n), SPA_POINT(kHotSpot, kHotSpot),
                  bitmap ? uint32_t(sizeof(spa_meta_cursor)) : 0};
-      if (bitmap) {
-        auto* header = SPA_PTROFF(cursor, cursor->bitmap_offset, spa_meta_bitmap);
-        *header = {SPA_VIDEO_FORMAT_BGRA, SPA_RECTANGLE(kCursorSide, kCursorSide), kCursorSide * 4,
-                   sizeof(spa_meta_bitmap)};
-        auto* bits = SPA_PTROFF(header, header->offset, uint8_t);
-        for (int y = 0; y < kCursorSide; ++y)
-          for (int x = 0; x < kCursorSide; ++x) {
-            // Premultiplied: all clear or all opaque.
-            bool const opaque = cursorOpaque(x, y);
-            putRgb(bits + (y * kCursorSide + x) * 4, opaque ? kCursorRgb : 0);
-            bits[(y * kCursorSide + x) * 4 + 3] = opaque ? 0xff : 0;
-          }
+      auto* header = SPA_PTROFF(cursor, sizeof(spa_meta_cursor), spa_meta_bitmap);
+      *header = {SPA_VIDEO_FORMAT_BGRA, SPA_RECTANGLE(kCursorSide, kCursorSide), kCursorSide * 4,
+                 sizeof(spa_meta_bitmap)};
+      auto* bits = SPA_PTROFF(header, header->offset, uint8_t);
+      for (int i = 0; i < kCursorSide * kCursorSide; ++i) {
+        // Premultiplied BGRA: all clear or all opaque.
+        uint32_t const argb =
+            cursorOpaque(i % kCursorSide, i / kCursorSide) ? 0xff000000 | kCursorRgb : 0;
+        std::memcpy(bits + i * 4, &argb, 4);
       }
     }
     pw_stream_queue_buffer(stream, buffer);
-    std::lock_guard<std::mutex> lock(mutex);
     ++seen.frames;
   }
 
   void destroyStream() {
     if (!stream) return;
-    itimerspec off{};
-    timerfd_settime(timer_fd, 0, &off, nullptr);
+    timespec off{};
+    pw_loop_update_timer(loop, timer, &off, &off, false);
     spa_hook_remove(&stream_listener);
-    pw_stream_destroy(stream);
-    stream = nullptr;
-  }
-
-  void run() {
-    pw_loop_enter(loop);
-    for (;;) {
-      if (stopping) break;
-      std::vector<std::function<void()>> ready;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        ready.swap(tasks);
-      }
-      while (connection->processPendingRequest()) {
-      }
-      for (auto& task : ready) task();
-      pw_loop_iterate(loop, 0);
-      auto const bus = connection->getEventLoopPollData();
-      pollfd fds[4] = {{wake_fd, POLLIN, 0},
-                       {bus.fd, bus.events, 0},
-                       {pw_loop_get_fd(loop), POLLIN, 0},
-                       {timer_fd, POLLIN, 0}};
-      int const timeout = bus.getPollTimeout();
-      poll(fds, 4, timeout < 0 || timeout > 100 ? 100 : timeout);
-      uint64_t count = 0;
-      if (fds[0].revents) [[maybe_unused]]
-        ssize_t r = read(wake_fd, &count, sizeof(count));
-      if (fds[3].revents && read(timer_fd, &count, sizeof(count)) > 0 && stream)
-        pw_stream_trigger_process(stream);
-    }
-    destroyStream();
-    objects.clear();
-    portal.reset();
-    if (core) pw_core_disconnect(core);
-    if (context) pw_context_destroy(context);
-    pw_loop_leave(loop);
+    pw_stream_destroy(std::exchange(stream, nullptr));
   }
 };
 
@@ -398,14 +281,13 @@ TestScreenCastPortal::TestScreenCastPortal() : private_(std::make_unique<Private
 
 TestScreenCastPortal::~TestScreenCastPortal() {
   Private& p = *private_;
-  if (p.thread.joinable()) {
-    p.post([&p] { p.stopping = true; });
-    p.thread.join();
-  }
+  if (p.thread_loop) pw_thread_loop_stop(p.thread_loop);
+  p.destroyStream();
+  p.portal.reset();
   p.connection.reset();
-  if (p.loop) pw_loop_destroy(p.loop);
-  close(p.wake_fd);
-  close(p.timer_fd);
+  if (p.core) pw_core_disconnect(p.core);
+  if (p.context) pw_context_destroy(p.context);
+  if (p.thread_loop) pw_thread_loop_destroy(p.thread_loop);
 }
 
 bool TestScreenCastPortal::start(std::string* error) {
@@ -429,44 +311,112 @@ bool TestScreenCastPortal::start(std::string* error) {
     auto property = [&](char const* name, auto getter) {
       p.portal->registerProperty(name).onInterface(kScreenCast).withGetter(getter);
     };
-    property("version", [&p] { return p.currentConfig().version; });
-    property("AvailableSourceTypes", [&p] { return p.currentConfig().source_types; });
+    property("version", [] { return uint32_t{4}; });
+    property("AvailableSourceTypes", [&p] { return p.config.source_types; });
     property("AvailableCursorModes", [] { return uint32_t{7}; });
     p.portal->finishRegistration();
   } catch (sdbus::Error const& e) {
-    *error = "test portal: " + e.getName() + ": " + e.getMessage();
-    return false;
+    return *error = "test portal: " + e.getName() + ": " + e.getMessage(), false;
   }
-  p.loop = pw_loop_new(nullptr);
+  p.thread_loop = pw_thread_loop_new("test portal", nullptr);
+  p.loop = pw_thread_loop_get_loop(p.thread_loop);
+  pw_loop_add_io(
+      p.loop, p.connection->getEventLoopPollData().fd, SPA_IO_IN, false,
+      [](void* self, int, uint32_t) { static_cast<Private*>(self)->serveBus(); }, &p);
+  p.timer = pw_loop_add_timer(
+      p.loop,
+      [](void* self, uint64_t) {
+        if (auto* stream = static_cast<Private*>(self)->stream) pw_stream_trigger_process(stream);
+      },
+      &p);
   p.context = pw_context_new(p.loop, nullptr, 0);
-  p.core = p.context ? pw_context_connect(p.context, nullptr, 0) : nullptr;
-  if (!p.core) {
-    *error = "test portal: cannot connect to PipeWire";
-    return false;
-  }
-  p.thread = std::thread([&p] { p.run(); });
+  if (!(p.core = p.context ? pw_context_connect(p.context, nullptr, 0) : nullptr))
+    return *error = "test portal: cannot connect to PipeWire", false;
+  pw_thread_loop_start(p.thread_loop);
+  // Requests that came before the loop ran.
+  p.locked([&p] { p.serveBus(); });
   return true;
 }
 
 void TestScreenCastPortal::configure(TestPortalConfig const& config) {
-  std::lock_guard<std::mutex> lock(private_->mutex);
-  private_->config = config;
+  private_->locked([&] { private_->config = config; });
 }
 
 void TestScreenCastPortal::stopStream() {
-  private_->post([p = private_.get()] { p->destroyStream(); });
+  private_->locked([this] { private_->destroyStream(); });
 }
 
 void TestScreenCastPortal::closeSession() {
-  private_->post([p = private_.get()] {
-    if (auto found = p->objects.find(p->session_path); found != p->objects.end())
-      found->second->emitSignal("Closed").onInterface(kSession).withArguments(VarDict());
+  private_->locked([this] {
+    private_->emit(private_->session_path, "org.freedesktop.portal.Session", "Closed", VarDict());
   });
 }
 
 TestScreenCastPortal::Seen TestScreenCastPortal::seen() const {
-  std::lock_guard<std::mutex> lock(private_->mutex);
-  return private_->seen;
+  Seen copy;
+  private_->locked([&] { copy = private_->seen; });
+  return copy;
+}
+
+PortalTestSession::PortalTestSession() { error_ = start(); }
+PortalTestSession::~PortalTestSession() {
+  portal_.reset();
+  // The session manager first, the bus last: each leaves the others'
+  // connections cleanly.
+  for (auto it = pids_.rbegin(); it != pids_.rend(); ++it) stopDaemon(*it);
+  for (auto const& [name, value] : saved_)
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  std::error_code ignored;
+  if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string PortalTestSession::start() {
+  char pattern[] = "/tmp/dravo_session.XXXXXX";
+  if (!mkdtemp(pattern)) return "mkdtemp failed";
+  dir_ = pattern;
+  for (char const* sub : {"/config", "/state", "/home"}) mkdir((dir_ + sub).c_str(), 0700);
+  std::string const bus = "unix:path=" + dir_ + "/bus";
+  std::ofstream(dir_ + "/bus.conf")
+      << "<busconfig><type>session</type><listen>" << bus
+      << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+         "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+         "<allow own=\"*\"/></policy></busconfig>\n";
+  // Daemons inherit this process's environment.
+  remember("DBUS_SESSION_BUS_ADDRESS", bus);
+  for (char const* name : {"XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"}) remember(name, dir_);
+  remember("XDG_CONFIG_HOME", dir_ + "/config");
+  remember("XDG_STATE_HOME", dir_ + "/state");
+  remember("HOME", dir_ + "/home");
+  auto spawn = [&](std::vector<std::string> args, std::string* ready_line = nullptr) {
+    pid_t const pid = spawnDaemon(args, dir_ + "/" + args[0] + ".log", ready_line);
+    if (pid > 0) pids_.push_back(pid);
+    return pid > 0;
+  };
+  // The bus prints its address once it accepts connections.
+  std::string address;
+  if (!spawn(
+          {"dbus-daemon", "--config-file=" + dir_ + "/bus.conf", "--nofork", "--print-address=3"},
+          &address))
+    return "dbus-daemon did not start";
+  // PipeWire serves once its socket is there.
+  spawn({"pipewire"});
+  for (int tries = 0; tries < 2000 && !std::filesystem::exists(dir_ + "/pipewire-0"); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!std::filesystem::exists(dir_ + "/pipewire-0")) return "pipewire did not start";
+  spawn({"wireplumber"});
+
+  portal_ = std::make_unique<TestScreenCastPortal>();
+  std::string error;
+  if (!portal_->start(&error)) return error;
+  remember("DRAVO_SCREEN_CAPTURE", "portal");
+  remember("DRAVO_CONFIG_PATH", configDirectory());
+  return "";
+}
+
+void PortalTestSession::remember(char const* name, std::string const& value) {
+  char const* old = getenv(name);
+  saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+  setenv(name, value.c_str(), 1);
 }
 
 }  // namespace dravo::testing

@@ -1,9 +1,12 @@
 #pragma once
 // Checking our files against the real tools (ffmpeg, ffprobe, sox, netpbm)
-// from tests: skipping when a tool is missing, running a command that must
-// succeed, and the answers of ffmpeg and ffprobe the tests compare with.
+// from tests: running a shell command and collecting its standard output,
+// skipping when a tool is missing, and the answers of ffmpeg and ffprobe the
+// tests compare with.
 
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
@@ -11,7 +14,6 @@
 
 #include "common/file.h"
 #include "common/string_util.h"
-#include "tests/support/run_command.h"
 
 // Skips the current test when `tool` is not on the PATH.
 #define SKIP_WITHOUT_TOOL(tool)          \
@@ -19,6 +21,28 @@
   GTEST_SKIP() << tool " is not installed; interoperability not tested"
 
 namespace dravo::testing {
+
+struct CommandResult {
+  int exit_code = -1;
+  std::string output;  // standard output only; stderr goes to the test log
+};
+
+inline CommandResult runCommand(std::string const& command) {
+  CommandResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[65536];
+  for (size_t count; (count = fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    result.output.append(buffer, count);
+  int const status = pclose(pipe);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// Whether `tool` is found on the PATH.
+inline bool haveTool(std::string const& tool) {
+  return runCommand("command -v '" + tool + "' >/dev/null 2>&1").exit_code == 0;
+}
 
 // Standard output of `command`, which is expected to succeed.
 inline std::string commandOutput(std::string const& command) {

@@ -5,28 +5,26 @@
 
 namespace dravo::tool::testing {
 
-bool sendToWindow(std::string const& id, WindowRequest request) {
+namespace {
+// Xlib's default handler ends the process on any error, here the BadWindow
+// of a window destroyed meanwhile.
+int ignoreError(Display*, XErrorEvent*) { return 0; }
+}  // namespace
+
+bool pressQ(std::string const& id) {
   Display* display = XOpenDisplay(nullptr);
   if (!display) return false;
+  XErrorHandler const previous = XSetErrorHandler(ignoreError);
   Window const window = std::stoul(id);
   XEvent event = {};
-  event.xany.window = window;
-  Status sent = 0;
-  if (request == WindowRequest::CLOSE) {
-    event.xclient.type = ClientMessage;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    sent = XSendEvent(display, window, False, NoEventMask, &event);
-  } else {
-    event.xkey.type = KeyPress;
-    event.xkey.root = DefaultRootWindow(display);
-    event.xkey.keycode =
-        XKeysymToKeycode(display, request == WindowRequest::KEY_Q ? XK_q : XK_Escape);
-    event.xkey.same_screen = True;
-    sent = XSendEvent(display, window, True, KeyPressMask, &event);
-  }
-  XFlush(display);
+  event.xkey.type = KeyPress;
+  event.xkey.window = window;
+  event.xkey.root = DefaultRootWindow(display);
+  event.xkey.keycode = XKeysymToKeycode(display, XK_q);
+  event.xkey.same_screen = True;
+  Status const sent = XSendEvent(display, window, True, KeyPressMask, &event);
+  XSync(display, False);
+  XSetErrorHandler(previous);
   XCloseDisplay(display);
   return sent != 0;
 }

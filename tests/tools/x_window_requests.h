@@ -1,16 +1,14 @@
 #pragma once
-// Sends a window on $DISPLAY what a user would: a q or Escape key press, or
-// the window manager's close request. Kept apart from the test files, whose
-// test framework and Xlib's macros do not mix. One thread.
+// Presses q in a window on $DISPLAY, as a user would. Kept apart from the
+// test files, whose test framework and Xlib's macros do not mix. One thread.
 
 #include <string>
 
 namespace dravo::tool::testing {
 
-enum class WindowRequest { KEY_Q, KEY_ESCAPE, CLOSE };
-
-// `window` is the decimal X window id; false when the display cannot be
-// opened or the event not sent.
-bool sendToWindow(std::string const& window, WindowRequest request);
+// `window` is the decimal X window id. A window that is gone by the time
+// the key arrives is no error: the press is lost. False when the display
+// cannot be opened or the event not sent.
+bool pressQ(std::string const& window);
 
 }  // namespace dravo::tool::testing

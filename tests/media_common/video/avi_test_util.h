@@ -1,6 +1,8 @@
 #pragma once
-// Helpers for the AVI tests: distinct I420 frames, their packed bytes, and
-// little-endian fields of file contents.
+// Helpers for the AVI tests: distinct I420 frames, their packed bytes,
+// little-endian fields of file contents, and a fixture that reads files back.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
@@ -8,8 +10,10 @@
 #include <vector>
 
 #include "common/file.h"
+#include "media_common/video/avi_file_reader.h"
 #include "media_common/video/avi_file_writer.h"
 #include "media_common/video/image_buffer.h"
+#include "tests/support/scoped_temp_dir.h"
 
 namespace dravo::media::avi_testing {
 
@@ -40,6 +44,14 @@ inline std::string packedI420(ImageBuffer const& frame) {
   return bytes;
 }
 
+// The packed bytes of makeFrame's frames with seeds `first` to `first + count - 1`.
+inline std::vector<std::string> packedFrames(int width, int height, int count, int first = 0) {
+  std::vector<std::string> frames;
+  for (int i = first; i < first + count; ++i)
+    frames.push_back(packedI420(*makeFrame(width, height, i)));
+  return frames;
+}
+
 inline std::string contentsOf(std::string const& path) {
   std::string contents;
   File::readFileToStringIfExists(path, &contents, size_t{1} << 30);
@@ -57,7 +69,7 @@ inline void putLe32(std::string& bytes, size_t offset, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<char>(value >> (8 * i));
 }
 
-// Records `count` frames of `width` x `height`, `interval_ms` apart.
+// Records `count` frames of `width` x `height` (seeds from 0), `interval_ms` apart.
 inline void writeClip(std::string const& path, int width, int height, int count,
                       int64_t interval_ms = 40) {
   AVIFileWriter writer;
@@ -65,5 +77,38 @@ inline void writeClip(std::string const& path, int width, int height, int count,
   for (int i = 0; i < count; ++i) writer.writeFrame(makeFrame(width, height, i, i * interval_ms));
   writer.close();
 }
+
+// Video files in a temporary folder, written as bytes and read back whole
+// (by name: AVI files).
+class AVITest : public ::testing::Test {
+ protected:
+  std::string write(std::string const& name, std::string const& bytes) {
+    EXPECT_TRUE(File::writeStringToFile(dir_.file(name), bytes));
+    return dir_.file(name);
+  }
+  // The packed frames `reader` returns until the first null, at most 100.
+  std::vector<std::string> readAll(VideoFileReader& reader) {
+    std::vector<std::string> frames;
+    last_duration_ = Duration();
+    Duration duration = Duration::fromSec(1);
+    while (frames.size() < 100) {
+      auto frame = reader.readFrame(&duration);
+      if (!frame) break;
+      frames.push_back(packedI420(*frame));
+      last_duration_ = duration;
+    }
+    end_duration_ = duration;
+    return frames;
+  }
+  std::vector<std::string> readAll(std::string const& path) {
+    AVIFileReader reader;
+    EXPECT_TRUE(reader.openFile(path)) << path;
+    return readAll(reader);
+  }
+
+  testing::ScopedTempDir dir_;
+  Duration last_duration_;  // of the last frame readAll() returned
+  Duration end_duration_;   // that came with the null
+};
 
 }  // namespace dravo::media::avi_testing

@@ -1,12 +1,14 @@
 #pragma once
-// The common set-up of the capture source tests: a device source on a
-// synthetic clock and a hand-stepped scheduler, its frames collected by a
-// sink element.
+// The common set-up of the capture source tests: a source on a
+// hand-stepped scheduler (and, for device sources, a synthetic clock), its
+// frames collected by a sink element.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "common/deferred.h"
 #include "media_common/link_handle.h"
@@ -19,7 +21,7 @@ namespace dravo::media {
 template <typename Source>
 class CaptureSourceTest : public ::testing::Test {
  protected:
-  explicit CaptureSourceTest(Time clock_start) : generator_(false, clock_start) {}
+  explicit CaptureSourceTest(Time clock_start = Time()) : generator_(false, clock_start) {}
 
   // Arguments for a source named "camera" on the synthetic clock, enabled,
   // asking for `width` x `height` from `device`.
@@ -50,6 +52,24 @@ class CaptureSourceTest : public ::testing::Test {
     do {
       waitForDeferredCalls();
     } while (scheduler_->runAll() > 0);
+  }
+  // Runs the scheduler until `condition` holds, for the source's own
+  // threads; false after a generous wall-clock time-out.
+  template <typename Condition>
+  bool eventually(Condition condition) {
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (settle(); !condition(); settle()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+  // Moves the clock on one second at a time.
+  void runFor(Duration d) {
+    for (Duration done; done < d; done = done + Duration::fromSec(1)) {
+      generator_.advanceClock(Duration::fromSec(1));
+      settle();
+    }
   }
   int statusCode() { return source_->getStatus()->getStatusCode(); }
 
