@@ -7,9 +7,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "media_common/buffer.h"
 #include "media_common/event.h"

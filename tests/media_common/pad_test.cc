@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "common/deferred.h"
 #include "media_common/pipeline_topology_change_event.h"

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "common/deferred.h"
 #include "media_common/scheduler_task_queue.h"

@@ -7,13 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <random>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "common/deferred.h"
 #include "common/thread.h"
