@@ -94,15 +94,12 @@ TEST_F(ElementTest, PropertyPassesComeFirstAndCoalesceChangesFromAnyThread) {
 
 TEST_F(ElementTest, PadsAreHeldWeaklyAndNamedOnceAndTeardownTakesTheNode) {
   testing::AssertionCapture assertions;
-  testing::LogCapture log;
   auto element = createElement<RecordingElement>(args("elem"));
   auto pad = element->createStaticPad<OutputPad<Buffer>>("out");
   EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), pad);
   element->createStaticPad<OutputPad<Buffer>>("out");
   pad.reset();
   EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), nullptr);
-  EXPECT_TRUE(log.contains("createPad called on unknown pad out"));
-
   EXPECT_EQ(assertions.messages(),
             std::vector<std::string>{"Assertion failed: pads_.find(name) == pads_.end()"});
   scheduler_->runAll();
@@ -306,24 +303,12 @@ struct Listener : sigslot::has_slots<sigslot::multi_threaded_local> {
   ~Listener() override { disconnect_all(); }
 };
 
-TEST_F(ElementTest, BinSharesAnAttachedStatusAndCopiesPropertiesOneWayEach) {
+TEST_F(ElementTest, BinSharesAnAttachedStatus) {
   std::shared_ptr<Status> existing = createStatus(root_->getNode("bin/status", true));
   TestBin bin(std::make_shared<SimplePipeline>(scheduler_, root_), "bin");
   EXPECT_EQ(bin.getStatus(), existing);
   bin.setStatus(status_codes::Error_Unknown, "broken");
   EXPECT_EQ(existing->getStatusMessage(), "broken");
-
-  // Property copies go one way each, and at once.
-  auto other = PropertyNode::create("enc");
-  auto bitrate = other->getNode("bitrate", true), fps = other->getNode("fps", true);
-  bin.getNode("bitrate")->setValue(PropertyValue(100));
-  bin.addPropertyCopyFromBin("bitrate", bitrate);
-  bin.addPropertyCopyToBin("fps", fps);
-  EXPECT_EQ(bitrate->getValue(), PropertyValue(100));
-  bitrate->setValue(PropertyValue(300));
-  fps->setValue(PropertyValue(30));
-  EXPECT_EQ(bin.getNode("bitrate")->getValue(), PropertyValue(100));
-  EXPECT_EQ(bin.getNode("fps")->getValue(), PropertyValue(30));
 }
 
 // The bin's destruction waits for its elements, which go on another thread;

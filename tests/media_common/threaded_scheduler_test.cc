@@ -208,66 +208,47 @@ TEST_F(ThreadedSchedulerTest, AnOwnerReachedThroughAliasesHasOneStrand) {
   EXPECT_EQ(names, (std::vector<std::string>{"a5", "o3", "a1"}));
 }
 
-constexpr int kOwners = 48, kProducers = 3, kTasksPerProducer = 4000;
-constexpr int kCapacity = 40000;  // root tasks plus their children
-
-// Schedules tasks for many owners from any thread, some of which schedule
-// more, and checks afterwards that each owner's tasks ran one at a time and
-// each exactly once.
-class StrandStress {
- public:
-  explicit StrandStress(Scheduler& scheduler) : scheduler_(scheduler), runs_(kCapacity) {
-    for (int i = 0; i < kOwners; ++i) owners_.push_back(std::make_shared<int>(i));
-  }
-  void scheduleTask(int owner, int level, int depth, std::minstd_rand& random) {
-    int id = next_id_.fetch_add(1);
-    if (id >= kCapacity) return;
-    uint32_t seed = random();
-    scheduler_.schedule(TaskFunction(owners_[owner], [=, this] { run(id, owner, depth, seed); }),
-                        Priority(level, stamp_), nullptr);
-  }
-  void check() {
-    EXPECT_EQ(overlaps_.load(), 0) << "tasks of one owner overlapped";
-    for (int id = 0; id < std::min(next_id_.load(), kCapacity); ++id)
-      ASSERT_EQ(runs_[id], 1) << "task " << id;
-  }
-
- private:
-  void run(int id, int owner, int depth, uint32_t seed) {
-    if (in_flight_[owner].fetch_add(1) != 0) ++overlaps_;
-    ++runs_[id];
-    std::minstd_rand random(seed);
-    if (depth < 2 && random() % 2 == 0)
-      scheduleTask(static_cast<int>(random() % kOwners), static_cast<int>(random() % 100),
-                   depth + 1, random);
-    in_flight_[owner].fetch_sub(1);
-  }
-
-  Scheduler& scheduler_;
-  const Time stamp_ = Time::now();
-  std::vector<std::shared_ptr<int>> owners_;  // fixed after construction
-  std::vector<std::atomic<int>> runs_;
-  std::atomic<int> next_id_{0}, overlaps_{0}, in_flight_[kOwners] = {};
-};
-
+// Producers schedule tasks for many owners at random levels, and some tasks
+// schedule more; each owner's tasks must run one at a time, each exactly once.
 TEST(ThreadedSchedulerStressTest, EachOwnersTasksRunAloneAndOnceWhileProducersRace) {
+  constexpr int kOwners = 48, kProducers = 3, kTasksPerProducer = 4000;
+  constexpr int kCapacity = 40000;  // root tasks plus their children
   auto scheduler = createThreadedScheduler({ThreadedSchedulerBin("low", Priority::lowest(), 2),
                                             ThreadedSchedulerBin("high", Priority(60, false), 2)},
                                            PropertyNode::create());
-  auto stress = std::make_unique<StrandStress>(*scheduler);
+  std::vector<std::shared_ptr<int>> owners;
+  for (int i = 0; i < kOwners; ++i) owners.push_back(std::make_shared<int>(i));
+  std::vector<std::atomic<int>> runs(kCapacity);
+  std::atomic<int> next_id{0}, overlaps{0}, in_flight[kOwners] = {};
+  Time const stamp = Time::now();
+  std::function<void(std::minstd_rand&, int)> post = [&](std::minstd_rand& random, int depth) {
+    int const id = next_id++, owner = static_cast<int>(random() % kOwners);
+    Priority const priority(static_cast<int>(random() % 100), stamp);
+    uint32_t const seed = random();
+    if (id >= kCapacity) return;
+    scheduler->schedule(TaskFunction(owners[owner],
+                                     [&, id, owner, depth, seed] {
+                                       if (in_flight[owner]++ != 0) ++overlaps;
+                                       ++runs[id];
+                                       std::minstd_rand child(seed);
+                                       if (depth < 2 && child() % 2 == 0) post(child, depth + 1);
+                                       --in_flight[owner];
+                                     }),
+                        priority, nullptr);
+  };
   std::vector<std::thread> producers;
   for (int p = 0; p < kProducers; ++p) {
     producers.emplace_back([&, p] {
       std::minstd_rand random(p + 1);
-      for (int i = 0; i < kTasksPerProducer; ++i)
-        stress->scheduleTask(static_cast<int>(random() % kOwners), static_cast<int>(random() % 100),
-                             0, random);
+      for (int i = 0; i < kTasksPerProducer; ++i) post(random, 0);
     });
   }
   scheduler->start();  // some tasks are queued before the workers start
   for (std::thread& producer : producers) producer.join();
   scheduler->waitIdle();  // covers the children that running tasks schedule
-  stress->check();
+  EXPECT_EQ(overlaps.load(), 0) << "tasks of one owner overlapped";
+  for (int id = 0; id < std::min(next_id.load(), kCapacity); ++id)
+    ASSERT_EQ(runs[id], 1) << "task " << id;
   scheduler.reset();
   waitForDeferredCalls();
 }
