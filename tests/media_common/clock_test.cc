@@ -184,19 +184,6 @@ TEST_F(SyntheticClockTest, AdvancingDeliversDueTimersInTimeOrderInOnePass) {
     EXPECT_EQ((TimerEvent{e.tag, Clock::Normal, at(35)}), e);
 }
 
-TEST_F(SyntheticClockTest, BackwardStepsAreIgnoredUnlessAllowedAndLargeEnough) {
-  testing::LogCapture capture("clock:3");
-  clock_->requestCallbackIn(ms(100), recorder_.callback(1), Clock::FireIfFrozen);
-  generator_.setTime(kStart - ms(50), false, Duration());
-  EXPECT_TRUE(capture.contains("Ignoring backward step in not-frozen synthetic clock "));
-  generator_.setTime(kStart - ms(5), true, ms(10));
-  EXPECT_EQ(at(0), clock_->getNormalizedClockTime());
-  generator_.setTime(kStart - ms(50), true, ms(10));
-  waitForDeferredCalls();
-  // The old generation's timer can never come due there: aborted.
-  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, at(-50, 2)}}), recorder_.events());
-}
-
 TEST(SyntheticClockGeneratorTest, FreezingAbortsTimersAndFrozenRequestsFollowTheirBehavior) {
   SyntheticClockGenerator generator;  // starts frozen
   auto clock = generator.getClock();
