@@ -206,49 +206,6 @@ TEST(SyntheticClockGeneratorTest, FreezingAbortsTimersAndFrozenRequestsFollowThe
             recorder.events());
 }
 
-TEST_F(SyntheticClockTest, AFrozenTimerThatRequestsItselfAgainEndsEachPass) {
-  generator_.freeze();
-  std::string trace;  // deferred calls run one at a time
-  std::function<void(Clock::Event)> again = [&](Clock::Event) {
-    trace += "d";
-    if (trace == "d") scheduleDeferred([&] { trace += "o"; });
-    if (trace.size() < 4) clock_->requestCallbackIn(ms(1), again, Clock::FireIfFrozen);
-  };
-  clock_->requestCallbackIn(ms(1), again, Clock::FireIfFrozen);
-  waitForDeferredCalls();
-  // Due at once again, the re-requested timer waits for the next pass: other
-  // deferred work ("o") runs in between instead of a runaway pass.
-  EXPECT_EQ("dodd", trace);
-}
-
-TEST_F(SyntheticClockTest, ScheduledEventsBecomeTasksInPriorityOrderAndNormalOnlyDropsTheOthers) {
-  auto scheduler = std::make_shared<testing::ManualScheduler>();
-  auto post = [&](int64_t n, int level, int tag) {
-    return clock_->scheduleIn(ms(n), scheduler, Priority(level, false), nullptr,
-                              recorder_.callback(tag), Clock::FireIfFrozen);
-  };
-  clock_->scheduleAt(at(10), scheduler, Priority(1, false), nullptr, recorder_.callback(1));
-  post(10, 9, 9);
-  post(20, 0, 2)->cancel();
-  post(20, 0, 4);
-  int normal_only_calls = 0;
-  auto owner = std::make_shared<int>(0);
-  clock_->scheduleAtNormalOnly(at(20), scheduler, Priority(0, false), nullptr,
-                               WeakFunction<void()>(owner, [&] { ++normal_only_calls; }));
-  advance(ms(10));
-  EXPECT_EQ(0u, recorder_.events().size());  // delivered, but the tasks wait for the scheduler
-  scheduler->runAll();
-  EXPECT_EQ((std::vector<int>{9, 1, 2}), recorder_.tags());  // higher levels first
-  generator_.setTime(kStart - ms(100), true, Duration());    // a jump aborts the rest
-  waitForDeferredCalls();
-  scheduler->runAll();
-  EXPECT_EQ(0, normal_only_calls);
-  auto const events = recorder_.events();
-  ASSERT_EQ(4u, events.size());
-  EXPECT_EQ(Clock::Cancelled, events[2].event);
-  EXPECT_EQ(Clock::Aborted, events[3].event);
-}
-
 TEST_F(SyntheticClockTest, CancelWaitsForACallbackRunningElsewhereButNotInsideIt) {
   std::promise<void> entered, release;
   std::shared_future<void> released = release.get_future().share();
@@ -352,25 +309,6 @@ TEST_F(RepeatingTimerTest, KeepsItsCadenceAcrossLateCallsJumpsFreezesAndInterval
     ASSERT_EQ(step.calls, seen.size());
     EXPECT_EQ(step.last, seen.back());
   }
-}
-
-TEST_F(RepeatingTimerTest, StopsFromItsOwnFunctionOrWithItsFunctionsOwner) {
-  int count = 0;
-  std::unique_ptr<RepeatingTimer> stopping;
-  stopping =
-      std::make_unique<RepeatingTimer>(clock_,
-                                       WeakFunction<void()>(owner_,
-                                                            [&] {
-                                                              if (++count == 2)
-                                                                stopping->setInterval(Duration());
-                                                            }),
-                                       ms(10));
-  RepeatingTimer timer(clock_, callback_, ms(40));
-  advance(ms(40));
-  EXPECT_EQ(2, count);
-  owner_.reset();
-  advance(ms(200));
-  EXPECT_EQ((std::vector<ClockTime>{at(40)}), calls());
 }
 
 TEST_F(SyntheticClockTest, AScaledClockOverItFiresTimersAtTheScaledTimeNeverEarly) {

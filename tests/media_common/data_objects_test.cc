@@ -78,34 +78,20 @@ TEST(BufferTest, MetadataCombinesKeepingTheEarliestAndTokensGoWithTheLastCopy) {
 using WideIdEvent = MessageEvent<AttributeEventProto, 300>;
 REGISTER_EVENT_CLASS(WideIdEvent);
 
-std::string bytesOf(Event const& event) {
-  std::string bytes;
-  EXPECT_TRUE(event.serialize(&bytes));
-  return bytes;
-}
-std::shared_ptr<Event> read(std::string const& bytes) {
-  return Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size()));
-}
-
 TEST(EventSerializationTest, MessageEventsAloneSerializeBehindAVarintTypeIdAndReadBack) {
-  auto feedback = std::dynamic_pointer_cast<DrivingFeedbackEvent>(
-      read(bytesOf(*drivingFeedbackToEvent(DrivingFeedback{0xfedcba9876543210ull}))));
-  ASSERT_NE(feedback, nullptr);
-  EXPECT_EQ(drivingFeedbackFromEvent(*feedback)->tag, 0xfedcba9876543210ull);
   std::string bytes = "stale";
   EXPECT_FALSE(HardwareTimestampEvent(Time()).serialize(&bytes));  // not a message event
-  EXPECT_TRUE(WideIdEvent().serialize(&bytes));
-  EXPECT_EQ(bytes, "\xAC\x02");  // replaced, not appended; no fields at all
-  EXPECT_NE(std::dynamic_pointer_cast<WideIdEvent>(read(bytes)), nullptr);
-
+  WideIdEvent wide;
+  wide.set_value("v");
+  EXPECT_TRUE(wide.serialize(&bytes));
+  EXPECT_EQ(bytes, "\xAC\x02" + wide.SerializeAsString());  // replaced, not appended
   // Unknown fields from a newer sender are skipped: field 99, length-delimited,
   // and field 98, a group holding a varint.
-  ProcessorResultsEvent results;
-  results.set_frame_timestamp_ns(-5);
-  auto newer = std::dynamic_pointer_cast<ProcessorResultsEvent>(
-      read(bytesOf(results) + "\x9a\x06\x03" + "abc" + "\x93\x06\x08\x01\x94\x06"));
-  ASSERT_NE(newer, nullptr);
-  EXPECT_EQ(newer->frame_timestamp_ns(), -5);
+  bytes += std::string("\x9a\x06\x03") + "abc" + "\x93\x06\x08\x01\x94\x06";
+  auto back = std::dynamic_pointer_cast<WideIdEvent>(
+      Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size())));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->value(), "v");
 }
 
 // One row per refusal path, of the type id and of the body's wire format.

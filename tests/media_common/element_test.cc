@@ -92,22 +92,6 @@ TEST_F(ElementTest, PropertyPassesComeFirstAndCoalesceChangesFromAnyThread) {
   EXPECT_EQ(element->widths_seen, (std::vector<int32_t>{320, 3}));
 }
 
-TEST_F(ElementTest, PadsAreHeldWeaklyAndNamedOnceAndTeardownTakesTheNode) {
-  testing::AssertionCapture assertions;
-  auto element = createElement<RecordingElement>(args("elem"));
-  auto pad = element->createStaticPad<OutputPad<Buffer>>("out");
-  EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), pad);
-  element->createStaticPad<OutputPad<Buffer>>("out");
-  pad.reset();
-  EXPECT_EQ(element->getPadByName<OutputPadBase>("out"), nullptr);
-  EXPECT_EQ(assertions.messages(),
-            std::vector<std::string>{"Assertion failed: pads_.find(name) == pads_.end()"});
-  scheduler_->runAll();
-  element.reset();
-  EXPECT_EQ(root_->getNode("elem"), nullptr);
-  EXPECT_EQ(scheduler_->runAll(), 0);
-}
-
 // A sink that records which buffers came out (by start stamp in ms from t0,
 // into a list that outlives it) and can be handed buffers directly.
 class RecordingSink : public Sink<Buffer> {
