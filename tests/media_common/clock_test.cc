@@ -257,22 +257,12 @@ TEST(SystemClockTest, TimersFireNotBeforeTheirTargetInTimeOrderAndOtherGeneratio
   EXPECT_EQ(Clock::Aborted, never.events()[0].event);
 }
 
-// Records the clock reading of every call of `callback_`.
-class RepeatingTimerTest : public SyntheticClockTest {
- protected:
-  std::vector<ClockTime> calls() {
-    std::vector<ClockTime> result;
-    for (auto const& e : recorder_.events()) result.push_back(e.reading);
-    return result;
-  }
-
-  std::shared_ptr<int> owner_ = std::make_shared<int>(0);
-  WeakFunction<void()> callback_{owner_,
-                                 [record = recorder_.callback(0)] { record(Clock::Normal); }};
-};
-
-TEST_F(RepeatingTimerTest, KeepsItsCadenceAcrossLateCallsJumpsFreezesAndIntervalChanges) {
-  RepeatingTimer timer(clock_, callback_, ms(40));
+TEST_F(SyntheticClockTest, ARepeatingTimerKeepsItsCadenceAcrossLateCallsJumpsFreezesAndChanges) {
+  auto owner = std::make_shared<int>(0);
+  RepeatingTimer timer(
+      clock_,
+      WeakFunction<void()>(owner, [record = recorder_.callback(0)] { record(Clock::Normal); }),
+      ms(40));
   // '+' advances, 'j' jumps back to, 's' sets the frozen clock running at,
   // 'f' freezes, 'i' sets the interval (ms); then the calls so far and the last.
   struct Step {
@@ -305,9 +295,9 @@ TEST_F(RepeatingTimerTest, KeepsItsCadenceAcrossLateCallsJumpsFreezesAndInterval
     if (step.action == 'f' || (step.action == 'i' && step.arg == 0)) {
       EXPECT_EQ(step.action == 'f' ? 1u : 0u, clock_->impl()->timerCount());
     }
-    auto const seen = calls();
+    auto const seen = recorder_.events();
     ASSERT_EQ(step.calls, seen.size());
-    EXPECT_EQ(step.last, seen.back());
+    EXPECT_EQ(step.last, seen.back().reading);
   }
 }
 

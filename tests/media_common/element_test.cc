@@ -25,8 +25,7 @@
 namespace dravo::media {
 namespace {
 
-// Elements on one hand-stepped scheduler under one property root, and a
-// running synthetic clock for those that follow a clock.
+// Elements on one hand-stepped scheduler under one property root.
 class ElementTest : public ::testing::Test {
  protected:
   // Unlinking queues topology events that hold the pads, and the pads hold
@@ -39,20 +38,11 @@ class ElementTest : public ::testing::Test {
   ElementArgs args(std::string const& name) {
     return ElementArgs(scheduler_, root_->getNode(name, true));
   }
-  // Runs what the clock and the scheduler have made due until nothing is left.
-  void settle() {
-    do {
-      waitForDeferredCalls();
-    } while (scheduler_->runAll() > 0);
-  }
-  Time at(int64_t ms) const { return t0_ + Duration::fromMSec(ms); }
 
   std::shared_ptr<PropertyNode> root_ = PropertyNode::create("pipeline");
   std::shared_ptr<testing::ManualScheduler> scheduler_ =
       std::make_shared<testing::ManualScheduler>();
   LinkHandles links_;
-  Time t0_ = Time::fromNSec(1000000000000);
-  SyntheticClockGenerator generator_{false, t0_};
 };
 
 // Records its lifecycle calls and the widths its property passes saw.
@@ -126,8 +116,16 @@ TEST_F(ElementTest, SinkPassesBuffersAtOnceOnAFrozenClockAndHoldsThemUntilTheirS
   auto sink = createElement<RecordingSink>(args("sink"));
   scheduler_->runAll();
   auto delivered = sink->delivered;
+  SyntheticClockGenerator generator(false, Time::fromNSec(1000000000000));
+  auto at = [&](int64_t ms) { return Time::fromNSec(1000000000000) + Duration::fromMSec(ms); };
+  // Runs what the clock and the scheduler have made due until nothing is left.
+  auto settle = [&] {
+    do {
+      waitForDeferredCalls();
+    } while (scheduler_->runAll() > 0);
+  };
   auto advanceTo = [&](int64_t ms) {
-    generator_.setTime(at(ms));
+    generator.setTime(at(ms));
     settle();
   };
   sink->deliver(at(100000));
@@ -135,7 +133,7 @@ TEST_F(ElementTest, SinkPassesBuffersAtOnceOnAFrozenClockAndHoldsThemUntilTheirS
   EXPECT_EQ(*delivered, (std::vector<Time>{at(100000), at(-100000)}));
   delivered->clear();
 
-  setPropertyClock(*sink->getPropertyNode("clock"), generator_.getClock());
+  setPropertyClock(*sink->getPropertyNode("clock"), generator.getClock());
   sink->deliver(at(10));
   sink->deliver(at(20));
   advanceTo(19);
@@ -154,7 +152,7 @@ TEST_F(ElementTest, SinkPassesBuffersAtOnceOnAFrozenClockAndHoldsThemUntilTheirS
   EXPECT_EQ(*delivered, (std::vector<Time>{at(30), at(50), at(40)}));
   sink->deliver(at(7000));
   settle();
-  generator_.freeze();  // the pending timer is aborted: a fresh look passes it through
+  generator.freeze();  // the pending timer is aborted: a fresh look passes it through
   settle();
   EXPECT_EQ(delivered->back(), at(7000));
 }
@@ -269,12 +267,9 @@ TEST_F(ElementTest, PadFormatFilterHandsOnEachConvertedBufferInOrderAndRefusesNu
 // destruction starts, before the base waits for its elements.
 class TestBin : public Bin {
  public:
-  TestBin(std::shared_ptr<AbstractPipeline> const& pipeline, std::string const& name,
-          testing::WaitableFlag* destroying = nullptr)
-      : Bin(pipeline, name), destroying_(destroying) {}
-  ~TestBin() override {
-    if (destroying_) destroying_->set();
-  }
+  TestBin(std::shared_ptr<AbstractPipeline> const& pipeline, testing::WaitableFlag* destroying)
+      : Bin(pipeline, "chain"), destroying_(destroying) {}
+  ~TestBin() override { destroying_->set(); }
   using Bin::addLink;
   using Bin::elementArgs;
 
@@ -291,8 +286,8 @@ struct Listener : sigslot::has_slots<sigslot::multi_threaded_local> {
 TEST_F(ElementTest, BinDestructionWaitsUntilEveryElementIsGoneThenDropsLinksAndNodes) {
   Listener listener;
   testing::WaitableFlag destroying;
-  auto bin = std::make_unique<TestBin>(std::make_shared<SimplePipeline>(scheduler_, root_), "chain",
-                                       &destroying);
+  auto bin =
+      std::make_unique<TestBin>(std::make_shared<SimplePipeline>(scheduler_, root_), &destroying);
   auto source = createElement<testing::PlainSource<Buffer>>(bin->elementArgs("source"));
   auto sink = createElement<testing::CountingSink<Buffer>>(bin->elementArgs("sink"));
   bin->addLink(LinkHandle(source->getOutputPad()->link(*sink->getInputPad())));

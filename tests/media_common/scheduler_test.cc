@@ -71,10 +71,6 @@ class TrivialSchedulerTest : public ::testing::Test {
 
 TEST_F(TrivialSchedulerTest, RunsNothingBeforeStartThenByPriorityThenFirstCome) {
   Time t0 = Time::now();
-  auto doomed = std::make_shared<int>(1);
-  scheduler_->schedule(TaskFunction(doomed, [] { FAIL() << "dead owner's task ran"; }),
-                       Priority(9, false), nullptr);
-  doomed.reset();
   schedule("a", Priority(1, t0));
   schedule("b", Priority(1, t0));
   schedule("idle", Priority::idle(1000));

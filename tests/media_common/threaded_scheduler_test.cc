@@ -24,21 +24,18 @@ using testing::WaitableFlag;
 
 // Calls `on_line` for every line of the scheduler's logger, synchronously on
 // the thread that logs it.
-class SchedulerLogHook {
- public:
-  explicit SchedulerLogHook(std::function<void(std::string const&)> on_line) {
+struct SchedulerLogHook {
+  explicit SchedulerLogHook(std::function<void(std::string const&)> on_line)
+      : previous(logging::setLogSink([on_line](logging::LogRecord const& record) {
+          if (record.logger == "threaded_scheduler") on_line(std::string(record.message));
+        })) {
     logging::configureLoggers("threaded_scheduler:5");
-    previous_ = logging::setLogSink([on_line](logging::LogRecord const& record) {
-      if (record.logger == "threaded_scheduler") on_line(std::string(record.message));
-    });
   }
   ~SchedulerLogHook() {
-    logging::setLogSink(std::move(previous_));
+    logging::setLogSink(std::move(previous));
     logging::resetLoggingConfiguration();
   }
-
- private:
-  logging::LogSink previous_;
+  logging::LogSink previous;
 };
 
 std::string threadName() { return Thread::current()->getName(); }
