@@ -33,6 +33,7 @@ ClockTime at(int64_t milliseconds, unsigned generation = 0) {
   return ClockTime(generation, kStart + ms(milliseconds));
 }
 
+// One timer event as a recorder saw it.
 struct TimerEvent {
   int tag;
   Clock::Event event;
@@ -105,6 +106,7 @@ struct Driver {
   std::shared_ptr<Clock> clock = synthetic.getClock();
 };
 
+// A clock of the kind the parameter names, with its driver.
 class ClockKindsTest : public ::testing::TestWithParam<int> {
  protected:
   std::unique_ptr<Driver> driver_ = std::make_unique<Driver>(GetParam());

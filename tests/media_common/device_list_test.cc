@@ -58,6 +58,7 @@ class DeviceListTest : public ::testing::Test {
 };
 
 TEST_F(DeviceListTest, ManagerPublishesChangedListsFilteredByAPersistentBlacklist) {
+  LogCapture log("device_list_manager:5");
   // Identifiers stay unique; a renamed device is a change.
   auto list = makeList({{"b", "B"}, {"b", "other name"}});
   list->prependDevice("a", "A");
@@ -67,7 +68,6 @@ TEST_F(DeviceListTest, ManagerPublishesChangedListsFilteredByAPersistentBlacklis
   // newline. Arbitrary bytes are the blacklist fuzzer's.
   std::string const nul_id("y\0x", 3);
   ASSERT_TRUE(File::writeStringToFile(dir_.file("camera.blacklist"), "\n\n\nz\n\n" + nul_id));
-  LogCapture log("device_list_manager:5");
   {
     DeviceListManager manager("camera", node_);
     EXPECT_TRUE(manager.isBlacklisted(nul_id) && manager.isBlacklisted("z"));

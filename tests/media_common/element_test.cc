@@ -82,8 +82,8 @@ TEST_F(ElementTest, PropertyPassesComeFirstAndCoalesceChangesFromAnyThread) {
   EXPECT_EQ(element->widths_seen, (std::vector<int32_t>{320, 3}));
 }
 
-// A sink that records which buffers came out (by start stamp in ms from t0,
-// into a list that outlives it) and can be handed buffers directly.
+// A sink that records the start stamps of the buffers that came out, into a
+// list that outlives it, and can be handed buffers directly.
 class RecordingSink : public Sink<Buffer> {
  public:
   ~RecordingSink() override { disconnect_all(); }
@@ -157,9 +157,11 @@ TEST_F(ElementTest, SinkPassesBuffersAtOnceOnAFrozenClockAndHoldsThemUntilTheirS
   EXPECT_EQ(delivered->back(), at(7000));
 }
 
+// An event no element handles on its own.
 class TestEvent : public Event {};
 using Events = std::vector<std::shared_ptr<Event const>>;
 
+// Records the test events that come back upstream.
 class RecordingSource : public testing::PlainSource<Buffer> {
  public:
   bool onUpstreamEvent(std::shared_ptr<Event const> const& event) override {
@@ -251,7 +253,7 @@ TEST_F(ElementTest, PadFormatFilterHandsOnEachConvertedBufferInOrderAndRefusesNu
   filter.applyToPad(in);
   filter.takeHandlerFromPad();
   filter.setConstraint([](ImageBuffer::FormatType const& offered) { return offered; });
-  links_ += LinkHandle(out->link(*in));
+  LinkHandle link = out->link(*in);
   auto image = std::make_shared<ImageBuffer>(8, 8, ImageBuffer::IMAGE_I420);
   image->setPriority(1);
   out->sendBuffer(image);
@@ -277,6 +279,7 @@ class TestBin : public Bin {
   testing::WaitableFlag* destroying_;
 };
 
+// Holds the bin's destroyed-signal connection.
 struct Listener : sigslot::has_slots<sigslot::multi_threaded_local> {
   ~Listener() override { disconnect_all(); }
 };

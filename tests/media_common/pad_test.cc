@@ -17,11 +17,13 @@
 namespace dravo::media {
 namespace {
 
+// A buffer ready to send: it has a non-zero priority.
 class TestBuffer : public Buffer {
  public:
   explicit TestBuffer(int priority = 3) { setPriority(priority); }
 };
 
+// An event no pad handles on its own.
 class TestEvent : public Event {};
 
 using Events = std::vector<std::shared_ptr<Event const>>;

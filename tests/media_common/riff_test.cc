@@ -13,9 +13,9 @@ namespace {
 
 using namespace std::string_literals;
 
-// One header read from `bytes`: a "RIFF" list when `list_type` is set, else
-// a chunk header. A refused read names its failed check, leaves the chunk
-// header alone and, past a foreign identifier, has consumed the list header.
+// One header read from `bytes`: a "RIFF" list when `riff_list`, else a chunk
+// header. A refused read names its failed check and leaves the chunk header
+// alone; past a foreign list identifier it has consumed the list header.
 struct Case {
   std::string bytes;
   char const* failed_check;  // null when the read succeeds

@@ -14,6 +14,7 @@
 namespace dravo::media {
 namespace {
 
+// A queued item and its run order: higher level first, then first queued.
 struct Item {
   int level = 0;
   int sequence = 0;

@@ -134,6 +134,7 @@ TEST_F(ThreadedSchedulerTest, OwnersRunInParallelBinsTakeTheirLevelsAndPriorityL
   EXPECT_EQ(assertions.messages().size(), 2u);  // the task below every bin and the idle one
 }
 
+// Shutdown with and without waiting.
 class ThreadedSchedulerShutdownTest : public ThreadedSchedulerTest,
                                       public ::testing::WithParamInterface<bool> {};
 
@@ -273,6 +274,7 @@ class OrderCheckingSink : public testing::CountingSink<Buffer> {
 
 enum class Teardown { kSinkFirst, kSourceFirst, kFilterFirst, kLinksFirst, kShutdownFirst };
 
+// The running pipeline: each element on its own threaded scheduler.
 class ThreadedTeardownTest : public ::testing::TestWithParam<Teardown> {
  protected:
   template <typename T>

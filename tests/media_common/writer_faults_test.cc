@@ -32,6 +32,7 @@ TEST(WriterFaultsTest, EveryWriterFinishesOnAFullDisk) {
     EXPECT_EQ(runWriter(format, "/dev/full", 20, 0), 0) << format;
 }
 
+// A scratch directory for recordings cut short by a file-size limit.
 class FileSizeLimitTest : public ::testing::Test {
  protected:
   std::string path(char const* name) const { return dir_.path() + "/" + name; }
