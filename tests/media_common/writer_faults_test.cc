@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "common/file.h"
 #include "media_common/audio/wav_file_reader.h"
@@ -34,6 +32,7 @@ TEST(WriterFaultsTest, EveryWriterFinishesOnAFullDisk) {
     EXPECT_EQ(runWriter(format, "/dev/full", 20, 0), 0) << format;
 }
 
+// A scratch directory for recordings cut short by a file-size limit.
 class FileSizeLimitTest : public ::testing::Test {
  protected:
   std::string path(char const* name) const { return dir_.path() + "/" + name; }
@@ -90,9 +89,6 @@ TEST_F(FileSizeLimitTest, WavCutShortKeepsItsSamplesReadable) {
   EXPECT_GE(channels[0].size(), 8000u);
   EXPECT_LT(channels[0].size(), 100000u);
   EXPECT_EQ(channels[0][1], static_cast<short>(2 * 31));  // sample 2 of block 0
-
-  if (!testing::haveTool("sox")) GTEST_SKIP() << "sox is not installed";
-  EXPECT_EQ(testing::runCommand("sox '" + file + "' -n stat 2>/dev/null").exit_code, 0);
 }
 
 }  // namespace

@@ -17,7 +17,10 @@ class ManualScheduler : public media::Scheduler {
   void scheduleWithDebug(media::TaskFunction const& function, media::Priority const& priority,
                          std::shared_ptr<media::TaskInfo const> const& info) override {
     std::lock_guard lock(mutex_);
-    tasks_.push_back({function, priority, info, next_sequence_++});
+    // Ahead of the first task that runs later: after every equal one.
+    auto at = std::find_if(tasks_.begin(), tasks_.end(),
+                           [&](Task const& task) { return task.priority < priority; });
+    tasks_.insert(at, {function, priority, info});
   }
   void start() override {}
   void shutdown(bool) override {
@@ -36,13 +39,8 @@ class ManualScheduler : public media::Scheduler {
     {
       std::lock_guard lock(mutex_);
       if (tasks_.empty()) return false;
-      auto next = std::min_element(tasks_.begin(), tasks_.end(), [](Task const& a, Task const& b) {
-        if (b.priority < a.priority) return true;
-        if (a.priority < b.priority) return false;
-        return a.sequence < b.sequence;
-      });
-      task = std::move(*next);
-      tasks_.erase(next);
+      task = std::move(tasks_.front());
+      tasks_.erase(tasks_.begin());
     }
     task.function();
     return true;
@@ -53,21 +51,15 @@ class ManualScheduler : public media::Scheduler {
     while (runOne()) ++count;
     return count;
   }
-  size_t size() {
-    std::lock_guard lock(mutex_);
-    return tasks_.size();
-  }
 
  private:
   struct Task {
     media::TaskFunction function;
     media::Priority priority{0, false};
     std::shared_ptr<media::TaskInfo const> info;
-    uint64_t sequence = 0;
   };
   std::mutex mutex_;
-  std::vector<Task> tasks_;
-  uint64_t next_sequence_ = 0;
+  std::vector<Task> tasks_;  // in run order
 };
 
 }  // namespace dravo::testing

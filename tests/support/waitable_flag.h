@@ -15,10 +15,6 @@ class WaitableFlag {
     set_ = true;
     condition_.notify_all();
   }
-  bool isSet() const {
-    std::lock_guard lock(mutex_);
-    return set_;
-  }
   // True once set; false if `timeout` passed first.
   bool waitFor(std::chrono::seconds timeout = std::chrono::seconds(30)) {
     std::unique_lock lock(mutex_);
@@ -26,7 +22,7 @@ class WaitableFlag {
   }
 
  private:
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable condition_;
   bool set_ = false;
 };
