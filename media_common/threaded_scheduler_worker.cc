@@ -18,8 +18,11 @@ namespace dravo::media {
 
 namespace {
 // How long a worker that found its bin empty looks for work before it
-// sleeps.
+// sleeps, when work has been coming quickly: when its last sleep was
+// shorter than `kQuickWork`. A worker whose work comes at a video frame's
+// pace goes to sleep at once.
 constexpr Duration kLookBeforeSleeping = Duration::fromNSec(50'000);
+constexpr Duration kQuickWork = Duration::fromNSec(1'000'000);
 }  // namespace
 
 // A worker's progress monitor and its record of time spent waiting for
@@ -38,7 +41,8 @@ class WorkerDiagnostics {
   // Records one wait; returns the seconds spent waiting over the last
   // second when it is time to publish them again.
   std::optional<double> recordWait(Time begin, Time end) {
-    waiting_.addAt(end, (end - begin).toSec());
+    last_wait_ = end - begin;
+    waiting_.addAt(end, last_wait_.toSec());
     if (end - last_publish_ < kPublishInterval) return std::nullopt;
     last_publish_ = end;
     double total = 0;
@@ -49,6 +53,9 @@ class WorkerDiagnostics {
 
   void publish(double total) { node_->setValue(total); }
 
+  // True when the last wait for work was short (or there was none yet).
+  bool workComesQuickly() const { return last_wait_ < kQuickWork; }
+
  private:
   static constexpr Duration kPublishInterval = Duration::fromNSec(200'000'000);
 
@@ -56,6 +63,7 @@ class WorkerDiagnostics {
   SampleHistory waiting_;
   const std::shared_ptr<PropertyNode> node_;
   Time last_publish_;
+  Duration last_wait_;
 };
 
 void ThreadedSchedulerPrivate::workerLoop(std::shared_ptr<Bin> bin, std::string thread_name,
@@ -117,7 +125,7 @@ void ThreadedSchedulerPrivate::workerLoop(std::shared_ptr<Bin> bin, std::string 
 
 bool ThreadedSchedulerPrivate::waitForWork(Bin& bin, WorkerDiagnostics& diagnostics,
                                            std::optional<RunnerItem>& elem) {
-  lookForWork(bin);
+  if (diagnostics.workComesQuickly()) lookForWork(bin);
   MutexLock lock(bin.mutex);
   diagnostics.watchdog().kick();
   while (bin.runners.empty()) {
