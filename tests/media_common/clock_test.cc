@@ -240,6 +240,29 @@ TEST_F(SyntheticClockTest, CancelWaitsForACallbackRunningElsewhereButNotInsideIt
   EXPECT_EQ(1, calls.load());
 }
 
+TEST_F(SyntheticClockTest, SleepIsTrueWhenReachedFalseWhenAbortedOrDestroyed) {
+  ClockPrivate* impl = clock_->impl().get();
+  // `sleep`'s result on another thread when `then` runs once it waits.
+  auto sleepOnAnotherThread = [&](std::function<bool()> sleep, std::function<void()> then) {
+    std::atomic<int> result{-1};
+    std::thread sleeper([&] { result = sleep(); });
+    while (impl->timerCount() == 0) std::this_thread::yield();
+    then();
+    sleeper.join();
+    EXPECT_EQ(0u, impl->timerCount());
+    return result.load();
+  };
+  EXPECT_EQ(1, sleepOnAnotherThread([&] { return clock_->sleep(ms(30), Clock::FireIfFrozen); },
+                                    [&] { generator_.advanceClock(ms(30)); }));
+  EXPECT_EQ(0, sleepOnAnotherThread([&] { return clock_->sleepUntil(at(100)); },
+                                    [&] { generator_.freeze(); }));
+  // The sleeper's copy keeps the clock alive; finalize aborts as the last
+  // owner's release would.
+  Clock copy = *clock_;
+  EXPECT_EQ(0, sleepOnAnotherThread([&] { return copy.sleep(ms(30), Clock::WaitUntilUnfrozen); },
+                                    [&] { impl->finalize(); }));
+}
+
 TEST(SystemClockTest, TimersFireNotBeforeTheirTargetInTimeOrderAndOtherGenerationsAtDestruction) {
   auto clock = getSystemClock();
   EventRecorder never;  // queued first, but can never come due
@@ -303,6 +326,34 @@ TEST_F(SyntheticClockTest, ARepeatingTimerKeepsItsCadenceAcrossLateCallsJumpsFre
   }
 }
 
+TEST_F(SyntheticClockTest, ARepeatingTimerStopsWithItsLastCopyFromItsOwnFunctionOrWithItsOwner) {
+  auto owner = std::make_shared<int>(0);
+  WeakFunction<void()> record(owner, [r = recorder_.callback(1)] { r(Clock::Normal); });
+  {
+    RepeatingTimer timer(clock_, record, ms(40));
+    RepeatingTimer copy = timer;
+    { RepeatingTimer moved = std::move(copy); }
+    EXPECT_EQ(1u, clock_->impl()->timerCount());
+  }
+  EXPECT_EQ(0u, clock_->impl()->timerCount());
+  RepeatingTimer* self = nullptr;
+  int count = 0;
+  RepeatingTimer stopping(clock_,
+                          WeakFunction<void()>(owner,
+                                               [&] {
+                                                 if (++count == 2) self->setInterval(Duration());
+                                               }),
+                          ms(10));
+  self = &stopping;
+  RepeatingTimer timer(clock_, record, ms(40));
+  advance(ms(40));
+  EXPECT_EQ(2, count);
+  EXPECT_EQ(1u, clock_->impl()->timerCount());
+  owner.reset();
+  advance(ms(200));
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, at(40)}}), recorder_.events());
+}
+
 TEST_F(SyntheticClockTest, AScaledClockOverItFiresTimersAtTheScaledTimeNeverEarly) {
   ScaledClockGenerator generator(clock_, false, kStart, 0.5);
   auto scaled = generator.getClock();
@@ -323,6 +374,103 @@ TEST_F(SyntheticClockTest, AScaledClockOverItFiresTimersAtTheScaledTimeNeverEarl
   generator.setScaling(2.0);
   advance(ms(50));
   EXPECT_EQ(2u, recorder.events().size());
+}
+
+TEST_F(SyntheticClockTest, AScaledClocksRateChangesKeepTheReadingAndHardSetsAndFreezesAbort) {
+  testing::AssertionCapture assertions;
+  ScaledClockGenerator generator(clock_, false, kStart, 1.0);
+  auto scaled = generator.getClock();
+  EventRecorder recorder(scaled);
+  scaled->requestCallbackIn(sec(100.0), recorder.callback(1), Clock::FireIfFrozen);
+  advance(sec(1.0));
+  generator.setScaling(-1.0);
+  EXPECT_EQ(std::vector<std::string>{"Assertion failed: Tried to set clock with negative scaling."},
+            assertions.messages());
+  generator.setScaling(3.0);  // from the current reading on
+  advance(sec(1.0));
+  EXPECT_EQ(at(4000), scaled->getNormalizedClockTime());
+  generator.freeze();
+  generator.setScaling(5.0);  // ignored
+  advance(sec(1.0));
+  EXPECT_EQ(ClockTime(1, Time()), scaled->getNormalizedClockTime());
+  // On a frozen clock a soft set is a hard one.
+  generator.setTimeAndScalingSoftly(kStart + sec(7.0), 1.0);
+  EXPECT_EQ(at(7000, 2), scaled->getNormalizedClockTime());
+  // A hard set passes through a frozen generation.
+  scaled->requestCallbackIn(sec(100.0), recorder.callback(2), Clock::FireIfFrozen);
+  generator.setTimeAndScaling(kStart + sec(50.0), 2.0);
+  waitForDeferredCalls();
+  // A master in a later generation makes it read frozen, until set.
+  scaled->requestCallbackIn(sec(100.0), recorder.callback(3), Clock::FireIfFrozen);
+  generator_.setTime(kStart - sec(100.0), true, Duration());
+  waitForDeferredCalls();
+  EXPECT_EQ(ClockTime(5, Time()), scaled->getNormalizedClockTime());
+  generator.setTimeAndScaling(kStart, 0.5);
+  advance(sec(1.0));
+  EXPECT_EQ(at(500, 6), scaled->getNormalizedClockTime());
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Aborted, ClockTime(1, Time())},
+                                     {2, Clock::Aborted, at(50000, 4)},
+                                     {3, Clock::Aborted, ClockTime(5, Time())}}),
+            recorder.events());
+}
+
+TEST_F(SyntheticClockTest, AScaledClockSoftSetAheadOfTheWindowStandsStillBehindJumpsInsideRates) {
+  ScaledClockGenerator generator(clock_, false, kStart, 1.0);
+  auto scaled = generator.getClock();
+  EventRecorder recorder(scaled);
+  for (int tag : {1, 2}) scaled->requestCallbackAt(at(tag * 1000), recorder.callback(tag));
+  // The target timeline 3 s behind: still for 3 s, then running.
+  generator.setTimeAndScalingSoftly(kStart - sec(3.0), 1.0);
+  advance(sec(3.0));
+  EXPECT_EQ(at(0), scaled->getNormalizedClockTime());
+  advance(sec(1.0));
+  // Behind the window: a jump forward, and timers passed over are Normal.
+  generator.setTimeAndScalingSoftly(kStart + sec(3.0), kStart + sec(4.0), 1.0);
+  waitForDeferredCalls();
+  EXPECT_EQ((std::vector<TimerEvent>{{1, Clock::Normal, at(1000)}, {2, Clock::Normal, at(3000)}}),
+            recorder.events());
+  // Inside the window only the rate changes: an earlier pause leaves a zero
+  // rate before the anchor, and the reading must not step.
+  generator.setTimeAndScalingSoftly(kStart + sec(2.5), 1.0);
+  advance(ms(200));
+  EXPECT_EQ(at(3000), scaled->getNormalizedClockTime());
+  generator.setTimeAndScalingSoftly(kStart + sec(2.0), kStart + sec(4.0), 2.0);
+  EXPECT_EQ(at(3000), scaled->getNormalizedClockTime());
+  advance(ms(100));
+  EXPECT_EQ(at(3200), scaled->getNormalizedClockTime());
+}
+
+TEST_F(SyntheticClockTest, AScaledClockSlewsFastOrSlowUntilTheOffsetIsAbsorbedWithoutStepping) {
+  struct Case {
+    int64_t offset_ms;
+    double min, max;
+    int64_t after_2s_ns;  // the reading after 2 s of the master
+  } const cases[] = {
+      // 1.1 for 999,999,999 ns (the offset over the rate difference,
+      // truncated), then 1.0 for 1,000,000,001 ns.
+      {100, 0.9, 1.1, 1099999998 + 1000000001},
+      {-100, 0.5, 1.5, 1900000000},  // absorbed at 0.5 over 200 ms
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.offset_ms);
+    ScaledClockGenerator generator(clock_, false, kStart, 1.0);
+    auto scaled = generator.getClock();
+    EventRecorder recorder(scaled);
+    scaled->requestCallbackIn(ms(500), recorder.callback(1), Clock::FireIfFrozen);
+    generator.slewClock(ms(c.offset_ms), c.min, c.max, sec(1.0), 1.0);
+    Time previous = kStart;
+    for (int step = 0; step < 20; ++step) {
+      advance(ms(100));
+      EXPECT_GE(scaled->getTime(), previous) << "step " << step;
+      previous = scaled->getTime();
+    }
+    EXPECT_EQ(kStart + Duration::fromNSec(c.after_2s_ns), previous);
+    ASSERT_EQ(1u, recorder.events().size());
+    EXPECT_EQ(Clock::Normal, recorder.events()[0].event);  // a slew aborts nothing
+    // Beyond the threshold a slew is a hard set.
+    generator.slewClock(ms(c.offset_ms * 50), c.min, c.max, sec(1.0), 1.0);
+    EXPECT_EQ(ClockTime(2, previous + ms(c.offset_ms * 50)), scaled->getNormalizedClockTime());
+  }
 }
 
 TEST(ScaledClockOnAFrozenMasterTest, TimersWaitWithoutSpinningUntilTheMasterRuns) {

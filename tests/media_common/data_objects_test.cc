@@ -92,6 +92,16 @@ TEST(EventSerializationTest, MessageEventsAloneSerializeBehindAVarintTypeIdAndRe
       Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size())));
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(back->value(), "v");
+  // A 64-bit tag, and an event with no fields at all.
+  ASSERT_TRUE(drivingFeedbackToEvent(DrivingFeedback{0xfedcba9876543210ull})->serialize(&bytes));
+  auto feedback = std::dynamic_pointer_cast<DrivingFeedbackEvent>(
+      Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size())));
+  ASSERT_NE(feedback, nullptr);
+  EXPECT_EQ(drivingFeedbackFromEvent(*feedback)->tag, 0xfedcba9876543210ull);
+  ASSERT_TRUE(DeviceOpeningEvent().serialize(&bytes));
+  EXPECT_NE(std::dynamic_pointer_cast<DeviceOpeningEvent>(
+                Event::deserialize(bytes.data(), static_cast<unsigned int>(bytes.size()))),
+            nullptr);
 }
 
 // One row per refusal path, of the type id and of the body's wire format.
