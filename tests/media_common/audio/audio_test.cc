@@ -164,6 +164,13 @@ TEST_F(WAVTest, WriterWritesTheExactHeader) {
   EXPECT_EQ(bytes.substr(0, 44), "RIFF" + le32(32036) + "WAVEfmt " + le32(16) + le16(1) + le16(2) +
                                      le32(8000) + le32(32000) + le16(4) + le16(16) + "data" +
                                      le32(32000));
+  // And sox reads it as written.
+  SKIP_WITHOUT_TOOL("sox");
+  std::string const wav = dir_.file("s.wav");
+  EXPECT_EQ(
+      testing::commandOutput("sox --i -c " + wav) + testing::commandOutput("sox --i -r " + wav),
+      "2\n8000\n");
+  EXPECT_EQ(testing::commandOutput("sox " + wav + " -t raw -"), bytes.substr(44));
 }
 
 TEST_F(WAVTest, WriterContinuesFormatChangesInPartFilesAndTruncatesNothing) {
