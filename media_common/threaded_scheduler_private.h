@@ -74,8 +74,7 @@ class ThreadedSchedulerPrivate : public std::enable_shared_from_this<ThreadedSch
   // The strand of each owner, in the order of `std::owner_less`: by the
   // identity of the owner's control block, which the key's weak reference
   // keeps from being reused.
-  using StrandMap =
-      std::map<std::weak_ptr<void const>, std::shared_ptr<Strand>, std::owner_less<>>;
+  using StrandMap = std::map<std::weak_ptr<void const>, std::shared_ptr<Strand>, std::owner_less<>>;
 
   // Puts `item` into `bin` (only the bin's mutex is taken) and wakes a
   // worker there if none is awake to find it.
