@@ -157,18 +157,14 @@ void ThreadedSchedulerPrivate::lookForWork(Bin const& bin) const {
   // sleeper: nobody pays a system call to wake it, and it is not switched
   // out and back in. It yields at each look, so that on a busy machine the
   // threads that produce the work run first.
-  Time until;
-  for (unsigned looks = 0; bin.waiting.load(std::memory_order_relaxed) == 0; ++looks) {
-    if (shutting_down_) return;
-    if (looks % 8 == 0) {
-      Time now = Time::now();
-      if (looks == 0) {
-        until = now + kLookBeforeSleeping;
-      } else if (now > until) {
-        return;
-      }
-    }
+  auto no_work = [&] {
+    return bin.waiting.load(std::memory_order_relaxed) == 0 && !shutting_down_;
+  };
+  if (!no_work()) return;
+  Time const until = Time::now() + kLookBeforeSleeping;
+  for (unsigned looks = 1; no_work(); ++looks) {
     sched_yield();
+    if (looks % 8 == 0 && Time::now() > until) return;
   }
 }
 
